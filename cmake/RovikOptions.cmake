@@ -1,0 +1,16 @@
+# Compiler flags shared by every target of the suite.
+add_compile_options(-Wall -Wextra)
+
+if(ROVIK_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(ROVIK_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "ROVIK_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang")
+  endif()
+  # Everything is instrumented for coverage; only the fuzz programs link libFuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
