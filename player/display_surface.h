@@ -1,0 +1,98 @@
+// The output of a video player into a caller's X11 window (the HWND of the Windows design: an
+// X11 Window id, 0 meaning no window). An off-screen picture in the window's own pixel layout
+// receives each picture, the on-screen text is drawn on it, and it is then stretched onto the
+// window's current client area. The pixels reach the window through a display back end
+// (player/backends/: x11, null).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "player/pixel_format.h"
+
+namespace qxplay {
+
+class DisplayBackend;
+
+// Writes snapshots for the players; provided by the snapshot code and handed to the players
+// through PlayerHooks. Both are called with the player's locks held and must not call back.
+class SnapshotWriter {
+ public:
+  virtual ~SnapshotWriter() = default;
+  // The picture being shown (after conversion and on-screen text), picture.width x
+  // picture.height pixels, to be saved as a JPEG file at `path`. True when the file was written.
+  virtual bool WritePicture(const char* path, const SurfaceView& picture) = 0;
+  // A whole JPEG frame to be written to `path` byte for byte. True when all bytes were written.
+  virtual bool WriteJpeg(const char* path, const uint8_t* bytes, size_t length) = 0;
+};
+
+class DisplaySurface {
+ public:
+  // Size of the off-screen picture made at set-up; it grows for larger pictures.
+  static constexpr int32_t kInitialWidth = 1280;
+  static constexpr int32_t kInitialHeight = 720;
+  static constexpr size_t kOsdTextBytes = 128;
+  static constexpr size_t kSnapshotPathBytes = 260;
+
+  // `backend` names the back end ("x11", "null"); null or empty selects the default (x11).
+  explicit DisplaySurface(uintptr_t window, const char* backend = nullptr);
+  ~DisplaySurface();  // sets closing, waits for a running draw, releases everything
+  DisplaySurface(const DisplaySurface&) = delete;
+  DisplaySurface& operator=(const DisplaySurface&) = delete;
+
+  // Binds to the window and makes the off-screen picture. 1 on success, 0 on failure (window 0,
+  // no display, a visual of no supported layout); a failed surface shows nothing.
+  int SetUp();
+
+  // Converts one I420 picture (tightly packed: Y stride = width, chroma stride = width / 2) into
+  // the off-screen picture, draws the on-screen text when it is on, writes a pending snapshot,
+  // and stretches the picture onto the window's client area. 1 when handled (or closing), 0 when
+  // nothing could be shown.
+  int Draw(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, int32_t height);
+
+  // Decodes a whole JPEG frame and stretches it over the client area, with the on-screen text
+  // and the clock at client coordinates when `osdOn`. Returns false when the frame did not
+  // decode (the window is then painted without a picture); *width and *height receive the
+  // picture size (0 when it did not decode).
+  bool DrawJpeg(const uint8_t* bytes, size_t length, const char* osdText, bool osdOn,
+                int32_t* width, int32_t* height);
+
+  // On-screen text (at most 127 bytes are kept) and its switch (starts off).
+  void SetOSDText(const char* text);
+  std::string OSDText() const;
+  void EnableOSD(bool on);
+  bool OSDEnabled() const;
+
+  // Asks the next Draw to write the shown picture to `path` through `writer`.
+  void RequestSnapshot(const char* path, SnapshotWriter* writer);
+  bool SnapshotPending() const;
+
+  PixelFormatCode Format() const { return format_; }
+  uintptr_t Window() const { return window_; }
+  // The back end in use; null before a successful SetUp. Tests look into the null back end.
+  DisplayBackend* Backend() const { return backend_.get(); }
+
+ private:
+  bool EnsureCapacity(int32_t width, int32_t height);  // drawLock_ held
+  void WriteSnapshot(const SurfaceView& shown);         // drawLock_ held
+
+  const uintptr_t window_;
+  const std::string backendName_;
+  PixelFormatCode format_ = kPixelFormatNone;  // set once by SetUp
+
+  mutable std::mutex drawLock_;  // guards backend_'s picture and presenting, snapshot*, the OSD fields
+  std::unique_ptr<DisplayBackend> backend_;
+  char osdText_[kOsdTextBytes] = {};
+  bool osdOn_ = false;
+  char snapshotPath_[kSnapshotPathBytes] = {};
+  bool snapshotPending_ = false;
+  SnapshotWriter* snapshotWriter_ = nullptr;
+
+  std::atomic<bool> busy_{false};     // a draw is running
+  std::atomic<bool> closing_{false};  // destruction has begun: draws return at once
+};
+
+}  // namespace qxplay
