@@ -1,6 +1,7 @@
 // Picture layouts shared by the decoders, the colour conversion, the display and the snapshot.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
