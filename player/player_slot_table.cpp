@@ -1,0 +1,292 @@
+#include "player/player_slot_table.h"
+
+#include <cstring>
+
+#include "player/audio.h"
+#include "player/recorder.h"
+#include "player/snapshot_writer.h"
+#include "player/video_player.h"
+
+namespace qxplay {
+namespace {
+
+// The capture's receiver: every captured block goes to the library's callback.
+void CaptureForwarder(const uint8_t* pcm, int length, intptr_t user) {
+  PlayerSlotTable::Instance().ForwardCapture(pcm, length, static_cast<uintptr_t>(user));
+}
+
+PlayerHooks MakeHooks() {
+  PlayerHooks hooks;
+  hooks.makeRecorder = &Recorder::Make;
+  hooks.snapshots = JpegSnapshotWriter::Instance();
+  return hooks;
+}
+
+}  // namespace
+
+PlayerSlot::PlayerSlot() = default;
+PlayerSlot::~PlayerSlot() = default;
+
+PlayerSlotTable::PlayerSlotTable() = default;
+
+PlayerSlotTable::~PlayerSlotTable() {
+  // At unload: whatever the caller left running is stopped, so no thread outlives the code.
+  std::lock_guard<std::mutex> guard(apiLock_);
+  FreeAllSlots();
+  if (capture_) {
+    capture_->Stop();
+    capture_.reset();
+  }
+}
+
+PlayerSlotTable& PlayerSlotTable::Instance() {
+  static PlayerSlotTable table;
+  return table;
+}
+
+void PlayerSlotTable::ReleasePlayers(PlayerSlot& slot) {
+  slot.video.reset();
+  slot.audio.reset();
+}
+
+void PlayerSlotTable::FreeAllSlots() {
+  for (PlayerSlot& slot : slots_) {
+    if (slot.inUse != 1) continue;
+    ReleasePlayers(slot);
+    slot.inUse = 0;
+  }
+}
+
+int PlayerSlotTable::Initial() {
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ == 1) return kOk;
+  initialised_ = 1;
+  for (PlayerSlot& slot : slots_) {
+    ReleasePlayers(slot);
+    slot.inUse = 0;
+  }
+  std::lock_guard<std::recursive_mutex> callbackGuard(callbackLock_);
+  callback_ = nullptr;
+  callbackUser_ = 0;
+  return kOk;
+}
+
+int PlayerSlotTable::DeInitial() {
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNoPlayer;
+  initialised_ = 0;
+  FreeAllSlots();
+  if (capture_) {
+    capture_->Stop();
+    capture_.reset();
+  }
+  return kOk;
+}
+
+int PlayerSlotTable::CreateInstance(int* index) {
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  // Reserving a slot nobody learns of would lose it for good.
+  if (index == nullptr) return kBadArgument;
+  for (uint32_t i = 0; i < kSlotCount; ++i) {
+    if (slots_[i].inUse != 0) continue;
+    slots_[i].inUse = 1;
+    *index = static_cast<int>(i);
+    return kOk;
+  }
+  return kTableFull;
+}
+
+int PlayerSlotTable::DestroyInstance(int index) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  PlayerSlot& slot = slots_[index];
+  if (slot.inUse == 0) return kBadIndex;
+  ReleasePlayers(slot);
+  slot.inUse = 0;
+  return kOk;
+}
+
+int PlayerSlotTable::DestroyAllInstance() {
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  FreeAllSlots();
+  return kOk;
+}
+
+int PlayerSlotTable::StartPlay(int index, int decoderKind, uintptr_t window) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  PlayerSlot& slot = slots_[index];
+  if (slot.inUse == 0) return kBadIndex;
+  if (decoderKind != QX_PLAY_DECODER_H264 && decoderKind != QX_PLAY_DECODER_JPEG) {
+    return kBadArgument;
+  }
+  slot.audio.reset();
+  slot.video.reset();
+  if (decoderKind == QX_PLAY_DECODER_JPEG) {
+    slot.video = std::make_unique<CJPEGPlayer>(window, MakeHooks());
+  } else {
+    slot.video = std::make_unique<CH264Player>(window, MakeHooks());
+  }
+  slot.video->Start();
+  return kOk;
+}
+
+int PlayerSlotTable::StopPlay(int index) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  PlayerSlot& slot = slots_[index];
+  if (slot.inUse == 0) return kBadIndex;
+  if (!slot.video) return kNoPlayer;
+  slot.audio.reset();
+  slot.video.reset();
+  return kOk;
+}
+
+int PlayerSlotTable::StopAll() {
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  for (PlayerSlot& slot : slots_) {
+    if (slot.inUse == 1) ReleasePlayers(slot);
+  }
+  return kOk;
+}
+
+int PlayerSlotTable::PlayAudio(int index) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  PlayerSlot& slot = slots_[index];
+  if (slot.inUse == 0) return kBadIndex;
+  slot.audio.reset();
+  slot.audio = std::make_unique<AudioPlayer>();
+  slot.audio->Start();  // no output device is not an error here: the audio is dropped
+  return kOk;
+}
+
+int PlayerSlotTable::StopAudio(int index) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  PlayerSlot& slot = slots_[index];
+  if (slot.inUse == 0) return kBadIndex;
+  slot.audio.reset();
+  return kOk;
+}
+
+int PlayerSlotTable::StartCapture() {
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  if (capture_) return kOk;
+  uintptr_t user;
+  {
+    std::lock_guard<std::recursive_mutex> callbackGuard(callbackLock_);
+    user = callbackUser_;
+  }
+  capture_ = std::make_unique<CWaveIn>();
+  capture_->SetLibraryReceiver(&CaptureForwarder, static_cast<intptr_t>(user));
+  capture_->Start();  // without a microphone nothing is ever delivered; still 0
+  return kOk;
+}
+
+int PlayerSlotTable::StopCapture() {
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  if (capture_) {
+    capture_->Stop();
+    capture_.reset();
+  }
+  return kOk;
+}
+
+int PlayerSlotTable::Refresh(int index) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  if (slots_[index].video) slots_[index].video->Refresh();
+  return kOk;
+}
+
+int PlayerSlotTable::SetOSD(int index, const char* text) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  if (slots_[index].video) slots_[index].video->SetOSDText(text != nullptr ? text : "");
+  return kOk;
+}
+
+int PlayerSlotTable::SnapShot(int index, const char* path) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  if (slots_[index].video && path != nullptr && path[0] != '\0') {
+    slots_[index].video->SnapShot(path);
+  }
+  return kOk;
+}
+
+int PlayerSlotTable::StartRecord(int index, const char* path) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  if (slots_[index].video && path != nullptr && path[0] != '\0') {
+    slots_[index].video->StartRecord(path);
+  }
+  return kOk;
+}
+
+int PlayerSlotTable::StopRecord(int index) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  if (slots_[index].video) slots_[index].video->StopRecord();
+  return kOk;
+}
+
+int PlayerSlotTable::InputVideoFrame(int index, int keyFlag, const unsigned char* frame,
+                                     int length, uint32_t frameValue) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  PlayerSlot& slot = slots_[index];
+  if (slot.inUse == 0) return kBadIndex;
+  if (keyFlag != 0 && keyFlag != 1) return kBadArgument;
+  if (length < 0 || length > QX_PLAY_MAX_FRAME_BYTES || (frame == nullptr && length > 0)) {
+    return kBadArgument;
+  }
+  if (!slot.video) return kNoPlayer;
+  slot.video->InputFrame(frame, length, keyFlag, frameValue);
+  return kOk;
+}
+
+int PlayerSlotTable::InputPCMData(int index, const unsigned char* pcm, int length) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  PlayerSlot& slot = slots_[index];
+  if (slot.inUse == 0) return kBadIndex;
+  if (length < 0 || length > QX_PLAY_MAX_PCM_BYTES || (pcm == nullptr && length > 0)) {
+    return kBadArgument;
+  }
+  if (!slot.audio) return kNoPlayer;
+  if (length > 0) slot.audio->Append(pcm, length);  // a block that does not fit is dropped
+  return kOk;
+}
+
+int PlayerSlotTable::SetPCMDataCallBack(PcmDataCallback callback, uintptr_t user) {
+  std::lock_guard<std::recursive_mutex> guard(callbackLock_);
+  callback_ = callback;
+  callbackUser_ = user;
+  return kOk;
+}
+
+void PlayerSlotTable::ForwardCapture(const uint8_t* pcm, int length, uintptr_t user) {
+  std::lock_guard<std::recursive_mutex> guard(callbackLock_);
+  if (callback_ != nullptr) callback_(pcm, static_cast<uint16_t>(length), user);
+}
+
+}  // namespace qxplay

@@ -1,0 +1,96 @@
+// The player library's state behind its exports: the initialised flag, the table of 128 player
+// slots, the microphone capture and the PCM callback pair, with the two locks that guard them.
+//
+// Every operation returns the export's result code. Operations that take an index refuse one
+// above 127 (taken as unsigned) with -2 before taking the library lock or looking at the state.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "player/qx_play_api.h"
+
+class AudioPlayer;
+class CWaveIn;
+
+namespace qxplay {
+
+class CVideoPlayer;
+
+// One table entry: reserved or free, and the players it owns.
+struct PlayerSlot {
+  int32_t inUse = 0;
+  std::unique_ptr<CVideoPlayer> video;
+  std::unique_ptr<AudioPlayer> audio;
+
+  PlayerSlot();
+  ~PlayerSlot();
+};
+
+class PlayerSlotTable {
+ public:
+  static constexpr uint32_t kSlotCount = 128;
+
+  enum Code : int {
+    kOk = 0,
+    kNotInitialised = -1,
+    kBadIndex = -2,
+    kTableFull = -3,
+    kBadArgument = -4,
+    kNoPlayer = -5,
+  };
+
+  PlayerSlotTable();
+  ~PlayerSlotTable();
+  PlayerSlotTable(const PlayerSlotTable&) = delete;
+  PlayerSlotTable& operator=(const PlayerSlotTable&) = delete;
+
+  // The process's table, behind the exports.
+  static PlayerSlotTable& Instance();
+
+  int Initial();
+  int DeInitial();
+  int CreateInstance(int* index);
+  int DestroyInstance(int index);
+  int DestroyAllInstance();
+  int StartPlay(int index, int decoderKind, uintptr_t window);
+  int StopPlay(int index);
+  int StopAll();
+  int PlayAudio(int index);
+  int StopAudio(int index);
+  int StartCapture();
+  int StopCapture();
+  int Refresh(int index);
+  int SetOSD(int index, const char* text);
+  int SnapShot(int index, const char* path);
+  int StartRecord(int index, const char* path);
+  int StopRecord(int index);
+  int InputVideoFrame(int index, int keyFlag, const unsigned char* frame, int length,
+                      uint32_t frameValue);
+  int InputPCMData(int index, const unsigned char* pcm, int length);
+  int SetPCMDataCallBack(PcmDataCallback callback, uintptr_t user);
+
+  // Hands one captured block to the PCM callback under the callback lock: the capture's
+  // receiver. `user` is the value captured when the capture was started.
+  void ForwardCapture(const uint8_t* pcm, int length, uintptr_t user);
+
+ private:
+  static bool ValidIndex(int index) { return static_cast<uint32_t>(index) < kSlotCount; }
+  // Deletes the slot's players (video first, then audio); apiLock_ held.
+  void ReleasePlayers(PlayerSlot& slot);
+  // Frees every slot in use; apiLock_ held.
+  void FreeAllSlots();
+
+  std::mutex apiLock_;  // guards initialised_, slots_, capture_ (held through every export)
+  int32_t initialised_ = 0;
+  PlayerSlot slots_[kSlotCount];
+  std::unique_ptr<CWaveIn> capture_;
+
+  // Recursive, so that a callback may set the callback again.
+  std::recursive_mutex callbackLock_;  // guards callback_, callbackUser_ (held while it runs)
+  PcmDataCallback callback_ = nullptr;
+  uintptr_t callbackUser_ = 0;
+};
+
+}  // namespace qxplay

@@ -1,0 +1,84 @@
+/*
+ * QXPlayDll: the player library's exported interface (plain C).
+ *
+ * A caller creates player instances, named by small indexes 0..127, feeds them compressed video
+ * frames (H.264 access units or whole JPEG pictures) and 16-bit PCM audio, and has the video
+ * shown in a window it owns (an X11 Window id; 0 = no window). Snapshots and AVI recordings are
+ * written on request; microphone audio captured for talk-back comes back through the PCM
+ * callback, on the capture thread.
+ *
+ * Every function returns 0 on success or a negative code:
+ *   -1  library not initialised
+ *   -2  index above 127, or the instance is not in use
+ *   -3  every instance is in use (QX_PLAY_API_CreateInstance)
+ *   -4  an argument refused: decoder kind or key flag other than 0 or 1, a negative or oversized
+ *       length, a null pointer where data is required
+ *   -5  no video player (StopPlay, InputVideoFrame), no audio player (InputPCMData), or
+ *       QX_PLAY_API_DeInitial while not initialised
+ * The library copies every buffer, text and path before returning.
+ */
+#ifndef ROVIK_PLAYER_QX_PLAY_API_H
+#define ROVIK_PLAYER_QX_PLAY_API_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(QXPLAYDLL_BUILDING)
+#define QX_PLAY_API_EXPORT __attribute__((visibility("default")))
+#else
+#define QX_PLAY_API_EXPORT
+#endif
+
+/* Decoder kinds of QX_PLAY_API_StartPlay. */
+#define QX_PLAY_DECODER_H264 0
+#define QX_PLAY_DECODER_JPEG 1
+
+/* Largest frame QX_PLAY_API_InputVideoFrame takes, and largest PCM block of
+ * QX_PLAY_API_InputPCMData (the whole playback ring). */
+#define QX_PLAY_MAX_FRAME_BYTES (16 * 1024 * 1024)
+#define QX_PLAY_MAX_PCM_BYTES (1024 * 1024)
+
+/* Captured microphone audio: 16-bit signed little-endian mono PCM at 8000 samples per second,
+ * 640 bytes a call. `pcm` is valid only during the call; `length` is the byte count (16-bit
+ * value); `user` is the value given to QX_PLAY_API_SetPCMDataCallBack before
+ * QX_PLAY_API_StartCapture. Called on the capture thread; it must return promptly. */
+typedef void (*PcmDataCallback)(const unsigned char* pcm, uint32_t length, uintptr_t user);
+
+QX_PLAY_API_EXPORT int QX_PLAY_API_Initial(void);
+QX_PLAY_API_EXPORT int QX_PLAY_API_DeInitial(void);
+QX_PLAY_API_EXPORT int QX_PLAY_API_GetAPIVersion(void);
+
+QX_PLAY_API_EXPORT int QX_PLAY_API_CreateInstance(int* index);
+QX_PLAY_API_EXPORT int QX_PLAY_API_DestroyInstance(int index);
+QX_PLAY_API_EXPORT int QX_PLAY_API_DestroyAllInstance(void);
+
+QX_PLAY_API_EXPORT int QX_PLAY_API_StartPlay(int index, int decoderKind, uintptr_t window);
+QX_PLAY_API_EXPORT int QX_PLAY_API_StopPlay(int index);
+QX_PLAY_API_EXPORT int QX_PLAY_API_StopAll(void);
+
+QX_PLAY_API_EXPORT int QX_PLAY_API_PlayAudio(int index);
+QX_PLAY_API_EXPORT int QX_PLAY_API_StopAudio(int index);
+
+QX_PLAY_API_EXPORT int QX_PLAY_API_StartCapture(void);
+QX_PLAY_API_EXPORT int QX_PLAY_API_StopCapture(void);
+
+QX_PLAY_API_EXPORT int QX_PLAY_API_Refresh(int index);
+QX_PLAY_API_EXPORT int QX_PLAY_API_SetOSD(int index, const char* text);
+QX_PLAY_API_EXPORT int QX_PLAY_API_SnapShot(int index, const char* path);
+QX_PLAY_API_EXPORT int QX_PLAY_API_StartRecord(int index, const char* path);
+QX_PLAY_API_EXPORT int QX_PLAY_API_StopRecord(int index);
+
+QX_PLAY_API_EXPORT int QX_PLAY_API_InputVideoFrame(int index, int keyFlag,
+                                                   const unsigned char* frame, int length,
+                                                   uint32_t frameValue);
+QX_PLAY_API_EXPORT int QX_PLAY_API_InputPCMData(int index, const unsigned char* pcm, int length);
+QX_PLAY_API_EXPORT int QX_PLAY_API_SetPCMDataCallBack(PcmDataCallback callback, uintptr_t user);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ROVIK_PLAYER_QX_PLAY_API_H */
