@@ -1,0 +1,58 @@
+// Display back ends behind one table. A DisplaySurface talks to its back end only through this
+// interface: an off-screen picture the CPU writes in the window's pixel layout, and a stretching
+// copy of part of it onto the window's client area.
+//
+// Back ends: "x11" (the default; Xlib on $DISPLAY, MIT-SHM and XRender when offered) and "null"
+// (no window system: the picture is kept in memory and every present is recorded). The name
+// comes from the player's hooks, else from $ROVIK_DISPLAY, else the default.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "player/pixel_format.h"
+
+namespace qxplay {
+
+// A small picture in the back end's layout, put onto the client area after the stretch.
+struct DisplayOverlay {
+  const uint8_t* pixels = nullptr;
+  int32_t pitch = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t x = 0;  // client coordinates
+  int32_t y = 0;
+};
+
+class DisplayBackend {
+ public:
+  virtual ~DisplayBackend() = default;
+  // Binds to `window` and makes an off-screen picture of at least width x height in the
+  // window's layout. Returns that layout, or kPixelFormatNone when it cannot.
+  virtual PixelFormatCode Open(uintptr_t window, int32_t width, int32_t height) = 0;
+  // Makes the picture at least width x height (its contents are lost); false when it cannot.
+  virtual bool Grow(int32_t width, int32_t height) = 0;
+  // The off-screen picture; its width and height are its capacity.
+  virtual SurfaceView Picture() = 0;
+  // The window's current client size; false when the window is gone.
+  virtual bool ClientSize(int32_t* width, int32_t* height) = 0;
+  // Stretches the rectangle (0, 0, width, height) of the picture over the whole client area,
+  // then puts the overlays on top; clipped to the window. False when nothing reached it.
+  virtual bool Present(int32_t width, int32_t height, std::span<const DisplayOverlay> overlays) = 0;
+};
+
+struct DisplayBackendEntry {
+  const char* name;
+  std::unique_ptr<DisplayBackend> (*create)();
+};
+
+// Every back end of this build; the first is the default.
+std::span<const DisplayBackendEntry> DisplayBackends();
+
+// The back end of that name; null or empty: $ROVIK_DISPLAY, else the default. Null when the
+// name is unknown.
+std::unique_ptr<DisplayBackend> CreateDisplayBackend(const char* name);
+
+}  // namespace qxplay

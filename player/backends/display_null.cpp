@@ -1,0 +1,105 @@
+#include "player/backends/display_null.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace qxplay {
+
+PixelFormatCode NullDisplayBackend::Open(uintptr_t window, int32_t width, int32_t height) {
+  if (window == 0) {
+    return kPixelFormatNone;
+  }
+  return Grow(width, height) ? kPixelFormatRgb32 : kPixelFormatNone;
+}
+
+bool NullDisplayBackend::Grow(int32_t width, int32_t height) {
+  if (width <= 0 || height <= 0) {
+    return false;
+  }
+  std::lock_guard<std::mutex> hold(lock_);
+  const int32_t w = std::max(width, width_);
+  const int32_t h = std::max(height, height_);
+  try {
+    picture_.assign(static_cast<size_t>(w) * h * 4, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  width_ = w;
+  height_ = h;
+  return true;
+}
+
+SurfaceView NullDisplayBackend::Picture() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return {picture_.data(), width_ * 4, width_, height_, kPixelFormatRgb32};
+}
+
+bool NullDisplayBackend::ClientSize(int32_t* width, int32_t* height) {
+  std::lock_guard<std::mutex> hold(lock_);
+  *width = clientWidth_ > 0 ? clientWidth_ : shown_.width;
+  *height = clientHeight_ > 0 ? clientHeight_ : shown_.height;
+  return true;
+}
+
+bool NullDisplayBackend::Present(int32_t width, int32_t height,
+                                 std::span<const DisplayOverlay> overlays) {
+  std::lock_guard<std::mutex> hold(lock_);
+  width = std::min(width, width_);
+  height = std::min(height, height_);
+  if (width <= 0 || height <= 0) {
+    return false;
+  }
+  Shown shown;
+  shown.width = width;
+  shown.height = height;
+  shown.overlays = overlays.size();
+  shown.pixels.resize(static_cast<size_t>(width) * height * 4);
+  for (int32_t row = 0; row < height; ++row) {
+    std::memcpy(shown.pixels.data() + static_cast<size_t>(row) * width * 4,
+                picture_.data() + static_cast<size_t>(row) * width_ * 4, static_cast<size_t>(width) * 4);
+  }
+  // Overlays sit at client coordinates; map them back onto the unscaled picture.
+  const int32_t cw = clientWidth_ > 0 ? clientWidth_ : width;
+  const int32_t ch = clientHeight_ > 0 ? clientHeight_ : height;
+  for (const DisplayOverlay& o : overlays) {
+    for (int32_t row = 0; row < o.height; ++row) {
+      for (int32_t col = 0; col < o.width; ++col) {
+        const int64_t x = static_cast<int64_t>(o.x + col) * width / cw;
+        const int64_t y = static_cast<int64_t>(o.y + row) * height / ch;
+        if (x < 0 || y < 0 || x >= width || y >= height) {
+          continue;
+        }
+        std::memcpy(shown.pixels.data() + (static_cast<size_t>(y) * width + x) * 4,
+                    o.pixels + static_cast<size_t>(row) * o.pitch + static_cast<size_t>(col) * 4, 4);
+      }
+    }
+  }
+  shown_ = std::move(shown);
+  ++presents_;
+  return true;
+}
+
+void NullDisplayBackend::SetClientSize(int32_t width, int32_t height) {
+  std::lock_guard<std::mutex> hold(lock_);
+  clientWidth_ = width;
+  clientHeight_ = height;
+}
+
+uint64_t NullDisplayBackend::Presents() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return presents_;
+}
+
+NullDisplayBackend::Shown NullDisplayBackend::LastShown() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return shown_;
+}
+
+int32_t NullDisplayBackend::Capacity(int32_t* height) const {
+  std::lock_guard<std::mutex> hold(lock_);
+  *height = height_;
+  return width_;
+}
+
+}  // namespace qxplay

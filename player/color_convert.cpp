@@ -1,0 +1,124 @@
+#include "player/color_convert.h"
+
+#include <algorithm>
+
+#include "player/color_convert_kernels.h"
+
+namespace qxplay {
+namespace {
+
+using convert::ConvertPixel;
+
+bool ViewsUsable(const I420View& src, const SurfaceView& dst) {
+  if (src.y == nullptr || src.width <= 0 || src.height <= 0 || src.yStride < src.width) {
+    return false;
+  }
+  if (dst.pixels == nullptr || dst.width <= 0 || dst.height <= 0) {
+    return false;
+  }
+  const int bpp = BytesPerPixel(dst.format);
+  if (bpp == 0 || dst.pitch < static_cast<int64_t>(dst.width) * bpp) {
+    return false;
+  }
+  if (src.chromaWidth > 0 && src.chromaHeight > 0) {
+    if (src.u == nullptr || src.v == nullptr || src.uStride < src.chromaWidth ||
+        src.vStride < src.chromaWidth) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Pixels [from, to) of one row, the chroma column clamped into the plane.
+void ScalarRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int chromaWidth, uint8_t* d,
+               int from, int to, PixelFormatCode format) {
+  const int bpp = BytesPerPixel(format);
+  for (int x = from; x < to; ++x) {
+    uint8_t cu = 128;
+    uint8_t cv = 128;
+    if (chromaWidth > 0) {
+      const int c = std::min(x / 2, chromaWidth - 1);
+      cu = u[c];
+      cv = v[c];
+    }
+    ConvertPixel(y[x], cu, cv, format, d + static_cast<size_t>(x) * bpp);
+  }
+}
+
+void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& dst) {
+  if (!ViewsUsable(src, dst)) {
+    return;
+  }
+  const int w = std::min(src.width, dst.width);
+  const int h = std::min(src.height, dst.height);
+  const bool hasChroma = src.chromaWidth > 0 && src.chromaHeight > 0;
+  const int chromaWidth = hasChroma ? src.chromaWidth : 0;
+  // The kernels read one chroma sample per two pixels: they stop where the plane ends.
+  const int kernelSpan = hasChroma ? std::min(w, 2 * chromaWidth) : 0;
+  for (int row = 0; row < h; row += 2) {
+    const bool pair = row + 1 < h;
+    const uint8_t* y0 = src.y + static_cast<size_t>(row) * src.yStride;
+    const uint8_t* y1 = pair ? y0 + src.yStride : nullptr;
+    uint8_t* d0 = dst.pixels + static_cast<size_t>(row) * dst.pitch;
+    uint8_t* d1 = pair ? d0 + dst.pitch : nullptr;
+    const uint8_t* u = nullptr;
+    const uint8_t* v = nullptr;
+    if (hasChroma) {
+      const int chromaRow = std::min(row / 2, src.chromaHeight - 1);
+      u = src.u + static_cast<size_t>(chromaRow) * src.uStride;
+      v = src.v + static_cast<size_t>(chromaRow) * src.vStride;
+    }
+    int done = 0;
+    if (kernel != nullptr && kernelSpan > 0) {
+      done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format);
+    }
+    ScalarRow(y0, u, v, chromaWidth, d0, done, w, dst.format);
+    if (pair) {
+      ScalarRow(y1, u, v, chromaWidth, d1, done, w, dst.format);
+    }
+  }
+}
+
+ConvertPath DetectBest() {
+  if (convert::KernelFor(ConvertPath::kAvx2) != nullptr) {
+    return ConvertPath::kAvx2;
+  }
+  if (convert::KernelFor(ConvertPath::kSse2) != nullptr) {
+    return ConvertPath::kSse2;
+  }
+  return ConvertPath::kScalar;
+}
+
+}  // namespace
+
+ConvertPath BestConvertPath() {
+  static const ConvertPath best = DetectBest();
+  return best;
+}
+
+bool ConvertPathSupported(ConvertPath path) {
+  return path == ConvertPath::kScalar || convert::KernelFor(path) != nullptr;
+}
+
+const char* ConvertPathName(ConvertPath path) {
+  switch (path) {
+    case ConvertPath::kSse2:
+      return "sse2";
+    case ConvertPath::kAvx2:
+      return "avx2";
+    case ConvertPath::kScalar:
+      break;
+  }
+  return "scalar";
+}
+
+void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst) {
+  Convert(path == ConvertPath::kScalar ? nullptr : convert::KernelFor(path), src, dst);
+}
+
+void ConvertI420(const I420View& src, const SurfaceView& dst) {
+  static const convert::RowKernel best = convert::KernelFor(BestConvertPath());
+  Convert(best, src, dst);
+}
+
+}  // namespace qxplay

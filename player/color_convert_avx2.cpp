@@ -1,0 +1,121 @@
+// AVX2 kernel: 32 pixels of one or two rows per step, 16 chroma samples shared by them.
+// Built with -mavx2 and only called when the processor reports AVX2.
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "player/color_convert_kernels.h"
+
+namespace qxplay::convert {
+namespace {
+
+struct Terms {
+  __m256i red, greenU, greenV, blue;  // per pixel, 16-bit, pixels in order
+};
+
+// Widens the terms of 16 chroma samples (lanes [0..7 | 8..15]) into the terms of pixels 0..15
+// (first) or 16..31 (second), each sample serving two pixels.
+inline __m256i Spread(__m256i t, bool second) {
+  const __m256i lo = _mm256_unpacklo_epi16(t, t);  // [c0..c3 | c8..c11] doubled
+  const __m256i hi = _mm256_unpackhi_epi16(t, t);  // [c4..c7 | c12..c15] doubled
+  return second ? _mm256_permute2x128_si256(lo, hi, 0x31) : _mm256_permute2x128_si256(lo, hi, 0x20);
+}
+
+inline Terms SpreadAll(const Terms& t, bool second) {
+  return {Spread(t.red, second), Spread(t.greenU, second), Spread(t.greenV, second),
+          Spread(t.blue, second)};
+}
+
+// 16 pixels.
+inline void Store16(__m256i y16, const Terms& t, PixelFormatCode format, uint8_t* dst) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i max = _mm256_set1_epi16(255);
+  const __m256i luma = _mm256_mulhi_epi16(_mm256_slli_epi16(y16, 3), _mm256_set1_epi16(kLumaCoef));
+  __m256i r = _mm256_adds_epi16(luma, t.red);
+  __m256i g = _mm256_adds_epi16(_mm256_adds_epi16(luma, t.greenU), t.greenV);
+  __m256i b = _mm256_adds_epi16(luma, t.blue);
+  r = _mm256_min_epi16(_mm256_max_epi16(r, zero), max);
+  g = _mm256_min_epi16(_mm256_max_epi16(g, zero), max);
+  b = _mm256_min_epi16(_mm256_max_epi16(b, zero), max);
+  switch (format) {
+    case kPixelFormatRgb32:
+    case kPixelFormatRgb24: {
+      const __m256i bg = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
+      const __m256i lo = _mm256_unpacklo_epi16(bg, r);  // pixels [0..3 | 8..11]
+      const __m256i hi = _mm256_unpackhi_epi16(bg, r);  // pixels [4..7 | 12..15]
+      const __m256i first = _mm256_permute2x128_si256(lo, hi, 0x20);
+      const __m256i second = _mm256_permute2x128_si256(lo, hi, 0x31);
+      if (format == kPixelFormatRgb32) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), first);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 32), second);
+      } else {
+        alignas(32) uint8_t quad[64];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(quad), first);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(quad + 32), second);
+        for (int i = 0; i < 16; ++i) {
+          std::memcpy(dst + 3 * i, quad + 4 * i, 3);
+        }
+      }
+      break;
+    }
+    case kPixelFormatRgb565: {
+      const __m256i word = _mm256_or_si256(
+          _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(r, _mm256_set1_epi16(0xF8)), 8),
+                          _mm256_slli_epi16(_mm256_and_si256(g, _mm256_set1_epi16(0xFC)), 3)),
+          _mm256_srli_epi16(b, 3));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), word);
+      break;
+    }
+    case kPixelFormatRgb555: {
+      const __m256i word = _mm256_or_si256(
+          _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(r, _mm256_set1_epi16(0xF8)), 7),
+                          _mm256_slli_epi16(_mm256_and_si256(g, _mm256_set1_epi16(0xF8)), 2)),
+          _mm256_srli_epi16(b, 3));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), word);
+      break;
+    }
+    case kPixelFormatNone:
+      break;
+  }
+}
+
+inline void Row32(const uint8_t* y, const Terms& t, PixelFormatCode format, int bpp, uint8_t* d) {
+  const __m128i bias = _mm_set1_epi8(16);
+  const __m128i a = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)), bias);
+  const __m128i b = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 16)), bias);
+  Store16(_mm256_cvtepu8_epi16(a), SpreadAll(t, false), format, d);
+  Store16(_mm256_cvtepu8_epi16(b), SpreadAll(t, true), format, d + 16 * bpp);
+}
+
+}  // namespace
+
+int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
+             uint8_t* d1, int count, PixelFormatCode format) {
+  const int bpp = BytesPerPixel(format);
+  if (bpp == 0) {
+    return 0;
+  }
+  const __m256i bias = _mm256_set1_epi16(128);
+  int x = 0;
+  for (; x + 32 <= count; x += 32) {
+    const int c = x / 2;
+    __m256i us = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + c)));
+    __m256i vs = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + c)));
+    us = _mm256_slli_epi16(_mm256_sub_epi16(us, bias), 3);
+    vs = _mm256_slli_epi16(_mm256_sub_epi16(vs, bias), 3);
+    const Terms t{_mm256_mulhi_epi16(vs, _mm256_set1_epi16(kRedFromV)),
+                  _mm256_mulhi_epi16(us, _mm256_set1_epi16(kGreenFromU)),
+                  _mm256_mulhi_epi16(vs, _mm256_set1_epi16(kGreenFromV)),
+                  _mm256_mulhi_epi16(us, _mm256_set1_epi16(kBlueFromU))};
+    Row32(y0 + x, t, format, bpp, d0 + static_cast<size_t>(x) * bpp);
+    if (y1 != nullptr) {
+      Row32(y1 + x, t, format, bpp, d1 + static_cast<size_t>(x) * bpp);
+    }
+  }
+  // What is left in blocks of 16 goes to the SSE2 kernel.
+  return x + RowsSse2(y0 + x, y1 ? y1 + x : nullptr, u + x / 2, v + x / 2,
+                      d0 + static_cast<size_t>(x) * bpp, d1 ? d1 + static_cast<size_t>(x) * bpp : nullptr,
+                      count - x, format);
+}
+
+}  // namespace qxplay::convert

@@ -1,0 +1,231 @@
+#include "player/display_surface.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "player/backends/display_backend.h"
+#include "player/color_convert.h"
+#include "player/jpeg_decoder.h"
+#include "player/osd.h"
+
+namespace qxplay {
+namespace {
+
+// Bounded copy of a zero-terminated text into a fixed field, cleared first.
+template <size_t N>
+void CopyField(char (&field)[N], const char* text) {
+  std::memset(field, 0, N);
+  if (text != nullptr) {
+    std::memcpy(field, text, strnlen(text, N - 1));
+  }
+}
+
+// An OSD line packed in a display layout, rows 4-byte aligned, ready as an overlay.
+struct PackedOsd {
+  std::vector<uint8_t> pixels;
+  DisplayOverlay overlay;
+};
+
+void PackOverlay(const OsdImage& image, PixelFormatCode format, int32_t x, int32_t y,
+                 PackedOsd& out) {
+  const int bpp = BytesPerPixel(format);
+  if (image.pixels.empty() || bpp == 0) {
+    return;
+  }
+  const int32_t pitch = (image.width * bpp + 3) & ~3;
+  out.pixels.assign(static_cast<size_t>(pitch) * image.height, 0);
+  PutOsdImage(image, {out.pixels.data(), pitch, image.width, image.height, format}, 0, 0);
+  out.overlay = {out.pixels.data(), pitch, image.width, image.height, x, y};
+}
+
+}  // namespace
+
+DisplaySurface::DisplaySurface(uintptr_t window, const char* backend)
+    : window_(window), backendName_(backend != nullptr ? backend : "") {}
+
+DisplaySurface::~DisplaySurface() {
+  closing_.store(true);
+  // A draw that started before closing was set finishes first; none starts after it.
+  std::lock_guard<std::mutex> hold(drawLock_);
+  backend_.reset();
+}
+
+int DisplaySurface::SetUp() {
+  std::lock_guard<std::mutex> hold(drawLock_);
+  backend_.reset();
+  format_ = kPixelFormatNone;
+  if (window_ == 0) {
+    return 0;
+  }
+  std::unique_ptr<DisplayBackend> backend = CreateDisplayBackend(backendName_.c_str());
+  if (backend == nullptr) {
+    return 0;
+  }
+  const PixelFormatCode format = backend->Open(window_, kInitialWidth, kInitialHeight);
+  if (format == kPixelFormatNone) {
+    return 0;
+  }
+  format_ = format;
+  backend_ = std::move(backend);
+  return 1;
+}
+
+bool DisplaySurface::EnsureCapacity(int32_t width, int32_t height) {
+  const SurfaceView picture = backend_->Picture();
+  if (width <= picture.width && height <= picture.height) {
+    return true;
+  }
+  return backend_->Grow(std::max(width, picture.width), std::max(height, picture.height));
+}
+
+void DisplaySurface::WriteSnapshot(const SurfaceView& shown) {
+  if (snapshotWriter_ != nullptr) {
+    snapshotWriter_->WritePicture(snapshotPath_, shown);
+  }
+  snapshotPending_ = false;
+}
+
+int DisplaySurface::Draw(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width,
+                         int32_t height) {
+  if (closing_.load()) {
+    return 1;
+  }
+  if (y == nullptr || width <= 0 || height <= 0 || (width >= 2 && height >= 2 && (!u || !v))) {
+    return 0;
+  }
+  std::lock_guard<std::mutex> hold(drawLock_);
+  if (backend_ == nullptr) {
+    return 0;
+  }
+  if (closing_.load()) {
+    return 1;
+  }
+  busy_.store(true);
+  int result = 0;
+  if (EnsureCapacity(width, height)) {
+    SurfaceView shown = backend_->Picture();
+    shown.width = width;
+    shown.height = height;
+    I420View source;
+    source.y = y;
+    source.u = u;
+    source.v = v;
+    source.yStride = width;
+    source.uStride = width / 2;
+    source.vStride = width / 2;
+    source.width = width;
+    source.height = height;
+    source.chromaWidth = width / 2;
+    source.chromaHeight = height / 2;
+    ConvertI420(source, shown);
+    if (osdOn_) {
+      PutOsdImage(RenderOsdText(OsdTextToUtf8(osdText_, kOsdTextBytes), false), shown, kOsdTextX,
+                  height - kOsdTextFromBottom);
+      PutOsdImage(RenderOsdText(OsdClockText(std::time(nullptr)), false), shown,
+                  width - kOsdClockFromRight, kOsdClockY);
+    }
+    if (snapshotPending_) {
+      WriteSnapshot(shown);
+    }
+    backend_->Present(width, height, {});
+    result = 1;
+  }
+  busy_.store(false);
+  return result;
+}
+
+bool DisplaySurface::DrawJpeg(const uint8_t* bytes, size_t length, const char* osdText, bool osdOn,
+                              int32_t* width, int32_t* height) {
+  *width = 0;
+  *height = 0;
+  thread_local JpegDecoder decoder;
+  const bool sized = decoder.ReadSize(bytes, length, width, height);
+  if (closing_.load()) {
+    return sized;
+  }
+  std::lock_guard<std::mutex> hold(drawLock_);
+  if (backend_ == nullptr || closing_.load()) {
+    return sized;
+  }
+  busy_.store(true);
+  bool decoded = false;
+  // A picture that does not decode leaves the window black, with the text and clock on it.
+  int32_t shownWidth = 16;
+  int32_t shownHeight = 16;
+  if (sized && EnsureCapacity(*width, *height)) {
+    decoded = decoder.Decode(bytes, length, backend_->Picture());
+    if (decoded) {
+      shownWidth = *width;
+      shownHeight = *height;
+    }
+  }
+  if (!decoded) {
+    const SurfaceView picture = backend_->Picture();
+    for (int32_t row = 0; row < shownHeight && row < picture.height; ++row) {
+      std::memset(picture.pixels + static_cast<size_t>(row) * picture.pitch, 0,
+                  static_cast<size_t>(std::min(shownWidth, picture.width)) * BytesPerPixel(format_));
+    }
+  }
+  PackedOsd text;
+  PackedOsd clock;
+  DisplayOverlay overlays[2];
+  size_t overlayCount = 0;
+  if (osdOn) {
+    int32_t clientWidth = 0;
+    int32_t clientHeight = 0;
+    if (!backend_->ClientSize(&clientWidth, &clientHeight) || clientWidth <= 0 ||
+        clientHeight <= 0) {
+      clientWidth = shownWidth;
+      clientHeight = shownHeight;
+    }
+    PackOverlay(RenderOsdText(OsdTextToUtf8(osdText, kOsdTextBytes), true), format_, kOsdTextX,
+                clientHeight - kOsdTextFromBottom, text);
+    PackOverlay(RenderOsdText(OsdClockText(std::time(nullptr)), true), format_,
+                clientWidth - kOsdClockFromRight, kOsdClockY, clock);
+    for (const PackedOsd* p : {&text, &clock}) {
+      if (!p->pixels.empty()) {
+        overlays[overlayCount++] = p->overlay;
+      }
+    }
+  }
+  backend_->Present(shownWidth, shownHeight, std::span<const DisplayOverlay>(overlays, overlayCount));
+  busy_.store(false);
+  return decoded;
+}
+
+void DisplaySurface::SetOSDText(const char* text) {
+  std::lock_guard<std::mutex> hold(drawLock_);
+  CopyField(osdText_, text);
+}
+
+std::string DisplaySurface::OSDText() const {
+  std::lock_guard<std::mutex> hold(drawLock_);
+  return std::string(osdText_, strnlen(osdText_, kOsdTextBytes));
+}
+
+void DisplaySurface::EnableOSD(bool on) {
+  std::lock_guard<std::mutex> hold(drawLock_);
+  osdOn_ = on;
+}
+
+bool DisplaySurface::OSDEnabled() const {
+  std::lock_guard<std::mutex> hold(drawLock_);
+  return osdOn_;
+}
+
+void DisplaySurface::RequestSnapshot(const char* path, SnapshotWriter* writer) {
+  std::lock_guard<std::mutex> hold(drawLock_);
+  CopyField(snapshotPath_, path);
+  snapshotWriter_ = writer;
+  snapshotPending_ = true;
+}
+
+bool DisplaySurface::SnapshotPending() const {
+  std::lock_guard<std::mutex> hold(drawLock_);
+  return snapshotPending_;
+}
+
+}  // namespace qxplay

@@ -1,0 +1,35 @@
+// Whole JPEG pictures decoded with libjpeg-turbo straight into an RGB picture of one of the
+// display layouts. Damaged or hostile data never ends the process: a picture either decodes
+// (perhaps partly, when the data ends early) or is refused.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "player/pixel_format.h"
+
+namespace qxplay {
+
+class JpegDecoder {
+ public:
+  // Largest accepted picture side; larger declared sizes are refused before any allocation.
+  static constexpr int32_t kMaxSide = 8192;
+
+  JpegDecoder();
+  ~JpegDecoder();
+  JpegDecoder(const JpegDecoder&) = delete;
+  JpegDecoder& operator=(const JpegDecoder&) = delete;
+
+  // Reads the picture size from the header; false when the bytes are no JPEG it can decode.
+  bool ReadSize(const uint8_t* bytes, size_t length, int32_t* width, int32_t* height);
+
+  // Decodes the whole picture into the top-left of `dst`, which must hold its full size.
+  bool Decode(const uint8_t* bytes, size_t length, const SurfaceView& dst);
+
+ private:
+  void* handle_ = nullptr;       // the TurboJPEG decompressor
+  std::vector<uint8_t> scratch_; // 32-bit picture for the 16-bit layouts
+};
+
+}  // namespace qxplay
