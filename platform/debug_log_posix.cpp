@@ -1,0 +1,24 @@
+#include "platform/debug_log.h"
+
+#include <string>
+#include <unistd.h>
+
+namespace rovik::platform {
+
+void DebugLog(std::string_view library, std::string_view text) {
+  std::string line;
+  line.reserve(library.size() + text.size() + 3);
+  line.append(library).append(": ").append(text);
+  if (line.empty() || line.back() != '\n') line.push_back('\n');
+  // One write call, so lines of several threads do not interleave.
+  const char* p = line.data();
+  std::size_t left = line.size();
+  while (left > 0) {
+    ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n <= 0) break;
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace rovik::platform

@@ -1,0 +1,23 @@
+#include "platform/module_path.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace rovik::platform {
+
+std::string ModuleFileName() {
+  char buf[PATH_MAX + 1];
+  ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<std::size_t>(n));
+}
+
+std::string ProgramFolder() {
+  std::string path = ModuleFileName();
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+}  // namespace rovik::platform

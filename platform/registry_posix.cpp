@@ -1,0 +1,256 @@
+#include "platform/registry.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/reg_file.h"
+
+namespace rovik::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string configHome() {
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return xdg;
+  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.config";
+  return {};
+}
+
+const char* rootName(RegRoot root) {
+  switch (root) {
+    case RegRoot::LocalMachine:
+      return "HKEY_LOCAL_MACHINE";
+  }
+  return "HKEY_LOCAL_MACHINE";
+}
+
+// "A\\B\\C" -> "A/B/C"; nullopt for an empty path or a component that could leave REG.
+std::optional<std::string> keyToRelative(const std::string& key) {
+  std::string out;
+  std::string part;
+  auto flush = [&]() -> bool {
+    if (part.empty()) return true;  // doubled or edge separators are skipped
+    if (part == "." || part == "..") return false;
+    if (!out.empty()) out += '/';
+    out += part;
+    part.clear();
+    return true;
+  };
+  for (char c : key) {
+    if (c == '\0' || c == '/') return std::nullopt;
+    if (c == '\\') {
+      if (!flush()) return std::nullopt;
+    } else {
+      part += c;
+    }
+  }
+  if (!flush() || out.empty()) return std::nullopt;
+  return out;
+}
+
+bool sameKey(const std::string& a, const std::string& b) {
+  auto ra = keyToRelative(a);
+  auto rb = keyToRelative(b);
+  if (!ra || !rb || ra->size() != rb->size()) return false;
+  for (std::size_t i = 0; i < ra->size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>((*ra)[i])) !=
+        std::tolower(static_cast<unsigned char>((*rb)[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::string> readWhole(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Writes `text` to `file` through a temporary file in the same folder and a rename.
+bool writeAtomically(const std::string& file, const std::string& text) {
+  std::string tmp = file + ".tmp." + std::to_string(::getpid());
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ::close(fd);
+      ::unlink(tmp.c_str());
+      return false;
+    }
+    p += n;
+    left -= static_cast<std::size_t>(n);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0 || ::rename(tmp.c_str(), file.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The autostart entry that stands for a Run value.
+std::string autostartFile(const std::string& valueName) {
+  std::string home = configHome();
+  if (home.empty()) return {};
+  return home + "/autostart/" + valueName + ".desktop";
+}
+
+bool writeAutostart(const std::string& valueName, const std::string& command) {
+  if (valueName.find('/') != std::string::npos || valueName == "." || valueName == "..") return false;
+  std::string file = autostartFile(valueName);
+  if (file.empty()) return false;
+  std::error_code ec;
+  fs::create_directories(fs::path(file).parent_path(), ec);
+  std::string text = "[Desktop Entry]\nType=Application\nName=" + valueName + "\nExec=" + command +
+                     "\nX-GNOME-Autostart-enabled=true\n";
+  return writeAtomically(file, text);
+}
+
+void removeAutostart(const std::string& valueName) {
+  if (valueName.find('/') != std::string::npos) return;
+  std::string file = autostartFile(valueName);
+  if (!file.empty()) ::unlink(file.c_str());
+}
+
+}  // namespace
+
+std::string RegistryRoot() {
+  if (const char* own = std::getenv("ROVIK_REGISTRY_ROOT"); own && *own) return own;
+  std::string home = configHome();
+  if (home.empty()) home = "/tmp/rovik-config-" + std::to_string(::geteuid());
+  return home + "/rovik/registry";
+}
+
+std::optional<RegistryKey> RegistryKey::Open(RegRoot root, const std::string& path, uint32_t,
+                                             std::string* error) {
+  auto rel = keyToRelative(path);
+  if (!rel) {
+    if (error) *error = "bad key path";
+    return std::nullopt;
+  }
+  std::string file = RegistryRoot() + "/" + rootName(root) + "/" + *rel + ".reg";
+  bool isRun = sameKey(path, kRunKey);
+  struct stat st {};
+  if (!isRun && ::stat(file.c_str(), &st) != 0) {
+    if (error) *error = file + ": no such key";
+    return std::nullopt;
+  }
+  return RegistryKey(path, file, isRun);
+}
+
+std::optional<RegistryKey> RegistryKey::Create(RegRoot root, const std::string& path, uint32_t access,
+                                               std::string* error) {
+  auto rel = keyToRelative(path);
+  if (!rel) {
+    if (error) *error = "bad key path";
+    return std::nullopt;
+  }
+  std::string file = RegistryRoot() + "/" + rootName(root) + "/" + *rel + ".reg";
+  std::error_code ec;
+  fs::create_directories(fs::path(file).parent_path(), ec);
+  if (ec) {
+    if (error) *error = file + ": " + ec.message();
+    return std::nullopt;
+  }
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0 && !writeAtomically(file, FormatRegFile({}))) {
+    if (error) *error = file + ": cannot create";
+    return std::nullopt;
+  }
+  return Open(root, path, access, error);
+}
+
+std::optional<uint32_t> RegistryKey::ReadDword(const std::string& name) const {
+  auto text = readWhole(file_);
+  if (!text) return std::nullopt;
+  for (const RegValue& v : ParseRegFile(*text)) {
+    if (v.name == name) {
+      if (v.type != RegValue::Type::Dword) return std::nullopt;
+      return v.dword;
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> RegistryKey::ReadString(const std::string& name) const {
+  auto text = readWhole(file_);
+  if (!text) return std::nullopt;
+  for (const RegValue& v : ParseRegFile(*text)) {
+    if (v.name == name) {
+      if (v.type != RegValue::Type::String) return std::nullopt;
+      return v.text;
+    }
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+bool storeValue(const std::string& file, RegValue value) {
+  std::vector<RegValue> values;
+  if (auto text = readWhole(file)) values = ParseRegFile(*text);
+  bool replaced = false;
+  for (RegValue& v : values) {
+    if (v.name == value.name) {
+      v = value;
+      replaced = true;
+    }
+  }
+  if (!replaced) values.push_back(std::move(value));
+  std::error_code ec;
+  fs::create_directories(fs::path(file).parent_path(), ec);
+  return writeAtomically(file, FormatRegFile(values));
+}
+
+}  // namespace
+
+bool RegistryKey::WriteDword(const std::string& name, uint32_t value) {
+  if (!IsStorableRegText(name) || name.empty()) return false;
+  RegValue v;
+  v.name = name;
+  v.type = RegValue::Type::Dword;
+  v.dword = value;
+  return storeValue(file_, std::move(v));
+}
+
+bool RegistryKey::WriteString(const std::string& name, const std::string& text) {
+  if (!IsStorableRegText(name) || name.empty() || !IsStorableRegText(text)) return false;
+  RegValue v;
+  v.name = name;
+  v.type = RegValue::Type::String;
+  v.text = text;
+  if (!storeValue(file_, std::move(v))) return false;
+  if (isRunKey_) return writeAutostart(name, text);
+  return true;
+}
+
+bool RegistryKey::DeleteValue(const std::string& name) {
+  auto text = readWhole(file_);
+  if (!text) return false;
+  std::vector<RegValue> values = ParseRegFile(*text);
+  std::vector<RegValue> kept;
+  for (RegValue& v : values) {
+    if (v.name != name) kept.push_back(std::move(v));
+  }
+  if (kept.size() == values.size()) return false;
+  if (!writeAtomically(file_, FormatRegFile(kept))) return false;
+  if (isRunKey_) removeAutostart(name);
+  return true;
+}
+
+}  // namespace rovik::platform
