@@ -1,0 +1,54 @@
+// The monitor's requests to the service: the heartbeat to the service's HTTP server, and the
+// broker lookup and device registration at the push service. Requests are built here and handed
+// to the HTTP request queue; replies arrive at the given event sink (see cloud_reply.h).
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "alarm/cloud/http_request.h"
+
+inline constexpr int HTTP_REQ_HEARTBEAT = 5507;
+inline constexpr int HTTP_REQ_BROKER_LOOKUP = 5510;
+inline constexpr int HTTP_REQ_DEVICE_REG = 5511;
+
+// Identifies the program to the push service.
+inline constexpr char kPushAppKey[] = "7c21e9d04a5b83f6e2c1d970";
+
+// Built-in addresses, used until the address files say otherwise.
+inline constexpr char16_t kDefaultServerBase[] = u"http://cloud.rovik.example";
+inline constexpr char16_t kDefaultBrokerLookupUrl[] = u"http://lookup.push.rovik.example:9999";
+inline constexpr char16_t kDefaultDeviceRegUrl[] = u"http://reg.push.rovik.example:8383/device/reg/";
+
+// Reads <program folder>/FILE/RovikInfo.txt (the server base) and, when present,
+// <program folder>/FILE/RovikPush.txt (line 1 the broker lookup URL, line 2 the device
+// registration URL). A missing file leaves the addresses as they are.
+void LoadServerAddress();
+void LoadServerAddressFrom(const std::filesystem::path& programFolder);
+// Back to the built-in addresses (tests).
+void ResetServerAddress();
+
+// The server base (scheme and host, no trailing slash) and the client API address
+// (server base + "/api/client/ipc/").
+std::u16string ServerBase();
+std::u16string ClientApiAddress();
+std::u16string BrokerLookupUrl();
+std::u16string DeviceRegUrl();
+
+// The trimming of the server address file's text: blanks at the end, blanks at the start,
+// every "<" at the start, every ">" at the end.
+std::u16string TrimServerAddress(std::u16string text);
+
+// The requests, filled but not queued.
+std::unique_ptr<HttpRequest> MakeHeartbeatRequest(IHttpEvents* events, const std::string& account,
+                                                  const std::string& password,
+                                                  const std::string& accountList);
+std::unique_ptr<HttpRequest> MakeBrokerLookupRequest(IHttpEvents* events);
+std::unique_ptr<HttpRequest> MakeDeviceRegRequest(IHttpEvents* events);
+
+// Build and queue; false (the request dropped) when the request queue no longer exists.
+bool SendHeartbeat(IHttpEvents* events, const std::string& account, const std::string& password,
+                   const std::string& accountList);
+bool RequestBrokerAddress(IHttpEvents* events);
+bool RegisterDevice(IHttpEvents* events);
