@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -46,5 +47,7 @@ class HttpRequestQueue {
   std::unique_ptr<HttpQueueMessages> messages_;  // the worker's thread message queue
   std::mutex mutex_;
   std::deque<std::unique_ptr<HttpRequest>> queue_;  // guarded by mutex_
+  bool done_ = false;                               // guarded by mutex_: the worker has ended
+  std::condition_variable doneChanged_;
   std::thread worker_;  // owned; joined by the destructor
 };
