@@ -14,7 +14,8 @@
 //     message runs on the window's user-interface thread. For each request the listener
 //     puts a job into the owner thread's inbox and calls the dispatcher with a function
 //     that serves that inbox; the dispatcher must arrange for the function to be called on
-//     the owner thread. A Qt program queues it to its GUI thread:
+//     the owner thread (the dispatcher may be called from several listener threads at once).
+//     A Qt program queues it to its GUI thread:
 //
 //         link.Listen("ROVIKALARM", handler,
 //                     [obj](std::function<void()> serve) {
