@@ -97,6 +97,17 @@ bool SendCopyDataEx(const std::string& title, uint64_t wParam, uint64_t dwData, 
                     std::size_t size, int64_t* result,
                     std::chrono::milliseconds timeout = kSendTimeout);
 
+enum class SendOutcome {
+  NoWindow,  // nothing listens under that title
+  NoAnswer,  // found, but refused, closed or timed out: the result counts as 0
+  Answered,
+};
+
+// The full story of one send; *result is the answer (0 unless Answered).
+SendOutcome SendCopyDataOutcome(const std::string& title, uint64_t wParam, uint64_t dwData,
+                                const void* data, std::size_t size, int64_t* result,
+                                std::chrono::milliseconds timeout = kSendTimeout);
+
 // Runs every job waiting in the calling thread's inbox; returns how many ran.
 int ServeThreadInbox();
 

@@ -489,13 +489,15 @@ bool FindWindowByTitle(const std::string& title) {
   return static_cast<bool>(connectWindow(title, Clock::now() + std::chrono::milliseconds(1000)));
 }
 
-bool SendCopyDataEx(const std::string& title, uint64_t wParam, uint64_t dwData, const void* data,
-                    std::size_t size, int64_t* result, std::chrono::milliseconds timeout) {
+SendOutcome SendCopyDataOutcome(const std::string& title, uint64_t wParam, uint64_t dwData,
+                                const void* data, std::size_t size, int64_t* result,
+                                std::chrono::milliseconds timeout) {
   if (result) *result = 0;
   auto deadline = Clock::now() + timeout;
   Fd fd = connectWindow(title, deadline);
-  if (!fd) return false;
-  if (size > kMaxCopyData || (size > 0 && data == nullptr)) return true;  // refused: answer 0
+  if (!fd) return SendOutcome::NoWindow;
+  // The receiver would refuse more than 4 MiB; do not even send it.
+  if (size > kMaxCopyData || (size > 0 && data == nullptr)) return SendOutcome::NoAnswer;
   std::vector<uint8_t> frame = EncodeCopyDataRequest(wParam, dwData, data, size);
   std::size_t sent = 0;
   while (sent < frame.size()) {
@@ -506,10 +508,10 @@ bool SendCopyDataEx(const std::string& title, uint64_t wParam, uint64_t dwData, 
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!waitServing(fd.get(), POLLOUT, deadline)) return true;
+      if (!waitServing(fd.get(), POLLOUT, deadline)) return SendOutcome::NoAnswer;
       continue;
     }
-    return true;  // peer gone
+    return SendOutcome::NoAnswer;  // peer gone
   }
   uint8_t reply[kCopyDataReplySize];
   std::size_t got = 0;
@@ -519,13 +521,19 @@ bool SendCopyDataEx(const std::string& title, uint64_t wParam, uint64_t dwData, 
       got += static_cast<std::size_t>(n);
       continue;
     }
-    if (n == 0) return true;
+    if (n == 0) return SendOutcome::NoAnswer;
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return true;
-    if (!waitServing(fd.get(), POLLIN, deadline)) return true;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return SendOutcome::NoAnswer;
+    if (!waitServing(fd.get(), POLLIN, deadline)) return SendOutcome::NoAnswer;
   }
   if (result) *result = DecodeCopyDataReply(reply);
-  return true;
+  return SendOutcome::Answered;
+}
+
+bool SendCopyDataEx(const std::string& title, uint64_t wParam, uint64_t dwData, const void* data,
+                    std::size_t size, int64_t* result, std::chrono::milliseconds timeout) {
+  return SendCopyDataOutcome(title, wParam, dwData, data, size, result, timeout) !=
+         SendOutcome::NoWindow;
 }
 
 int64_t SendCopyData(const std::string& title, uint64_t wParam, uint64_t dwData, const void* data,
