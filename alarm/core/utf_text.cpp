@@ -145,7 +145,9 @@ void CopyField(char* field, std::size_t fieldSize, std::string_view text, std::s
   std::memset(field, 0, fieldSize);
   room = std::min(room, fieldSize - 1);
   const std::size_t n = Utf8Prefix(text, room);
-  std::memcpy(field, text.data(), n);
+  if (n > 0) {
+    std::memcpy(field, text.data(), n);
+  }
 }
 
 void CopyField(char16_t* field, std::size_t fieldUnits, std::u16string_view text, std::size_t room) {

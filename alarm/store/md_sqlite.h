@@ -1,0 +1,83 @@
+// The alarm store: one SQLite database file "ROVIK_ALARM.sdb" in the program folder holding every
+// received alarm (table Alarm) and the watched accounts (table user). One process-wide instance,
+// shared by the user-interface thread and the push thread; one lock serialises every operation.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "alarm/core/alarm_record.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+class MdSQLite {
+ public:
+  // Shows a message to the user (caption, text). The user interface puts a message box here; the
+  // store itself shows nothing. Without a hook the message goes to stderr.
+  using MessageHook = std::function<void(const std::string& caption, const std::string& text)>;
+  static void SetMessageHook(MessageHook hook);
+
+  // The process-wide instance: created on the first call, none after DestroyInstance.
+  static MdSQLite* GetInstance();
+  // Closes the database and frees the instance; from then on GetInstance returns null.
+  static void DestroyInstance();
+
+  MdSQLite();
+  virtual ~MdSQLite();
+  MdSQLite(const MdSQLite&) = delete;
+  MdSQLite& operator=(const MdSQLite&) = delete;
+
+  // Opens (creating when missing) ROVIK_ALARM.sdb in `folder` (empty: the program folder), then
+  // creates the tables. A failure is shown through the message hook; every later operation then
+  // fails with its failure value.
+  void Open(const std::string& folder = {});
+  // Creates the user and Alarm tables when missing (and the lookup indexes).
+  void CreateTables();
+  bool IsOpen() const;
+
+  // Stores an alarm; returns its new ID, -1 on failure. The record keeps its own id and state.
+  int InsertAlarm(AlarmRecord record);
+  // Largest stored alarm ID; -1 when the query fails or the table is empty.
+  int GetMaxAlarmId();
+  // Marks the listed alarms (decimal IDs separated by ",") read now. A list of any other form is
+  // refused whole (false, nothing changes).
+  bool MarkAlarmsRead(std::string_view idList);
+  bool MarkAlarmRead(int alarmId);
+  // Number of unread alarms; 1 when the query fails.
+  int GetUnreadCount();
+  bool DeleteAlarms(std::string_view idList);
+  // Alarms with fromTime <= Alarm_Time <= toTime, newest first; appended to `list`. Returns the
+  // number appended (0 on failure).
+  int QueryAlarmsByTime(AlarmList& list, std::string_view fromTime, std::string_view toTime);
+  // Alarms stored today (local date) or unread, newest alarm time first.
+  int QueryTodayAndUnread(AlarmList& list);
+  int QueryUnread(AlarmList& list);
+
+  void DeleteAllUsers();
+  // Appends the stored accounts in insertion order; returns the number appended.
+  int LoadUsers(UserList& list);
+  // Inserts every record in order, freeing each and leaving its slot null. Errors are ignored.
+  void SaveUsers(UserList& list);
+
+  // Full path of the database file in `folder`.
+  static std::string DatabasePath(const std::string& folder);
+
+ private:
+  sqlite3_stmt* Prepare(const char* sql);  // cached; requires lock_
+  bool Execute(sqlite3_stmt* stmt);        // steps to the end and resets; requires lock_
+  int GetMaxAlarmIdLocked();
+  int QueryAlarms(AlarmList& list, const char* sql, std::string_view from, std::string_view to);
+  bool RunForIdList(const char* sql, std::string_view idList, std::string_view readTime);
+  void Report(const std::string& text);
+  void CloseLocked();
+
+  mutable std::mutex lock_;  // guards db_, statements_ and lastError_
+  sqlite3* db_ = nullptr;
+  std::unordered_map<const char*, sqlite3_stmt*> statements_;  // prepared once per statement text
+  std::string lastError_;                                      // last error text of SQLite
+};
