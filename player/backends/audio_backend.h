@@ -52,8 +52,17 @@ struct AudioDeviceCaps {
   uint16_t channels = 0;
 };
 
-struct AudioOutput;  // an open output device, owned by its back end
-struct AudioInput;   // an open input device, owned by its back end
+// An open output or input device: each back end derives its own device type from these.
+struct AudioOutput {
+ protected:
+  AudioOutput() = default;
+  ~AudioOutput() = default;
+};
+struct AudioInput {
+ protected:
+  AudioInput() = default;
+  ~AudioInput() = default;
+};
 
 struct AudioBackend {
   const char* name;

@@ -1,0 +1,33 @@
+// Helpers shared by the audio suites: thread counting and back ends that misbehave on purpose.
+#pragma once
+
+#include <dirent.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "player/backends/audio_backend.h"
+
+// Threads of this process right now.
+inline int ThreadCount() {
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.') ++n;
+    }
+    closedir(d);
+  }
+  return n;
+}
+
+// Waits up to limit for pred to hold; returns whether it did.
+template <typename Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (pred()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return pred();
+}
