@@ -1,5 +1,7 @@
 #include "player/audio.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <cstring>
 
@@ -33,6 +35,7 @@ int AudioPlayer::Start() {
 int AudioPlayer::Append(const uint8_t* bytes, int length) { return ring_->Write(bytes, length); }
 
 void AudioPlayer::FeederLoop() {
+  pthread_setname_np(pthread_self(), "audio-feeder");
   PcmChunk chunk;
   auto idle = [this] {
     std::unique_lock<std::mutex> hold(wakeLock_);

@@ -1,5 +1,7 @@
 #include "player/wave_in.h"
 
+#include <pthread.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -93,6 +95,7 @@ struct CWaveIn::Core {
   }
 
   void Run() {
+    pthread_setname_np(pthread_self(), "audio-capture");
     for (;;) {
       const std::optional<rovik::platform::ThreadMessage> m = queue.Get();
       if (!m || m->message == kWmQuit) break;
