@@ -204,12 +204,12 @@ bool ExtractEntry(Archive* archive, int index, std::u16string_view name) {
   }
   ArchiveEntry entry;
   FillEntry(index, record, entry);
-  if (entry.Name().empty() || (record.info.flag & 1) != 0) {
-    return false;  // refused name or link, or encrypted (no password is ever given)
+  if (entry.Name().empty()) {
+    return false;  // a name leading out of its folder, or a link
   }
   const fs::path& folder = archive->extractFolder;
   if (entry.IsFolder()) {
-    return CreateFolderLevels(folder, EntryRelativePath(name));
+    return EnsureFolder(folder) && CreateFolderLevels(folder, EntryRelativePath(name));
   }
   const EntryNameParts parts = SplitEntryName(name);
   if (parts.file.empty() || !EnsureFolder(folder) ||
@@ -224,6 +224,9 @@ bool ExtractEntry(Archive* archive, int index, std::u16string_view name) {
   // this run's file.
   if (::unlink(target.c_str()) != 0 && errno != ENOENT) {
     return false;
+  }
+  if ((record.info.flag & 1) != 0) {
+    return false;  // encrypted: no password is ever given
   }
   const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {

@@ -1,0 +1,4 @@
+# Upgrade package entry names (reduction and path checks) and extra fields.
+if(TARGET rovik_upgrade)
+  rovik_add_fuzz(archive_names SOURCES ${CMAKE_CURRENT_LIST_DIR}/archive_names.cpp LIBS rovik_upgrade)
+endif()

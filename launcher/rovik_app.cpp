@@ -1,0 +1,81 @@
+#include "launcher/rovik_app.h"
+
+#include <sys/utsname.h>
+
+#include <QApplication>
+#include <cstring>
+
+#include "launcher/rovik_dlg.h"
+#include "platform/module_path.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace {
+
+constexpr const char* kMutexName = "RovikClient";
+constexpr const char* kUpgradeKey = "SOFTWARE\\MERVO\\ROVIK";
+constexpr const char* kUpgradeMarker = "UpgradePatch";
+constexpr const char* kClientProgram = "RovikClient";
+
+uint32_t View(bool wow64) { return wow64 ? rovik::platform::kKeyWow64_64Key : 0; }
+
+}  // namespace
+
+CRovikApp::CRovikApp(int& argc, char** argv) : m_argc(argc), m_argv(argv) {}
+
+int CRovikApp::IsWow64() {
+  struct utsname name {};
+  if (sizeof(void*) != 4 || ::uname(&name) != 0) {
+    return 0;
+  }
+  return std::strstr(name.machine, "64") != nullptr ? 1 : 0;
+}
+
+bool CRovikApp::UpgradePending(bool wow64) {
+  using namespace rovik::platform;
+  const auto key =
+      RegistryKey::Open(RegRoot::LocalMachine, kUpgradeKey, kKeyRead | View(wow64));
+  if (!key) {
+    return false;
+  }
+  const std::optional<uint32_t> marker = key->ReadDword(kUpgradeMarker);
+  return marker && *marker != 0;
+}
+
+bool CRovikApp::ClearUpgradeMarker(bool wow64) {
+  using namespace rovik::platform;
+  auto key = RegistryKey::Create(RegRoot::LocalMachine, kUpgradeKey, kKeyWrite | View(wow64));
+  return key && key->WriteDword(kUpgradeMarker, 0);
+}
+
+int CRovikApp::InitInstance() {
+  // A second launcher ends at once; one that cannot make the mutex at all goes on without it.
+  if (m_hMutex.Create(kMutexName) == rovik::platform::NamedMutex::Result::AlreadyExists) {
+    return 0;
+  }
+  m_bWow64 = IsWow64();
+  if (UpgradePending(m_bWow64 != 0)) {
+    RunSplash();
+    // However the window ended, the package is not installed twice.
+    ClearUpgradeMarker(m_bWow64 != 0);
+  }
+  StartClient();
+  return 0;
+}
+
+void CRovikApp::RunSplash() {
+  QApplication application(m_argc, m_argv);
+  CRovikDlg dlg;
+  dlg.SetWow64(m_bWow64 != 0);
+  dlg.exec();
+}
+
+void CRovikApp::StartClient() {
+  const std::string folder = rovik::platform::ProgramFolder();
+  m_hMutex.Release();
+  if (folder.empty()) {
+    return;
+  }
+  // A failure to start is not reported.
+  rovik::platform::StartProgram(folder + "/" + kClientProgram);
+}

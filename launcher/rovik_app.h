@@ -1,0 +1,34 @@
+// CRovikApp: the launcher's start-up. One launcher at a time (the named mutex "RovikClient");
+// when the registry marks an upgrade as pending, the splash window installs it and the marker is
+// cleared; then the video client is started from the launcher's own folder and the launcher ends.
+#pragma once
+
+#include <string>
+
+#include "platform/named_mutex.h"
+
+class CRovikApp {
+ public:
+  CRovikApp(int& argc, char** argv);
+
+  // Runs the whole start-up and returns the program's exit code. Never enters a message loop of
+  // its own beyond the splash window's.
+  int InitInstance();
+
+  // Whether "UpgradePatch" under the launcher's key is present and not 0.
+  static bool UpgradePending(bool wow64);
+  // Writes "UpgradePatch" = 0 (creating the key when it has gone).
+  static bool ClearUpgradeMarker(bool wow64);
+  // 1 when a 32-bit launcher runs on a 64-bit system, else 0.
+  static int IsWow64();
+
+  rovik::platform::NamedMutex m_hMutex;  // owned from start until the client is started
+  int m_bWow64 = 0;
+
+ private:
+  void RunSplash();
+  void StartClient();
+
+  int& m_argc;
+  char** m_argv;
+};

@@ -1,0 +1,146 @@
+#include "launcher/upgrade_worker.h"
+
+#include <QByteArray>
+#include <QFile>
+
+#include <memory>
+
+#include "launcher/upgrade_install.h"
+#include "platform/registry.h"
+#include "platform/window_link.h"
+
+namespace rovik::launcher {
+namespace {
+
+constexpr const char* kUpgradeKey = "SOFTWARE\\MERVO\\ROVIK";
+constexpr const char* kAlarmWindow = "ROVIKALARM";
+constexpr char kQuitCommand[2] = {'0', '~'};
+
+std::filesystem::path ToPath(const QString& text) {
+  const QByteArray bytes = QFile::encodeName(text);
+  return std::filesystem::path(std::string(bytes.constData(), static_cast<size_t>(bytes.size())));
+}
+
+}  // namespace
+
+const QString kStatusInit = QStringLiteral("程序更新初始化。。。");
+const QString kStatusReady = QStringLiteral("初始化完成。。。");
+const QString kStatusUpdating = QStringLiteral("正在更新文件：");
+const QString kStatusDone = QStringLiteral("更新完成");
+
+UpgradeWorker::UpgradeWorker(UpgradeHost& host, UpgradeWorkerOptions options)
+    : host_(host), options_(std::move(options)) {}
+
+UpgradeWorker::~UpgradeWorker() {
+  RequestStop();
+  Join();
+}
+
+void UpgradeWorker::Start() {
+  if (!thread_.joinable()) {
+    thread_ = std::thread([this] { Run(); });
+  }
+}
+
+void UpgradeWorker::RequestStop() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stop_ = true;
+  wake_.notify_all();
+}
+
+void UpgradeWorker::Join() {
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+bool UpgradeWorker::Finished() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return finished_;
+}
+
+bool UpgradeWorker::Pause(std::chrono::milliseconds duration) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !wake_.wait_for(lock, duration, [this] { return stop_; });
+}
+
+void UpgradeWorker::RepaintAndWait(bool statusLineOnly) {
+  auto painted = std::make_shared<bool>(false);
+  host_.Repaint(statusLineOnly, [this, painted] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    *painted = true;
+    wake_.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(mutex_);
+  wake_.wait(lock, [this, painted] { return *painted || stop_; });
+}
+
+void UpgradeWorker::TellAlarmMonitorToQuit() {
+  int64_t result = 0;
+  // Sent synchronously: the monitor has handled it when this returns.
+  if (platform::SendCopyDataEx(kAlarmWindow, host_.WindowHandle(), 0, kQuitCommand,
+                               sizeof(kQuitCommand), &result)) {
+    Pause(options_.alarmPause);
+  }
+}
+
+std::string UpgradeWorker::PackagePath(const QString& appDir, bool wow64) {
+  const uint32_t view = wow64 ? platform::kKeyWow64_64Key : 0;
+  const auto key = platform::RegistryKey::Open(platform::RegRoot::LocalMachine, kUpgradeKey,
+                                               platform::kKeyRead | view);
+  if (!key) {
+    return {};
+  }
+  const std::optional<std::string> file = key->ReadString("UpgradeFile");
+  if (!file || file->empty()) {
+    return {};
+  }
+  QString name = QString::fromStdString(*file);
+  // The value is read into 260 wide characters with the terminator; a longer one does not fit.
+  if (name.size() >= static_cast<qsizetype>(kMaxEntryName)) {
+    return {};
+  }
+  name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+  return (ToPath(appDir) / "FILE" / "Upgrade" / ToPath(name)).string();
+}
+
+void UpgradeWorker::Run() {
+  host_.StartTimer(kTimerProgress, 10);
+  host_.SetProgress(0, 30, kStatusInit);
+  RepaintAndWait(false);
+
+  TellAlarmMonitorToQuit();
+
+  const std::string package = PackagePath(options_.appDir, options_.wow64);
+
+  host_.SetProgress(30, 100, kStatusReady);
+  host_.Repaint(false, {});
+
+  if (!package.empty()) {
+    InstallOptions install;
+    install.extractLimit = options_.extractLimit;
+    install.onEntry = [this](const ArchiveEntry& entry) {
+      const std::u16string_view name = entry.Name();
+      host_.SetStatus(kStatusUpdating +
+                      QString::fromUtf16(name.data(), static_cast<qsizetype>(name.size())));
+      host_.Repaint(true, {});
+    };
+    install.afterEntry = [this] { Pause(options_.entryPause); };
+    install.stopRequested = [this] {
+      std::lock_guard<std::mutex> lock(mutex_);
+      return stop_;
+    };
+    InstallPackage(package, InstallFolders::Of(ToPath(options_.appDir)), install);
+  }
+
+  host_.SetProgress(100, 100, kStatusDone);
+  host_.StopTimer(kTimerProgress);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    finished_ = true;
+  }
+  host_.StartTimer(kTimerClose, 1);
+  host_.Repaint(false, {});
+}
+
+}  // namespace rovik::launcher
