@@ -2,7 +2,6 @@
 
 #include "uikit/rw_memory_dc.h"
 
-#include <QEnterEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -100,13 +99,6 @@ void CRWButton::mouseMoveEvent(QMouseEvent* event)
 {
     TrackHover(event->position().toPoint());
     QAbstractButton::mouseMoveEvent(event);
-}
-
-void CRWButton::enterEvent(QEnterEvent* event)
-{
-    // The pointer arrived: the same as the first move over the button.
-    TrackHover(event->position().toPoint());
-    QAbstractButton::enterEvent(event);
 }
 
 void CRWButton::leaveEvent(QEvent* event)
