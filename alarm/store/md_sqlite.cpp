@@ -3,12 +3,12 @@
 #include <sqlite3.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <ctime>
 #include <utility>
 
 #include "alarm/core/utf_text.h"
 #include "alarm/store/alarm_id_list.h"
+#include "platform/module_path.h"
 
 using rovik::CopyField;
 using rovik::FieldText;
@@ -99,13 +99,6 @@ MdSQLite::MessageHook& Hook() {  // guarded by HookLock()
   return hook;
 }
 
-// The folder of the running program.
-std::string ProgramFolder() {
-  std::error_code ec;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string(".") : exe.parent_path().string();
-}
-
 // The process-wide instance and whether it has been destroyed; touched on the start-up thread.
 MdSQLite* gInstance = nullptr;
 bool gDestroyed = false;
@@ -169,7 +162,7 @@ void MdSQLite::Report(const std::string& text) {
 }
 
 void MdSQLite::Open(const std::string& folder) {
-  const std::string path = DatabasePath(folder.empty() ? ProgramFolder() : folder);
+  const std::string path = DatabasePath(folder.empty() ? rovik::platform::ProgramFolder() : folder);
   std::string failure;
   {
     std::lock_guard<std::mutex> guard(lock_);

@@ -1,0 +1,56 @@
+#include "alarm/core/broker_params.h"
+
+#include "alarm/core/utf_text.h"
+
+namespace {
+
+// Room of each login text: its field width less the terminator.
+constexpr std::size_t kHostRoom = 55;
+constexpr std::size_t kPortRoom = 15;
+constexpr std::size_t kClientIdRoom = 127;
+constexpr std::size_t kUserRoom = 55;
+constexpr std::size_t kPasswordRoom = 55;
+
+std::string Cut(std::string_view text, std::size_t room) {
+  return std::string(text.substr(0, rovik::Utf8Prefix(text, room)));
+}
+
+// The text up to `separator` (from `pos`), moving `pos` behind it; false when there is none.
+bool TakeUntil(std::string_view text, std::size_t& pos, char separator, std::string_view& part) {
+  const std::size_t at = text.find(separator, pos);
+  if (at == std::string_view::npos) {
+    return false;
+  }
+  part = text.substr(pos, at - pos);
+  pos = at + 1;
+  return true;
+}
+
+}  // namespace
+
+std::optional<BrokerParams> ParseBrokerParams(std::string_view address, std::string_view login) {
+  std::string joined;
+  joined.reserve(address.size() + 1 + login.size());
+  joined.append(address).append("~").append(login);
+  if (joined.size() > kMaxBrokerText) {
+    return std::nullopt;
+  }
+  const std::string_view text = joined;
+  const std::size_t scheme = text.find("://");
+  if (scheme == std::string_view::npos) {
+    return std::nullopt;
+  }
+  std::size_t pos = scheme + 3;
+  std::string_view host, port, clientId, user;
+  if (!TakeUntil(text, pos, ':', host) || !TakeUntil(text, pos, '~', port) ||
+      !TakeUntil(text, pos, '~', clientId) || !TakeUntil(text, pos, '~', user)) {
+    return std::nullopt;
+  }
+  BrokerParams params;
+  params.host = Cut(host, kHostRoom);
+  params.port = Cut(port, kPortRoom);
+  params.clientId = Cut(clientId, kClientIdRoom);
+  params.userName = Cut(user, kUserRoom);
+  params.password = Cut(text.substr(pos), kPasswordRoom);
+  return params;
+}

@@ -1,0 +1,176 @@
+// The push channel: keeps the monitor subscribed at the push service's MQTT broker to one topic
+// per watched account, turns each alarm message into an AlarmRecord, drops repeats, stores it and
+// hands it on, to the video client's window when it runs, otherwise to the owner (the popup).
+// The broker's address and the login are fetched over HTTP at start; a heartbeat names the
+// watched accounts to the service's server.
+//
+// Threads: the push thread makes every MQTT call and runs intake, subscriptions, heartbeats and
+// unread-count reports. HTTP replies arrive on the request queue's thread and only record what
+// they carry; a connection they call for is made by the push thread. The user-interface thread
+// calls Start, Stop, the two Request functions and the destructor.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "alarm/cloud/http_events.h"
+#include "alarm/core/alarm_record.h"
+#include "alarm/core/broker_params.h"
+#include "alarm/core/mqtt_client.h"
+#include "platform/event.h"
+
+class MdSQLite;
+class PushChannel;
+
+// Receives, on the push thread, each stored alarm while the video client's window is absent
+// (message 3025): a copy of the record that the receiver owns. The popup posts it on to its own
+// thread.
+using AlarmOwner = std::function<void(std::unique_ptr<AlarmRecord>)>;
+
+// How the channel reaches the push service and the service's server. Each function queues one
+// request whose reply goes to the given sink; false when it could not be queued.
+struct PushServiceRequests {
+  std::function<bool(IHttpEvents*)> brokerLookup;        // 5510
+  std::function<bool(IHttpEvents*)> deviceRegistration;  // 5511
+  std::function<bool(IHttpEvents*, const std::string& account, const std::string& password,
+                     const std::string& accountList)>
+      heartbeat;  // 5507
+
+  // The cloud requests through the process's HTTP request queue.
+  static PushServiceRequests Cloud();
+  // Requests that go nowhere (intake tests, fuzzing).
+  static PushServiceRequests None();
+};
+
+// The pass counts behind the channel's cadences (a pass lasts about 100 ms idle, 200 ms
+// connected). Tests shorten them.
+struct PushTiming {
+  int heartbeatPasses = 2400;    // connected passes between heartbeats (about 8 minutes)
+  int lookupIdlePasses = 150;    // disconnected passes between broker lookups (about 15 s)
+  int resubscribePasses = 300;   // failed subscriptions are retried while the count is below
+};
+
+// Receives the replies of the channel's HTTP requests (IHttpEvents) and hands them to the
+// channel while it is attached. It outlives the channel while requests naming it are queued.
+class CAlarmServerHttpEventsHandler : public IHttpEvents {
+ public:
+  explicit CAlarmServerHttpEventsHandler(PushChannel* channel) : channel_(channel) {}
+  void OnHttpResult(const std::string& reply, int flag, int requestCode, int context) override;
+
+  void AddPending();   // a request naming this sink is about to be queued
+  void DropPending();  // ... and could not be
+  // The channel lets go: no more replies reach it; the handler is freed now, or after the last
+  // pending reply.
+  static void Release(CAlarmServerHttpEventsHandler* handler);
+
+ private:
+  ~CAlarmServerHttpEventsHandler() override = default;
+  bool ReleasedAndIdleLocked() const { return released_ && pending_ <= 0; }
+
+  std::mutex mutex_;  // guards channel_, pending_, released_; held while a reply is handled
+  PushChannel* channel_;
+  int pending_ = 0;
+  bool released_ = false;
+};
+
+// One subscribed account (768 bytes): its password as stored and its display name.
+struct SubscribedAccount {
+  char password[256];
+  char16_t displayName[256];
+};
+static_assert(sizeof(SubscribedAccount) == 768);
+
+class PushChannel {
+ public:
+  // `store` null: the process's alarm store (MdSQLite::GetInstance()).
+  explicit PushChannel(MdSQLite* store = nullptr,
+                       PushServiceRequests requests = PushServiceRequests::Cloud(),
+                       PushTiming timing = {});
+  // Stops the thread if it runs, unsubscribes every topic and frees the subscription table.
+  ~PushChannel();
+  PushChannel(const PushChannel&) = delete;
+  PushChannel& operator=(const PushChannel&) = delete;
+
+  // Starts the push thread, which at once asks for the broker address and the login. False when
+  // it could not be started (then call Stop).
+  bool Start(AlarmOwner owner);
+  // Asks the thread to end and joins it. Safe to call more than once, and before Start.
+  void Stop();
+
+  // Reload the accounts and subscribe again / report the unread count to the video client.
+  // False when the channel is not running.
+  bool RequestResubscribe();
+  bool RequestUnreadCount();
+
+  // True once the channel's MQTT client exists (a connection attempt got as far as creating it).
+  bool HasMqttClient() const { return hasClient_.load(); }
+
+  // Reply handling, on the HTTP request queue's thread (codes 5507, 5510, 5511).
+  void OnHttpReply(const std::string& reply, int requestCode);
+
+  // Push-thread operations, public so that tests and the intake fuzz target can drive them on
+  // a channel that was not started. Never call them while the thread runs.
+  void MessageIntake(std::string_view topic, const void* payload, long length);
+  void SubscribeAll();
+  void SetClock(UtcClock clock) { clock_ = std::move(clock); }
+  void SetOwner(AlarmOwner owner) { owner_ = std::move(owner); }
+
+ private:
+  void Run();
+  void TakeReplyWork();
+  void Connect();
+  void UnsubscribeAll();
+  void ResubscribeKnownTopics();
+  void Heartbeat();
+  void ChooseHeartbeatAccount();
+  void ReportUnreadCount();
+  void QueueBrokerLookup();
+  void QueueDeviceRegistration();
+  void TryConnect();  // reply thread
+
+  MdSQLite* store_;
+  PushServiceRequests requests_;
+  PushTiming timing_;
+  UtcClock clock_ = CurrentUtcTime;
+  CAlarmServerHttpEventsHandler* httpEvents_ = nullptr;  // released, not deleted, by the channel
+
+  // Push thread only (and the constructing/destroying thread while no thread runs):
+  AlarmOwner owner_;
+  BrokerParams params_;        // host, port, clientId, userName, password of the last connect
+  bool haveParams_ = false;    // params_ were given by the replies
+  AlarmRecord currentRecord_;  // the record being built from the message in hand
+  MqttClient client_;
+  bool connected_ = false;
+  bool announced_ = false;
+  int accountCount_ = 0;
+  int heartIndex_ = -1;
+  int subscribeFailures_ = 0;
+  std::map<std::string, std::unique_ptr<SubscribedAccount>> subscriptions_;  // by account text
+  std::string heartAccount_;
+  std::string heartPassword_;
+  std::string accountList_;
+  std::string lastKey_;
+  std::string lastTopic_;
+  SystemTime lastAlarmTime_;
+
+  // Reply thread only:
+  std::string brokerAddress_;  // "c" of the last broker lookup reply
+  std::string brokerLogin_;    // c "~" u "~" p of the last device registration reply
+
+  std::mutex replyLock_;  // guards pendingParams_ and chooseHeartbeatPending_
+  std::optional<BrokerParams> pendingParams_;  // a connect the replies called for
+  bool chooseHeartbeatPending_ = false;        // the server refused the heartbeat account
+
+  std::atomic<bool> hasClient_{false};
+  std::unique_ptr<rovik::platform::Event> stopEvent_;
+  std::unique_ptr<rovik::platform::Event> resubscribeEvent_;
+  std::unique_ptr<rovik::platform::Event> unreadCountEvent_;
+  std::thread thread_;  // the push thread; owned, joined by Stop
+};
