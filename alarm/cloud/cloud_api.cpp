@@ -8,6 +8,7 @@
 
 #include "alarm/cloud/http_request_queue.h"
 #include "alarm/core/utf_text.h"
+#include "platform/module_path.h"
 
 namespace {
 
@@ -92,6 +93,11 @@ void LoadServerAddressFrom(const std::filesystem::path& programFolder) {
     if (lines.size() > 0 && !lines[0].empty()) g_addresses.brokerLookup = lines[0];
     if (lines.size() > 1 && !lines[1].empty()) g_addresses.deviceReg = lines[1];
   }
+}
+
+void LoadServerAddress() {
+  const std::string folder = rovik::platform::ProgramFolder();
+  if (!folder.empty()) LoadServerAddressFrom(folder);
 }
 
 void ResetServerAddress() {

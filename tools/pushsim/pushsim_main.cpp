@@ -1,0 +1,42 @@
+// pushsim --lookup-port P1 --reg-port P2 --server-port P3 --broker tcp://127.0.0.1:1883
+//         --client-id ID --user U --password W [--heart-errno N] [--log FILE]
+// Serves until SIGINT or SIGTERM. A port of 0 takes any free port; the ports in use are printed
+// as one line "pushsim ready lookup=P1 reg=P2 server=P3" on stderr once all three listen.
+// Every request is logged as one JSON line to FILE (or stdout).
+#include <signal.h>
+
+#include <cstdio>
+
+#include "tools/pushsim/push_simulator.h"
+
+int main(int argc, char** argv) {
+  std::string error;
+  auto options = ParsePushSimulatorArgs(argc, argv, error);
+  if (!options) {
+    std::fprintf(stderr, "pushsim: %s\n", error.c_str());
+    std::fprintf(stderr,
+                 "usage: pushsim --lookup-port P1 --reg-port P2 --server-port P3 --broker URL "
+                 "--client-id ID --user U --password W [--heart-errno N] [--log FILE]\n");
+    return 2;
+  }
+  // The signals are taken by sigwait below, in this thread; the servers' threads never see them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  PushSimulator sim(*options);
+  if (!sim.Start(error)) {
+    std::fprintf(stderr, "pushsim: %s\n", error.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "pushsim ready lookup=%d reg=%d server=%d\n", sim.LookupPort(), sim.RegPort(),
+               sim.ServerPort());
+  std::fflush(stderr);
+  int sig = 0;
+  sigwait(&stopSignals, &sig);
+  sim.Stop();
+  return 0;
+}
