@@ -1,0 +1,15 @@
+// Loopback TCP helpers shared by the P2PAPI stand-in and the camera simulator.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Splits "host:port"; false for anything else (no port, port 0 or above 65535, empty host).
+bool SplitHostPort(const std::string& address, std::string* host, uint16_t* port);
+// Connects within timeoutMs; the socket (blocking, close-on-exec, no delay), or -1.
+int TcpConnect(const std::string& address, int timeoutMs);
+// Listens on 127.0.0.1:port (0 = any free port); the socket, with the bound port in *bound.
+int TcpListen(uint16_t port, uint16_t* bound);
+// Writes everything (no SIGPIPE); false when the peer is gone.
+bool WriteAll(int fd, const void* data, size_t length);
