@@ -1,0 +1,83 @@
+// Starting a program: no arguments, no inherited descriptors, no zombie.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "platform/debug_log.h"
+#include "platform/module_path.h"
+#include "platform/process.h"
+#include "tests/fixtures/temp_dir.h"
+
+using namespace rovik::platform;
+using rovik::fixtures::TempDir;
+using namespace std::chrono_literals;
+
+namespace {
+
+TEST(ModulePath, NamesThisTestProgramAndItsFolder) {
+  std::string exe = ModuleFileName();
+  EXPECT_EQ(exe.substr(exe.rfind('/') + 1), "platform_test");
+  EXPECT_EQ(ProgramFolder(), exe.substr(0, exe.rfind('/')));
+}
+
+TEST(StartProgram, RunsWithoutArgumentsOrInheritedDescriptorsAndLeavesNoZombie) {
+  TempDir dir("rovik-proc-");
+  std::string out = (dir / "out").string();
+  std::string script = "#!/bin/sh\necho \"$#\" > '" + out + ".tmp'\nls /proc/self/fd >> '" + out +
+                       ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n";
+  ASSERT_TRUE(dir.WriteFile("child.sh", script));
+  ASSERT_EQ(::chmod((dir / "child.sh").c_str(), 0755), 0);
+
+  // A descriptor the child must not get: not close-on-exec, at a high number.
+  int leak = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(leak, 0);
+  ASSERT_EQ(::dup2(leak, 57), 57);
+  ::close(leak);
+
+  std::string error;
+  pid_t pid = 0;
+  ASSERT_TRUE(StartProgram((dir / "child.sh").string(), &error, &pid)) << error;
+  ::close(57);
+  EXPECT_GT(pid, 0);
+  // Nothing to reap here: the program is not our child.
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+
+  std::string text;
+  for (int i = 0; i < 250 && (text = dir.ReadFile("out")).empty(); ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.substr(0, 2), "0\n");
+  // ls sees its standard descriptors and the one it opened for the listing, nothing else.
+  std::vector<int> fds;
+  std::size_t pos = 2;
+  while (pos < text.size()) {
+    std::size_t nl = text.find('\n', pos);
+    fds.push_back(std::stoi(text.substr(pos, nl - pos)));
+    pos = nl + 1;
+  }
+  for (int fd : fds) EXPECT_LE(fd, 3) << text;
+}
+
+TEST(StartProgram, ReportsMissingAndNonExecutablePrograms) {
+  TempDir dir("rovik-proc-");
+  std::string error;
+  EXPECT_FALSE(StartProgram((dir / "RovikClient").string(), &error));
+  EXPECT_NE(error.find("RovikClient"), std::string::npos);
+  ASSERT_TRUE(dir.WriteFile("plain", "not a program"));
+  EXPECT_FALSE(StartProgram((dir / "plain").string(), &error));
+  EXPECT_FALSE(StartProgram(dir.Path().string(), &error));
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // no zombie from the failed attempts
+}
+
+TEST(DebugLog, OneLinePrefixedWithLibrary) {
+  testing::internal::CaptureStderr();
+  DebugLog("QXPlayDll", "capture open\n");
+  DebugLog("QXPlayDll", "second");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "QXPlayDll: capture open\nQXPlayDll: second\n");
+}
+
+}  // namespace
