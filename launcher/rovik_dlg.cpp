@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QPainter>
 #include <QScreen>
 
@@ -57,6 +58,7 @@ void CRovikDlg::OnInitDialog() {
   setWindowTitle(QStringLiteral("Rovik"));
 
   setFixedSize(kWidth, kHeight);
+  UpdateStatusRect(size());
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect area = screen->availableGeometry();
     move(area.x() + (area.width() - kWidth) / 2, area.y() + (area.height() - kHeight) / 2);
@@ -81,9 +83,10 @@ void CRovikDlg::CreateFolders() {
   if (m_szAppDir.isEmpty()) {
     return;
   }
-  // One level each; a folder that cannot be made is left to the worker to cope with.
+  // One level each (FILE itself first, should it be missing); a folder that cannot be made is
+  // left to the worker to cope with.
   const QDir app(m_szAppDir);
-  for (const char* folder : {"FILE/BackFile", "FILE/Upgrade", "FILE/Temp"}) {
+  for (const char* folder : {"FILE", "FILE/BackFile", "FILE/Upgrade", "FILE/Temp"}) {
     app.mkdir(QString::fromLatin1(folder));
   }
 }
@@ -117,11 +120,14 @@ QRect CRovikDlg::ProgressBarRect() const {
 
 void CRovikDlg::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
-  if (isMinimized()) {
-    return;
+  if (!isMinimized()) {
+    UpdateStatusRect(event->size());
   }
+}
+
+void CRovikDlg::UpdateStatusRect(const QSize& client) {
   // Narrowed by 10 pixels left and right, from 67 to 30 pixels above the bottom.
-  m_rcStatus = QRect(10, height() - 67, width() - 20, 37);
+  m_rcStatus = QRect(10, client.height() - 67, client.width() - 20, 37);
 }
 
 void CRovikDlg::paintEvent(QPaintEvent*) {

@@ -73,6 +73,7 @@ class CRovikDlg : public QDialog, public rovik::launcher::UpgradeHost {
  private:
   void OnInitDialog();
   void CreateFolders();
+  void UpdateStatusRect(const QSize& client);
   QTimer* TimerOf(int id);
 
   QString m_szAppDir;
