@@ -62,8 +62,8 @@ std::vector<Frame> MakeH264Clip(int width, int height, int fps, double seconds, 
   ScratchDir dir;
   const std::string out = dir / "clip.h264";
   std::ostringstream cmd;
-  const std::string source = colour.empty() ? "testsrc" : "color=c=" + colour;
-  cmd << "ffmpeg -hide_banner -loglevel error -y -f lavfi -i " << source << "=size=" << width
+  const std::string source = colour.empty() ? "testsrc=size=" : "color=c=" + colour + ":size=";
+  cmd << "ffmpeg -hide_banner -loglevel error -y -f lavfi -i " << source << width
       << "x" << height << ":rate=" << fps << " -t " << seconds
       << " -c:v libx264 -preset ultrafast -tune zerolatency -x264-params keyint=" << gop
       << ":min-keyint=" << gop << ":scenecut=0:bframes=0:sliced-threads=0 -pix_fmt yuv420p"

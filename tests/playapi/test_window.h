@@ -1,0 +1,25 @@
+// A real X window for the player to draw into (kept apart from the suites: Xlib's macros clash
+// with GoogleTest's names).
+#pragma once
+
+#include <cstdint>
+
+namespace rovik_test {
+
+class TestWindow {
+ public:
+  TestWindow() = default;
+  ~TestWindow();
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+
+  // Opens the display named by DISPLAY and maps a width x height window; false without one.
+  bool Open(int width, int height);
+  uintptr_t id() const { return window_; }
+
+ private:
+  void* display_ = nullptr;
+  uintptr_t window_ = 0;
+};
+
+}  // namespace rovik_test
