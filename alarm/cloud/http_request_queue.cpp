@@ -80,7 +80,11 @@ void HttpRequestQueue::Run() {
     // One wake-up sends everything queued by now, and what is posted meanwhile.
     while (std::unique_ptr<HttpRequest> request = TakeFront()) {
       if (abort_) continue;  // exit is under way: drop the rest unsent
-      ExecuteRequest(*request, &abort_);
+      try {
+        ExecuteRequest(*request, &abort_);
+      } catch (...) {
+        // A sink that throws loses its own reply, never the worker.
+      }
     }
   }
   {
