@@ -101,10 +101,14 @@ bool CopyFileReplacing(const fs::path& source, const fs::path& target) {
     return false;
   }
 
-  std::string temp = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-  if (target.parent_path().empty()) {
-    temp = "." + target.filename().string() + ".XXXXXX";
+  // The new content is written beside the target, under a hidden name.
+  std::string temp = target.parent_path().string();
+  if (!temp.empty()) {
+    temp.push_back('/');
   }
+  temp.push_back('.');
+  temp.append(target.filename().string());
+  temp.append(".XXXXXX");
   const int out = ::mkostemp(temp.data(), O_CLOEXEC);
   if (out < 0) {
     return false;
