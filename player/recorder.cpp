@@ -1,5 +1,7 @@
 #include "player/recorder.h"
 
+#include <pthread.h>
+
 #include <cstring>
 
 #include "player/ensure_directories.h"
@@ -55,7 +57,8 @@ bool Recorder::Push(const uint8_t* bytes, int32_t length, int32_t keyFlag, int32
 std::string Recorder::ContinuationPath(const std::string& path, int n) {
   const size_t slash = path.find_last_of("/\\");
   const size_t dot = path.find_last_of('.');
-  const std::string suffix = "_" + std::to_string(n);
+  std::string suffix(1, '_');
+  suffix.append(std::to_string(n));
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
       dot == (slash == std::string::npos ? 0 : slash + 1)) {
     return path + suffix;
@@ -88,6 +91,7 @@ void Recorder::CloseWriter() {
 }
 
 void Recorder::Run() {
+  pthread_setname_np(pthread_self(), "avi-recorder");
   bool waitingForKey = true;
   uint64_t byteTotal = 0;
   Clock::time_point nextTick{};
