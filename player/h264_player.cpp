@@ -79,7 +79,6 @@ void CH264Player::Run() {
     const int32_t h = decoded.height;
     const I420View packed = PackedI420(fresh.data(), w, h);
     display_->Draw(packed.y, packed.u, packed.v, w, h);
-    CountShown();
     {
       // The drawn buffer becomes the stored picture; the old one is reused for the next.
       std::lock_guard<std::mutex> hold(pictureLock_);
@@ -88,6 +87,7 @@ void CH264Player::Run() {
       storedHeight_ = h;
     }
     OfferToRecorder(frame.data(), frame.length(), frame.keyFlag, w, h);
+    CountShown();
   }
 }
 

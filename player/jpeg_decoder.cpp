@@ -26,6 +26,14 @@ JpegDecoder::~JpegDecoder() {
   }
 }
 
+void JpegDecoder::Reset() {
+  // After an error the decompressor may refuse everything that follows; start afresh.
+  if (handle_ != nullptr) {
+    tjDestroy(static_cast<tjhandle>(handle_));
+  }
+  handle_ = tjInitDecompress();
+}
+
 bool JpegDecoder::ReadSize(const uint8_t* bytes, size_t length, int32_t* width, int32_t* height) {
   *width = 0;
   *height = 0;
@@ -39,6 +47,7 @@ bool JpegDecoder::ReadSize(const uint8_t* bytes, size_t length, int32_t* width, 
   int colorspace = 0;
   if (tjDecompressHeader3(static_cast<tjhandle>(handle_), bytes, static_cast<unsigned long>(length),
                           &w, &h, &subsampling, &colorspace) != 0) {
+    Reset();
     return false;
   }
   if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide) {
@@ -61,7 +70,11 @@ bool JpegDecoder::Decode(const uint8_t* bytes, size_t length, const SurfaceView&
     const int rc = tjDecompress2(handle, bytes, static_cast<unsigned long>(length), out, w, pitch,
                                  h, pixelFormat, Flags());
     // A warning (data ended early, a damaged segment) still leaves a usable picture.
-    return rc == 0 || tjGetErrorCode(handle) == TJERR_WARNING;
+    const bool usable = rc == 0 || tjGetErrorCode(handle) == TJERR_WARNING;
+    if (rc != 0) {
+      Reset();
+    }
+    return usable;
   };
   switch (dst.format) {
     case kPixelFormatRgb32:

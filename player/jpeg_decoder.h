@@ -28,6 +28,8 @@ class JpegDecoder {
   bool Decode(const uint8_t* bytes, size_t length, const SurfaceView& dst);
 
  private:
+  void Reset();
+
   void* handle_ = nullptr;       // the TurboJPEG decompressor
   std::vector<uint8_t> scratch_; // 32-bit picture for the 16-bit layouts
 };

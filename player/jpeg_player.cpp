@@ -37,9 +37,11 @@ void CJPEGPlayer::Run() {
       continue;
     }
     DrawFrame(frame.data(), frame.bytes.size());
+    {
+      std::lock_guard<std::mutex> hold(pictureLock_);
+      stored_.swap(frame.bytes);
+    }
     CountShown();
-    std::lock_guard<std::mutex> hold(pictureLock_);
-    stored_.swap(frame.bytes);
   }
 }
 

@@ -316,7 +316,8 @@ bool X11DisplayBackend::EnsureBack(int32_t width, int32_t height) {
 }
 
 bool X11DisplayBackend::EnsureSource(int32_t width, int32_t height) {
-  if (source_ != 0 && sourceWidth_ >= width && sourceHeight_ >= height) {
+  // Exactly the picture's size: the filter pads from the picture's own edges.
+  if (source_ != 0 && sourceWidth_ == width && sourceHeight_ == height) {
     return true;
   }
   if (sourcePicture_ != 0) {
@@ -326,10 +327,12 @@ bool X11DisplayBackend::EnsureSource(int32_t width, int32_t height) {
   if (source_ != 0) {
     XFreePixmap(display_, source_);
   }
-  sourceWidth_ = std::max(width, sourceWidth_);
-  sourceHeight_ = std::max(height, sourceHeight_);
-  source_ = XCreatePixmap(display_, window_, sourceWidth_, sourceHeight_, depth_);
-  sourcePicture_ = XRenderCreatePicture(display_, source_, renderFormat_, 0, nullptr);
+  sourceWidth_ = width;
+  sourceHeight_ = height;
+  source_ = XCreatePixmap(display_, window_, width, height, depth_);
+  XRenderPictureAttributes attributes{};
+  attributes.repeat = RepeatPad;
+  sourcePicture_ = XRenderCreatePicture(display_, source_, renderFormat_, CPRepeat, &attributes);
   XRenderSetPictureFilter(display_, sourcePicture_, FilterBilinear, nullptr, 0);
   return source_ != 0;
 }

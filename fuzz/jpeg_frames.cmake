@@ -1,0 +1,3 @@
+if(TARGET qxplay_video)
+  rovik_add_fuzz(jpeg_frames SOURCES ${CMAKE_CURRENT_LIST_DIR}/jpeg_frames.cpp LIBS qxplay_video)
+endif()

@@ -1,0 +1,206 @@
+// The X11 back end on real windows (run under Xvfb): pictures read back with XGetImage, the
+// client area followed when the window is resized, large pictures shown whole, and the pixel
+// layout of a 16-bit server.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/player/player_test_util.h"
+#include "tests/player/test_window.h"
+
+extern char** environ;
+
+using namespace qxplay;
+using namespace player_test;
+
+namespace {
+
+const Rgb kClipBlue{0x20, 0x80, 0xE0};
+
+void Feed(CVideoPlayer& player, const std::vector<ClipFrame>& frames) {
+  for (const ClipFrame& f : frames) {
+    player.InputFrame(f.bytes.data(), static_cast<int32_t>(f.bytes.size()), f.key, 0);
+  }
+}
+
+#define SKIP_WITHOUT_X(window)                                            \
+  if (!(window).Valid()) {                                                \
+    GTEST_SKIP() << "no X display ($DISPLAY unset or refused): run under xvfb-run"; \
+  }
+
+}  // namespace
+
+TEST(DisplayX11, SolidClipShowsItsColourInTheWindow) {
+  const auto clip = ReadH264Clip("solid_320x240.h264");
+  SKIP_WITHOUT(clip, "solid_320x240.h264");
+  TestWindow window(320, 240);
+  SKIP_WITHOUT_X(window);
+  CH264Player player(window.Id());
+  ASSERT_NE(player.Display()->Format(), kPixelFormatNone);
+  player.Start();
+  Feed(player, std::vector<ClipFrame>(clip.begin(), clip.begin() + 5));
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 5; }));
+  for (auto [x, y] : {std::pair{0, 0}, {160, 120}, {319, 239}}) {
+    const Rgb got = window.PixelAt(x, y);
+    EXPECT_TRUE(Near(got, kClipBlue, 10)) << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
+  }
+}
+
+TEST(DisplayX11, ResizedWindowIsFilledByTheNextPicture) {
+  const auto clip = ReadH264Clip("solid_320x240.h264");
+  SKIP_WITHOUT(clip, "solid_320x240.h264");
+  TestWindow window(320, 240);
+  SKIP_WITHOUT_X(window);
+  CH264Player player(window.Id());
+  player.Start();
+  Feed(player, std::vector<ClipFrame>(clip.begin(), clip.begin() + 3));
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 3; }));
+  window.Resize(600, 450);
+  Feed(player, std::vector<ClipFrame>(clip.begin() + 3, clip.begin() + 5));
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 5; }));
+  for (auto [x, y] : {std::pair{599, 449}, {450, 300}, {5, 440}}) {
+    const Rgb got = window.PixelAt(x, y);
+    EXPECT_TRUE(Near(got, kClipBlue, 10)) << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
+  }
+  // Smaller than the picture: shrunk to fit.
+  window.Resize(100, 80);
+  player.Refresh();
+  EXPECT_TRUE(Near(window.PixelAt(99, 79), kClipBlue, 10));
+}
+
+TEST(DisplayX11, LargePicturesAreShownWhole) {
+  // The window is smaller than the pictures (and fits on the screen, so it can be read back):
+  // the whole picture is shrunk into it, its right and bottom edges included. A picture cut at
+  // the initial 1280 x 720 surface would show something else there.
+  for (const char* name : {"solid_1920x1080.h264", "solid_1282x722.h264"}) {
+    const auto clip = ReadH264Clip(name);
+    SKIP_WITHOUT(clip, name);
+    TestWindow window(640, 360);
+    SKIP_WITHOUT_X(window);
+    CH264Player player(window.Id());
+    player.Start();
+    Feed(player, clip);
+    ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == clip.size(); }));
+    int32_t w = 0;
+    int32_t h = 0;
+    player.StoredSize(&w, &h);
+    EXPECT_GT(w, 1280);
+    EXPECT_GT(h, 720);
+    for (auto [x, y] : {std::pair{639, 359}, {639, 0}, {0, 359}, {500, 300}}) {
+      const Rgb got = window.PixelAt(x, y);
+      EXPECT_TRUE(Near(got, kClipBlue, 10))
+          << name << " " << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
+    }
+  }
+}
+
+TEST(DisplayX11, JpegPlayerDrawsPictureTextAndClock) {
+  const auto jpeg = ReadFileBytes(ClipPath("solid_320x240.jpg"));
+  SKIP_WITHOUT(jpeg, "solid_320x240.jpg");
+  TestWindow window(400, 300);
+  SKIP_WITHOUT_X(window);
+  CJPEGPlayer player(window.Id());
+  player.SetOSDText("Porch");
+  player.Start();
+  player.InputFrame(jpeg.data(), static_cast<int32_t>(jpeg.size()), 1, 0);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 1; }));
+  // Stretched over the 400 x 300 client area; the text box at (5, 280), the clock at (225, 5).
+  EXPECT_TRUE(Near(window.PixelAt(399, 150), kClipBlue, 10));
+  EXPECT_TRUE(Near(window.PixelAt(5, 281), {0xDC, 0xDC, 0xDC}, 12));
+  EXPECT_TRUE(Near(window.PixelAt(225, 6), {0xDC, 0xDC, 0xDC}, 12));
+  int dark = 0;
+  for (int x = 225; x < 400; ++x) {
+    for (int y = 5; y < 22; ++y) {
+      dark += Near(window.PixelAt(x, y), {0x32, 0x32, 0x32}, 30) ? 1 : 0;
+    }
+  }
+  EXPECT_GT(dark, 40);
+}
+
+TEST(DisplayX11, WindowThatDoesNotExistShowsNothingAndDecodingGoesOn) {
+  const auto clip = ReadH264Clip("solid_320x240.h264");
+  SKIP_WITHOUT(clip, "solid_320x240.h264");
+  TestWindow probe(16, 16);
+  SKIP_WITHOUT_X(probe);
+  CH264Player player(0x7FFFFF0);  // no such window
+  EXPECT_EQ(player.Display()->Format(), kPixelFormatNone);
+  player.Start();
+  Feed(player, std::vector<ClipFrame>(clip.begin(), clip.begin() + 3));
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 3; }));
+}
+
+TEST(DisplayX11, WindowDestroyedWhilePlayingIsSurvived) {
+  const auto clip = ReadH264Clip("solid_320x240.h264");
+  SKIP_WITHOUT(clip, "solid_320x240.h264");
+  auto window = std::make_unique<TestWindow>(320, 240);
+  SKIP_WITHOUT_X(*window);
+  CH264Player player(window->Id());
+  player.Start();
+  Feed(player, std::vector<ClipFrame>(clip.begin(), clip.begin() + 3));
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 3; }));
+  window.reset();
+  Feed(player, std::vector<ClipFrame>(clip.begin() + 3, clip.begin() + 10));
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 10; }));
+}
+
+// An Xvfb of our own at depth 16: the layout code is 2 (5-6-5) and the colours still right.
+TEST(DisplayX11, SixteenBitServerGivesCodeTwo) {
+  const auto clip = ReadH264Clip("solid_320x240.h264");
+  SKIP_WITHOUT(clip, "solid_320x240.h264");
+  if (access("/usr/bin/Xvfb", X_OK) != 0) {
+    GTEST_SKIP() << "Xvfb is not installed";
+  }
+  // A display number unlikely to be taken; try a few.
+  pid_t server = -1;
+  std::string name;
+  for (int n = 90 + getpid() % 300; server < 0 && n < 1000; n += 7) {
+    if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0 ||
+        access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) {
+      continue;
+    }
+    name = ":" + std::to_string(n);
+    const char* argv[] = {"Xvfb", name.c_str(), "-screen", "0", "640x480x16", "-nolisten", "tcp",
+                          nullptr};
+    if (posix_spawn(&server, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(argv),
+                    environ) != 0) {
+      server = -1;
+    }
+  }
+  ASSERT_GT(server, 0);
+  const char* saved = std::getenv("DISPLAY");
+  const std::string previous = saved != nullptr ? saved : "";
+  setenv("DISPLAY", name.c_str(), 1);
+  bool up = WaitFor([&] {
+    Display* d = XOpenDisplay(nullptr);
+    if (d != nullptr) {
+      XCloseDisplay(d);
+    }
+    return d != nullptr;
+  }, 20);
+  if (up) {
+    TestWindow window(320, 240);
+    ASSERT_TRUE(window.Valid());
+    EXPECT_EQ(window.Depth(), 16);
+    CH264Player player(window.Id());
+    EXPECT_EQ(player.Display()->Format(), kPixelFormatRgb565);
+    player.Start();
+    Feed(player, std::vector<ClipFrame>(clip.begin(), clip.begin() + 3));
+    ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 3; }));
+    const Rgb got = window.PixelAt(160, 120);
+    // Five and six bits per channel.
+    EXPECT_TRUE(Near(got, kClipBlue, 14)) << got.r << " " << got.g << " " << got.b;
+  }
+  if (previous.empty()) {
+    unsetenv("DISPLAY");
+  } else {
+    setenv("DISPLAY", previous.c_str(), 1);
+  }
+  kill(server, SIGTERM);
+  waitpid(server, nullptr, 0);
+  ASSERT_TRUE(up) << "the depth-16 Xvfb on " << name << " did not come up";
+}

@@ -1,0 +1,38 @@
+// A real X11 window for the display tests, with the read-back of what was drawn into it.
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+
+namespace player_test {
+
+struct Rgb {
+  int r = 0;
+  int g = 0;
+  int b = 0;
+};
+
+class TestWindow {
+ public:
+  // Opens $DISPLAY and maps a window of that size; Valid() is false without a display.
+  TestWindow(int width, int height);
+  ~TestWindow();
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+
+  bool Valid() const { return window_ != 0; }
+  uintptr_t Id() const { return window_; }
+  int Depth() const;
+  void Resize(int width, int height);
+  // The colour of one pixel of the window, read with XGetImage.
+  Rgb PixelAt(int x, int y) const;
+
+ private:
+  Display* display_ = nullptr;
+  Window window_ = 0;
+};
+
+bool Near(const Rgb& got, const Rgb& want, int tolerance);
+
+}  // namespace player_test
