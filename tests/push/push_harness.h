@@ -1,0 +1,182 @@
+// What a push channel meets on a user's machine: a real Mosquitto broker, an HTTP server playing
+// the push service and the service's server, an alarm store in a temp program folder, a private
+// run-time folder (so the video client's window is present only when a test opens it), and an
+// MQTT publisher standing for the service.
+#pragma once
+
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "alarm/cloud/cloud_api.h"
+#include "alarm/core/push_channel.h"
+#include "alarm/store/md_sqlite.h"
+#include "platform/window_link.h"
+#include "tests/fixtures/child_process.h"
+#include "tests/fixtures/http_server_fixture.h"
+#include "tests/fixtures/mosquitto_fixture.h"
+#include "tests/fixtures/temp_dir.h"
+#include "tests/fixtures/test_env.h"
+
+namespace pushtest {
+
+using namespace std::chrono_literals;
+
+inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
+  const auto end = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+// Publishes as the push service does, from a process of its own (mosquitto_pub): a second Paho
+// client in the channel's process would share Paho's socket table with it across threads.
+class Publisher {
+ public:
+  explicit Publisher(int port, const std::optional<rovik::fixtures::MqttLogin>& login = std::nullopt)
+      : port_(port), login_(login) {}
+  static std::string Program() { return "/usr/bin/mosquitto_pub"; }
+  bool connected() const { return access(Program().c_str(), X_OK) == 0; }
+  bool Publish(const std::string& topic, const std::string& payload) {
+    std::vector<std::string> args = {"-h", "127.0.0.1", "-p", std::to_string(port_), "-q", "1",
+                                      "-t", topic, "-m", payload};
+    if (login_) {
+      args.insert(args.end(), {"-u", login_->user, "-P", login_->password});
+    }
+    return rovik::fixtures::RunProgram(Program(), args, std::chrono::seconds(5)).status.Success();
+  }
+
+ private:
+  int port_;
+  std::optional<rovik::fixtures::MqttLogin> login_;
+};
+
+// The video client's window: records every WM_COPYDATA it receives.
+class ClientWindow {
+ public:
+  bool Open() {
+    return link_.Listen("RovikClient", [this](const rovik::platform::CopyDataMessage& m) -> int64_t {
+      std::lock_guard<std::mutex> guard(mutex_);
+      messages_.emplace_back(m.data.begin(), m.data.end());
+      return 1;
+    });
+  }
+  void Close() { link_.Close(); }
+  std::vector<std::string> Messages() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return messages_;
+  }
+  bool WaitFor(const std::function<bool(const std::string&)>& match, std::chrono::milliseconds bound) {
+    return WaitUntil([&] {
+      for (const auto& m : Messages()) if (match(m)) return true;
+      return false;
+    }, bound);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> messages_;  // guarded by mutex_
+  rovik::platform::WindowLink link_;
+};
+
+// Collects the records handed to the owner (the popup's place).
+class OwnerInbox {
+ public:
+  AlarmOwner Owner() {
+    return [this](std::unique_ptr<AlarmRecord> r) {
+      std::lock_guard<std::mutex> guard(mutex_);
+      records_.push_back(*r);
+    };
+  }
+  std::vector<AlarmRecord> Records() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return records_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<AlarmRecord> records_;  // guarded by mutex_
+};
+
+// The push service and the service's server on one HTTP fixture.
+class PushService {
+ public:
+  explicit PushService(const std::string& brokerUrl) : brokerUrl_(brokerUrl) {
+    http_.SetHandler([this](const rovik::fixtures::HttpRecordedRequest& req) {
+      std::lock_guard<std::mutex> guard(mutex_);
+      if (req.target == "/lookup") return rovik::fixtures::HttpScriptedReply::Ok("{\"c\":\"" + brokerUrl_ + "\"}");
+      if (req.target == "/device/reg/") return rovik::fixtures::HttpScriptedReply::Ok(registration_);
+      return rovik::fixtures::HttpScriptedReply::Ok(heartbeatReply_);
+    });
+    http_.Start();
+  }
+  void SetLogin(const std::string& c, const std::string& u, const std::string& p) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    registration_ = "{\"c\":\"" + c + "\",\"u\":\"" + u + "\",\"p\":\"" + p + "\"}";
+  }
+  void SetHeartbeatReply(const std::string& reply) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    heartbeatReply_ = reply;
+  }
+  // Points the cloud requests at this server (the program folder's address files).
+  void Configure(const rovik::fixtures::TempDir& folder) {
+    folder.WriteFile("FILE/RovikInfo.txt", http_.Url());
+    folder.WriteFile("FILE/RovikPush.txt", http_.Url("/lookup") + "\n" + http_.Url("/device/reg/") + "\n");
+    LoadServerAddressFrom(folder.Path());
+  }
+  std::vector<std::string> HeartbeatBodies() {
+    std::vector<std::string> bodies;
+    for (const auto& r : http_.Requests())
+      if (r.target == "/api/client/ipc/windows_heart") bodies.push_back(r.body);
+    return bodies;
+  }
+  rovik::fixtures::HttpServerFixture& http() { return http_; }
+
+ private:
+  rovik::fixtures::HttpServerFixture http_;
+  std::mutex mutex_;
+  std::string brokerUrl_;  // guarded by mutex_ (as are the two replies)
+  std::string registration_ = R"({"c":"rovik-monitor","u":"","p":""})";
+  std::string heartbeatReply_ = R"({"errno":0})";
+};
+
+// Everything one test needs; the broker is started by the test (with or without a login).
+struct Harness {
+  rovik::fixtures::TempDir folder{"rovik-push-"};
+  rovik::fixtures::ScopedEnv runDir{"ROVIK_RUNTIME_DIR", (folder.Path() / "run").string()};
+  rovik::fixtures::MosquittoFixture broker;
+  MdSQLite store;
+  OwnerInbox owner;
+  ClientWindow client;
+
+  Harness() { store.Open(folder.Path().string()); }
+
+  void SaveUsers(const std::vector<UserRecord>& users) {
+    UserList list;
+    for (const auto& u : users) list.push_back(std::make_unique<UserRecord>(u));
+    store.SaveUsers(list);
+  }
+  int StoredAlarms() {
+    AlarmList list;
+    return store.QueryAlarmsByTime(list, "", "~");  // every alarm, whatever its time text
+  }
+};
+
+inline std::string AlarmPayload(const std::string& device, const std::string& type = "DS") {
+  return R"({"ipcId":"A1","ipcName":"cam","deviceName":")" + device + R"(","deviceType":")" + type +
+         R"(","almTime":1425168000})";
+}
+
+}  // namespace pushtest
