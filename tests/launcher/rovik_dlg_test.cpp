@@ -105,6 +105,20 @@ TEST_F(SplashTest, GeometryFoldersAndSystemMenu) {
   EXPECT_EQ(actions[1]->text(), QStringLiteral("关于 Rovik(&A)..."));
 }
 
+TEST_F(SplashTest, PackageIsTheRegistrysFileInsideTheUpgradeFolder) {
+  const QString app = AppDir(folder_);
+  EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, false), "");  // no key yet
+  NameUpgradeFile("");
+  EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, false), "");
+  NameUpgradeFile("sub\\patch.zip");
+  EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, true),
+            (folder_.Path() / "FILE/Upgrade/sub/patch.zip").string());
+  NameUpgradeFile(std::string(259, 'p'));
+  EXPECT_FALSE(launcher::UpgradeWorker::PackagePath(app, false).empty());
+  NameUpgradeFile(std::string(260, 'p'));  // does not fit the value's 260 characters
+  EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, false), "");
+}
+
 TEST_F(SplashTest, ProgressCreepsToFiveShortOfTheLimit) {
   CRovikDlg dlg(AppDir(folder_));
   dlg.SetProgress(0, 30, launcher::kStatusInit);
