@@ -1,0 +1,89 @@
+// The camera instance table of QXDll: 64 fixed slots, the initialised mark, the caller's two
+// callbacks, and the three forwarders that P2PAPI and the player call. Three locks, never
+// nested: the table lock, the AV-callback lock and the message-callback lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "camsession/qx_api.h"
+
+struct InstanceSlot {
+  static constexpr int kOsdBytes = 128;
+
+  // Written under the table lock; the AV forwarder reads them holding only the AV lock, so they
+  // are atomics.
+  std::atomic<int32_t> p2pHandle{-1};
+  std::atomic<int32_t> playerHandle{-1};
+  int32_t inUse = 0;  // table lock
+  std::atomic<uintptr_t> videoWindow{0};
+  std::atomic<int32_t> talkOn{0};  // read by the talk-back forwarder under the table lock
+  std::atomic<int32_t> videoStarted{0};
+  std::atomic<int32_t> audioOn{0};
+  char osdText[kOsdBytes] = {};  // osdLock
+};
+
+class InstanceTable {
+ public:
+  static constexpr int kSlots = 64;
+
+  static InstanceTable& Get();
+
+  int32_t Initial(intptr_t server);
+  int32_t DeInitial();
+  int32_t CreateInstance(int32_t* index);
+  int32_t DestroyInstance(int32_t index);
+  int32_t DestroyAllInstance();
+  int32_t Start(int32_t index, intptr_t v1, intptr_t v2, intptr_t v3);
+  int32_t Stop(int32_t index);
+  int32_t StopAll();
+  int32_t StartVideo(int32_t index, uintptr_t window, int32_t parameter);
+  int32_t StopVideo(int32_t index);
+  int32_t StartAudio(int32_t index);
+  int32_t StopAudio(int32_t index);
+  int32_t StartTalk(int32_t index);
+  int32_t StopTalk(int32_t index);
+  int32_t SnapShot(int32_t index, const char* path);
+  int32_t SetOSD(int32_t index, const char* text);
+  int32_t StartRecord(int32_t index, const char* path);
+  int32_t StopRecord(int32_t index);
+  int32_t Refresh(int32_t index);
+  int32_t SendMessage(int32_t index, intptr_t v1, intptr_t v2, intptr_t v3);
+  int32_t SetMessageCallBack(QXAPI_MessageCallback callback, intptr_t context);
+  int32_t SetAVDataCallBack(QXAPI_AVDataCallback callback, intptr_t context);
+
+  // The forwarders, as P2PAPI and the player call them.
+  static void AVForwarder(int32_t handle, int32_t mediaKind, const uint8_t* data, int32_t length,
+                          intptr_t index);
+  static void MessageForwarder(int32_t handle, intptr_t v1, intptr_t v2, intptr_t v3,
+                               intptr_t index);
+  static void TalkForwarder(const unsigned char* pcm, uint32_t length, uintptr_t context);
+
+ private:
+  InstanceTable() = default;
+
+  // Runs op on an in-use slot under the table lock; -4 for a bad index or a free slot.
+  template <typename Op>
+  int32_t WithSlot(int32_t index, Op op);
+  void ResetSlot(InstanceSlot& slot);
+  void OnAV(int32_t mediaKind, const uint8_t* data, int32_t length, intptr_t index);
+  void OnMessage(intptr_t v1, intptr_t v2, intptr_t v3, intptr_t index);
+  void OnTalk(const unsigned char* pcm, uint32_t length);
+
+  std::recursive_mutex tableLock_;  // guards slots_ (inUse, and every write), initialised_
+  InstanceSlot slots_[kSlots];
+  int32_t initialised_ = 0;
+
+  std::recursive_mutex avLock_;  // guards avCallback_, avContext_
+  QXAPI_AVDataCallback avCallback_ = nullptr;
+  intptr_t avContext_ = 0;
+
+  std::recursive_mutex messageLock_;  // guards messageCallback_, messageContext_
+  QXAPI_MessageCallback messageCallback_ = nullptr;
+  intptr_t messageContext_ = 0;
+
+  // A leaf lock for the bytes of every slot's osdText: the AV forwarder copies them while the
+  // table lock's holders may write them. Nothing is called while it is held.
+  std::mutex osdLock_;
+};

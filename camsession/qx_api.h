@@ -1,0 +1,69 @@
+/* QXDll: camera sessions for the video client (plain C).
+ *
+ * Up to 64 camera instances, named by their index 0..63. Each pairs a connection to one camera
+ * (P2PAPI) with one player (QXPlayDll): received video is shown in the window given to
+ * QXAPI_StartVideo (an X11 Window id; 0 = none), received audio is played while audio is on, and
+ * microphone audio goes to every camera whose talk-back is on.
+ *
+ * Results: 0 success; -1 QXAPI_DeInitial while not initialised; -3 no camera instance could be
+ * created; -4 index above 63 or not in use; -6 the camera refused (start of video, audio or
+ * talk-back, or a message that could not be sent).
+ */
+#ifndef ROVIK_CAMSESSION_QX_API_H
+#define ROVIK_CAMSESSION_QX_API_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__)
+#define QXAPI_EXPORT __attribute__((visibility("default")))
+#else
+#define QXAPI_EXPORT
+#endif
+
+/* Every received block: (index, media kind: non-zero video / 0 audio, data, length, context).
+ * Video data starts with the camera's 32-byte frame header. Runs on the connection's thread;
+ * the data is valid during the call only. */
+typedef void (*QXAPI_AVDataCallback)(int32_t index, int32_t mediaKind, const uint8_t* data,
+                                     int32_t length, intptr_t context);
+/* Every camera message: (index, value1, value2, value3, context). */
+typedef void (*QXAPI_MessageCallback)(int32_t index, intptr_t value1, intptr_t value2,
+                                      intptr_t value3, intptr_t context);
+
+QXAPI_EXPORT int32_t QXAPI_Initial(intptr_t server);
+QXAPI_EXPORT int32_t QXAPI_DeInitial(void);
+QXAPI_EXPORT int32_t QXAPI_GetAPIVersion(void);
+QXAPI_EXPORT int32_t QXAPI_CreateInstance(int32_t* index);
+QXAPI_EXPORT int32_t QXAPI_DestroyInstance(int32_t index);
+QXAPI_EXPORT int32_t QXAPI_DestroyAllInstance(void);
+/* value1..3 go to P2PAPI_Connect unchanged (the stand-in: "host:port", user, password). */
+QXAPI_EXPORT int32_t QXAPI_Start(int32_t index, intptr_t value1, intptr_t value2,
+                                 intptr_t value3);
+QXAPI_EXPORT int32_t QXAPI_Stop(int32_t index);
+QXAPI_EXPORT int32_t QXAPI_StopAll(void);
+QXAPI_EXPORT int32_t QXAPI_StartVideo(int32_t index, uintptr_t window, int32_t videoParameter);
+QXAPI_EXPORT int32_t QXAPI_StopVideo(int32_t index);
+QXAPI_EXPORT int32_t QXAPI_StartAudio(int32_t index);
+QXAPI_EXPORT int32_t QXAPI_StopAudio(int32_t index);
+QXAPI_EXPORT int32_t QXAPI_StartTalk(int32_t index);
+QXAPI_EXPORT int32_t QXAPI_StopTalk(int32_t index);
+QXAPI_EXPORT int32_t QXAPI_SnapShot(int32_t index, const char* path);
+/* At most 127 bytes of the text are kept for later streams; longer text is cut. */
+QXAPI_EXPORT int32_t QXAPI_SetOSD(int32_t index, const char* text);
+QXAPI_EXPORT int32_t QXAPI_StartRecord(int32_t index, const char* path, int32_t value1,
+                                       int32_t value2);
+QXAPI_EXPORT int32_t QXAPI_StopRecord(int32_t index);
+QXAPI_EXPORT int32_t QXAPI_Refresh(int32_t index);
+QXAPI_EXPORT int32_t QXAPI_SendMessage(int32_t index, intptr_t value1, intptr_t value2,
+                                       intptr_t value3);
+QXAPI_EXPORT int32_t QXAPI_SetMessageCallBack(QXAPI_MessageCallback callback, intptr_t context);
+QXAPI_EXPORT int32_t QXAPI_SetAVDataCallBack(QXAPI_AVDataCallback callback, intptr_t context);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ROVIK_CAMSESSION_QX_API_H */
