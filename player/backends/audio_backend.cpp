@@ -9,10 +9,31 @@ namespace {
 
 std::atomic<const AudioBackend*> g_override{nullptr};
 
-const AudioBackend& FromEnvironment() {
-  const char* choice = std::getenv("ROVIK_AUDIO");
+const AudioBackend& Named(const char* choice) {
   if (choice != nullptr && std::strcmp(choice, "null") == 0) return NullAudioBackend();
   return AlsaAudioBackend();
+}
+
+// Playback from ROVIK_AUDIO; capture from ROVIK_AUDIO_CAPTURE when it names another back end.
+const AudioBackend& FromEnvironment() {
+  const AudioBackend& output = Named(std::getenv("ROVIK_AUDIO"));
+  const char* captureChoice = std::getenv("ROVIK_AUDIO_CAPTURE");
+  if (captureChoice == nullptr || *captureChoice == '\0') return output;
+  const AudioBackend& input = Named(captureChoice);
+  if (&input == &output) return output;
+  static AudioBackend mixed;
+  mixed = output;
+  mixed.name = "mixed";
+  mixed.inputDeviceCount = input.inputDeviceCount;
+  mixed.inputDeviceCaps = input.inputDeviceCaps;
+  mixed.inputQueryFormat = input.inputQueryFormat;
+  mixed.inputOpen = input.inputOpen;
+  mixed.inputAddBuffer = input.inputAddBuffer;
+  mixed.inputStart = input.inputStart;
+  mixed.inputStop = input.inputStop;
+  mixed.inputReset = input.inputReset;
+  mixed.inputClose = input.inputClose;
+  return mixed;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 //
 // Back ends: "alsa" (the default; ROVIK_AUDIO=alsa or alsa:<pcm name>) and "null"
 // (ROVIK_AUDIO=null: output consumes chunks at real-time pace, input produces silence every 40 ms).
+// ROVIK_AUDIO_CAPTURE, when set, chooses the capture back end apart ("null" or "alsa").
 #pragma once
 
 #include <atomic>
@@ -92,7 +93,7 @@ struct AudioBackend {
   int (*inputClose)(AudioInput* device);
 };
 
-// The back end the process uses, chosen once from ROVIK_AUDIO.
+// The back end the process uses, chosen once from ROVIK_AUDIO and ROVIK_AUDIO_CAPTURE.
 const AudioBackend& CurrentAudioBackend();
 // Replaces the process's back end (tests); null goes back to the one ROVIK_AUDIO names.
 void SetAudioBackend(const AudioBackend* backend);
