@@ -28,8 +28,20 @@ public:
     // The message number of an event, or 0 when it is not a window message.
     static int MessageOf(const QEvent* event)
     {
+        const auto* message = From(event);
+        return message ? message->m_message : 0;
+    }
+    // The event as a window message, or null when it is none.
+    static const WindowMessageEvent* From(const QEvent* event)
+    {
         const int type = static_cast<int>(event->type());
-        return type > QEvent::User && type <= QEvent::MaxUser ? type - QEvent::User : 0;
+        if (type <= QEvent::User || type > QEvent::MaxUser)
+            return nullptr;
+        return dynamic_cast<const WindowMessageEvent*>(event);
+    }
+    static WindowMessageEvent* From(QEvent* event)
+    {
+        return const_cast<WindowMessageEvent*>(From(static_cast<const QEvent*>(event)));
     }
 
     int message() const { return m_message; }
