@@ -59,6 +59,11 @@ bool UpgradeWorker::Finished() const {
   return finished_;
 }
 
+bool UpgradeWorker::Stopping() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stop_;
+}
+
 bool UpgradeWorker::Pause(std::chrono::milliseconds duration) {
   std::unique_lock<std::mutex> lock(mutex_);
   return !wake_.wait_for(lock, duration, [this] { return stop_; });
@@ -109,14 +114,17 @@ void UpgradeWorker::Run() {
   host_.SetProgress(0, 30, kStatusInit);
   RepaintAndWait(false);
 
-  TellAlarmMonitorToQuit();
-
-  const std::string package = PackagePath(options_.appDir, options_.wow64);
+  // A window going away mid-pass skips what is left, down to the final status.
+  std::string package;
+  if (!Stopping()) {
+    TellAlarmMonitorToQuit();
+    package = PackagePath(options_.appDir, options_.wow64);
+  }
 
   host_.SetProgress(30, 100, kStatusReady);
   host_.Repaint(false, {});
 
-  if (!package.empty()) {
+  if (!package.empty() && !Stopping()) {
     InstallOptions install;
     install.extractLimit = options_.extractLimit;
     install.onEntry = [this](const ArchiveEntry& entry) {
@@ -126,10 +134,7 @@ void UpgradeWorker::Run() {
       host_.Repaint(true, {});
     };
     install.afterEntry = [this] { Pause(options_.entryPause); };
-    install.stopRequested = [this] {
-      std::lock_guard<std::mutex> lock(mutex_);
-      return stop_;
-    };
+    install.stopRequested = [this] { return Stopping(); };
     InstallPackage(package, InstallFolders::Of(ToPath(options_.appDir)), install);
   }
 

@@ -76,6 +76,7 @@ class UpgradeWorker {
   static std::string PackagePath(const QString& appDir, bool wow64);
 
  private:
+  bool Stopping() const;
   // Sleeps unless a stop is requested first; false when it was.
   bool Pause(std::chrono::milliseconds duration);
   void RepaintAndWait(bool statusLineOnly);
