@@ -124,7 +124,8 @@ void Recorder::Run() {
       }
       if (!writer_->WriteSample(frame.data(), static_cast<uint32_t>(frame.length()))) break;
       byteTotal += static_cast<uint64_t>(frame.length());
-      if (byteTotal > sizeLimit_.load()) {
+      // A day of samples also ends a file: its index is kept in memory until the file closes.
+      if (byteTotal > sizeLimit_.load() || writer_->SampleCount() >= kMaxSamplesPerFile) {
         // This file is complete; the next key frame begins the next one beside it.
         CloseWriter();
         waitingForKey = true;

@@ -26,6 +26,8 @@ class Recorder final : public FrameRecorder {
  public:
   // Frame bytes after which a file is closed and the next one begun (300 MiB).
   static constexpr uint64_t kDefaultSizeLimit = 314572800;
+  // Samples after which a file is closed at the next frame and the next one begun (24 hours).
+  static constexpr uint32_t kMaxSamplesPerFile = 50u * 60u * 60u * 24u;
   static constexpr size_t kPathBytes = 260;
 
   Recorder();
