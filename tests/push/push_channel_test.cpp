@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+
+#include "alarm/core/client_link.h"
 
 #include "alarm/cloud/http_request_queue.h"
 #include "alarm/core/utf_text.h"
@@ -188,6 +191,28 @@ TEST_F(PushChannelTest, StopEndsTheThreadPromptlyAndRequestsFailAfterwards) {
   channel.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
   EXPECT_FALSE(channel.RequestUnreadCount());
+  channel.Stop();
+}
+
+TEST_F(PushChannelTest, RovikSendAsTheClientGetsTheAnnouncementAndTheAlarmBlock) {
+  const auto program = rovik::fixtures::BinDir() / "rovik-send";
+  if (!std::filesystem::exists(program)) GTEST_SKIP() << "rovik-send is not built";
+  StartBroker();
+  h.SaveUsers({{"13800000000", "pw", "张三"}});
+  rovik::fixtures::ChildProcess client;
+  rovik::fixtures::ChildOptions options;
+  options.env = rovik::fixtures::WithVariable(rovik::fixtures::CurrentEnvironment(), "ROVIK_RUNTIME_DIR",
+                                              (h.folder.Path() / "run").string());
+  ASSERT_TRUE(client.Start(program, {"--listen", "RovikClient"}, options)) << client.Error();
+  ASSERT_TRUE(WaitUntil([] { return FindClientWindow(); }, 5s));
+  PushChannel channel(&h.store);
+  ASSERT_TRUE(channel.Start(h.owner.Owner()));
+  ASSERT_TRUE(client.WaitForStdout("cbData=3 data=1~0", 10s)) << client.Stdout();
+  channel.RequestResubscribe();
+  Publisher pub(h.broker.Port());
+  ASSERT_TRUE(PublishUntilStored(pub, "13800000000", 0));
+  EXPECT_TRUE(client.WaitForStdout("cbData=1243 data=4~", 5s)) << client.Stdout();
+  EXPECT_TRUE(h.owner.Records().empty());
   channel.Stop();
 }
 

@@ -122,6 +122,7 @@ class PushService {
     });
     http_.Start();
   }
+  ~PushService() { http_.Stop(); }  // before the replies the handler reads go away
   void SetLogin(const std::string& c, const std::string& u, const std::string& p) {
     std::lock_guard<std::mutex> guard(mutex_);
     registration_ = "{\"c\":\"" + c + "\",\"u\":\"" + u + "\",\"p\":\"" + p + "\"}";
