@@ -106,7 +106,12 @@ std::string UpgradeWorker::PackagePath(const QString& appDir, bool wow64) {
     return {};
   }
   name.replace(QLatin1Char('\\'), QLatin1Char('/'));
-  return (ToPath(appDir) / "FILE" / "Upgrade" / ToPath(name)).string();
+  // Joined as text: an absolute value does not replace the upgrade folder.
+  QString path = appDir;
+  if (!path.endsWith(QLatin1Char('/'))) {
+    path += QLatin1Char('/');
+  }
+  return ToPath(path + QStringLiteral("FILE/Upgrade/") + name).string();
 }
 
 void UpgradeWorker::Run() {

@@ -113,6 +113,9 @@ TEST_F(SplashTest, PackageIsTheRegistrysFileInsideTheUpgradeFolder) {
   NameUpgradeFile("sub\\patch.zip");
   EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, true),
             (folder_.Path() / "FILE/Upgrade/sub/patch.zip").string());
+  NameUpgradeFile("/etc/patch.zip");
+  EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, false),
+            (folder_.Path() / "FILE/Upgrade").string() + "//etc/patch.zip");
   NameUpgradeFile(std::string(259, 'p'));
   EXPECT_FALSE(launcher::UpgradeWorker::PackagePath(app, false).empty());
   NameUpgradeFile(std::string(260, 'p'));  // does not fit the value's 260 characters
