@@ -2,8 +2,6 @@
 // an X11 window, audio to the player's output device (ALSA's file PCM, see CMakeLists.txt),
 // microphone talk-back to the camera's file, messages both ways, and a camera sending hostile
 // frame headers.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -25,6 +23,10 @@
 #include "p2p/video_frame.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/p2p/camsim_process.h"
+
+// Xlib last: its macros (None, Status, ...) would clash with the headers above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
