@@ -102,7 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int key = in.Byte() % 4 - 1;
         const std::vector<uint8_t> frame = in.Bytes(255);
         const uint8_t mode = in.Byte() % 4;
-        const int length = mode == 0 ? in.Int() : static_cast<int>(frame.size());
+        // Mode 0 tries a length of any value; one the library would accept is kept true to the
+        // buffer, since a caller that lies about a valid length cannot be caught.
+        int length = mode == 0 ? in.Int() : static_cast<int>(frame.size());
+        if (length >= 0 && length <= QX_PLAY_MAX_FRAME_BYTES) length = static_cast<int>(frame.size());
         QX_PLAY_API_InputVideoFrame(index, key, mode == 1 ? nullptr : frame.data(),
                                     frame.empty() && mode != 0 ? 0 : length,
                                     static_cast<uint32_t>(in.Int()));
@@ -111,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 19: {
         const std::vector<uint8_t> pcm = in.Bytes(255);
         const uint8_t mode = in.Byte() % 4;
-        const int length = mode == 0 ? in.Int() : static_cast<int>(pcm.size());
+        int length = mode == 0 ? in.Int() : static_cast<int>(pcm.size());
+        if (length >= 0 && length <= QX_PLAY_MAX_PCM_BYTES) length = static_cast<int>(pcm.size());
         QX_PLAY_API_InputPCMData(index, mode == 1 ? nullptr : pcm.data(),
                                  pcm.empty() && mode != 0 ? 0 : length);
         break;
