@@ -55,7 +55,16 @@ void CH264Player::StoredSize(int32_t* width, int32_t* height) const {
   *height = storedHeight_;
 }
 
+// The player thread decodes; a presenting thread of its own converts and shows, so that on a
+// machine with more than one core the next picture is decoded while the last one is drawn.
+// One picture at a time is handed over: the decoder waits while the presenter is still busy
+// with the previous one, so no picture is skipped and no queue builds up between them.
 void CH264Player::Run() {
+  {
+    std::lock_guard<std::mutex> hold(handoverLock_);
+    presenterStop_ = false;
+  }
+  std::thread presenter([this] { Present(); });
   std::vector<uint8_t> fresh;
   while (Running()) {
     QueuedFrame frame;
@@ -70,24 +79,67 @@ void CH264Player::Run() {
       }
       continue;
     }
+    {
+      // Reuse a buffer the presenter has finished with.
+      std::lock_guard<std::mutex> hold(handoverLock_);
+      if (!spare_.empty()) {
+        fresh.swap(spare_);
+      }
+    }
     try {
       PackPicture(decoded, fresh);
     } catch (const std::bad_alloc&) {
       continue;
     }
-    const int32_t w = decoded.width;
-    const int32_t h = decoded.height;
-    const I420View packed = PackedI420(fresh.data(), w, h);
+    OfferToRecorder(frame.data(), frame.length(), frame.keyFlag, decoded.width, decoded.height);
+    std::unique_lock<std::mutex> hold(handoverLock_);
+    // The presenter always takes the picture in the end: one draw at most.
+    handoverFree_.wait(hold, [this] { return !handoverFull_; });
+    handover_.swap(fresh);
+    handoverWidth_ = decoded.width;
+    handoverHeight_ = decoded.height;
+    handoverFull_ = true;
+    handoverReady_.notify_one();
+  }
+  {
+    std::lock_guard<std::mutex> hold(handoverLock_);
+    presenterStop_ = true;
+  }
+  handoverReady_.notify_one();
+  presenter.join();
+}
+
+void CH264Player::Present() {
+  std::vector<uint8_t> picture;
+  for (;;) {
+    int32_t w = 0;
+    int32_t h = 0;
+    {
+      std::unique_lock<std::mutex> hold(handoverLock_);
+      handoverReady_.wait(hold, [this] { return handoverFull_ || presenterStop_; });
+      if (presenterStop_) {
+        return;
+      }
+      picture.swap(handover_);
+      w = handoverWidth_;
+      h = handoverHeight_;
+      handoverFull_ = false;
+    }
+    handoverFree_.notify_one();
+    const I420View packed = PackedI420(picture.data(), w, h);
     display_->Draw(packed.y, packed.u, packed.v, w, h);
     {
-      // The drawn buffer becomes the stored picture; the old one is reused for the next.
+      // The drawn buffer becomes the stored picture; the old one goes back to the decoder.
       std::lock_guard<std::mutex> hold(pictureLock_);
-      stored_.swap(fresh);
+      stored_.swap(picture);
       storedWidth_ = w;
       storedHeight_ = h;
     }
-    OfferToRecorder(frame.data(), frame.length(), frame.keyFlag, w, h);
     CountShown();
+    std::lock_guard<std::mutex> hold(handoverLock_);
+    if (spare_.empty()) {
+      spare_.swap(picture);
+    }
   }
 }
 

@@ -137,8 +137,21 @@ class CH264Player : public CVideoPlayer {
   void Run() override;
 
  private:
+  // The presenting thread, started and joined by Run: converts and shows the decoded pictures.
+  void Present();
+
   std::unique_ptr<H264Decoder> decoder_;  // used by the player thread only
   std::unique_ptr<DisplaySurface> display_;
+
+  std::mutex handoverLock_;  // guards handover_*, spare_, presenterStop_
+  std::condition_variable handoverReady_;  // a picture waits for the presenter, or it is to stop
+  std::condition_variable handoverFree_;   // the presenter took the picture
+  std::vector<uint8_t> handover_;          // decoded picture, tightly packed I420
+  int32_t handoverWidth_ = 0;
+  int32_t handoverHeight_ = 0;
+  bool handoverFull_ = false;
+  std::vector<uint8_t> spare_;  // a buffer the presenter gave back
+  bool presenterStop_ = false;
 
   mutable std::mutex pictureLock_;  // guards stored_, storedWidth_, storedHeight_
   std::vector<uint8_t> stored_;     // last picture, tightly packed I420

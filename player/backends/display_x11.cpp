@@ -87,8 +87,16 @@ class X11DisplayBackend : public DisplayBackend {
   bool EnsureSource(int32_t width, int32_t height);
   void FreePixmaps();
 
+  // Waits until the server has read the shared picture of the last present; false on an error.
+  bool FinishPresent();
+
   Display* display_ = nullptr;
   Window window_ = 0;
+  // The window's size, followed through its ConfigureNotify events (no round trip per picture).
+  int32_t clientWidth_ = 0;
+  int32_t clientHeight_ = 0;
+  bool windowGone_ = false;
+  bool presentPending_ = false;  // requests sent by Present that the server may still be reading
   Visual* visual_ = nullptr;
   int depth_ = 0;
   PixelFormatCode format_ = kPixelFormatNone;
@@ -112,6 +120,7 @@ X11DisplayBackend::~X11DisplayBackend() {
   if (display_ == nullptr) {
     return;
   }
+  FinishPresent();
   FreePixmaps();
   FreeImage();
   if (gc_ != nullptr) {
@@ -169,6 +178,9 @@ PixelFormatCode X11DisplayBackend::Open(uintptr_t window, int32_t width, int32_t
   }
   visual_ = attributes.visual;
   depth_ = attributes.depth;
+  clientWidth_ = attributes.width;
+  clientHeight_ = attributes.height;
+  XSelectInput(display_, window_, StructureNotifyMask);
   format_ = FormatOf(attributes);
   if (format_ == kPixelFormatNone) {
     return kPixelFormatNone;
@@ -261,7 +273,17 @@ bool X11DisplayBackend::Grow(int32_t width, int32_t height) {
   return MakeImage(std::max(width, image_->width), std::max(height, image_->height));
 }
 
+bool X11DisplayBackend::FinishPresent() {
+  if (!presentPending_) {
+    return true;
+  }
+  presentPending_ = false;
+  return SyncClean(display_);
+}
+
 SurfaceView X11DisplayBackend::Picture() {
+  // The CPU may write the picture only once the server has finished reading it.
+  FinishPresent();
   if (image_ == nullptr) {
     return {};
   }
@@ -275,14 +297,22 @@ bool X11DisplayBackend::ClientSize(int32_t* width, int32_t* height) {
   if (display_ == nullptr) {
     return false;
   }
-  XWindowAttributes attributes{};
-  tErrorSeen = false;
-  if (XGetWindowAttributes(display_, window_, &attributes) == 0 || tErrorSeen) {
-    tErrorSeen = false;
+  // Take in the window's news without waiting: resizes, and its destruction by its owner.
+  while (XPending(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    if (event.type == ConfigureNotify && event.xconfigure.window == window_) {
+      clientWidth_ = event.xconfigure.width;
+      clientHeight_ = event.xconfigure.height;
+    } else if (event.type == DestroyNotify && event.xdestroywindow.window == window_) {
+      windowGone_ = true;
+    }
+  }
+  if (windowGone_) {
     return false;
   }
-  *width = attributes.width;
-  *height = attributes.height;
+  *width = clientWidth_;
+  *height = clientHeight_;
   return true;
 }
 
@@ -370,9 +400,12 @@ bool X11DisplayBackend::Present(int32_t width, int32_t height,
   tErrorSeen = false;
   const bool sameSize = clientWidth == width && clientHeight == height;
   if (sameSize && overlays.empty()) {
-    // The common case: the picture goes straight into the window.
+    // The common case: the picture goes straight into the window. The server reads it while
+    // the next picture is decoded; the next write into it waits for that (FinishPresent).
     PutPicture(window_, width, height);
-    return SyncClean(display_);
+    XFlush(display_);
+    presentPending_ = true;
+    return true;
   }
   if (!EnsureBack(clientWidth, clientHeight)) {
     return false;
@@ -411,7 +444,9 @@ bool X11DisplayBackend::Present(int32_t width, int32_t height,
     XDestroyImage(piece);
   }
   XCopyArea(display_, back_, window_, gc_, 0, 0, clientWidth, clientHeight, 0, 0);
-  return SyncClean(display_);
+  XFlush(display_);
+  presentPending_ = true;
+  return true;
 }
 
 }  // namespace
