@@ -226,4 +226,32 @@ TEST_F(P2PApi, ALostCameraIsReportedAndCloseEndsDelivery) {
   EXPECT_EQ(P2PAPI_Close(handle_), P2PAPI_OK);
 }
 
+std::atomic<int> g_selfDestroyed{-100};
+
+void DestroyOnConnect(int32_t handle, intptr_t v1, intptr_t v2, intptr_t, intptr_t) {
+  if (v1 == P2PAPI_MSG_STATUS && v2 == P2PAPI_STATUS_CONNECTED) {
+    g_selfDestroyed = P2PAPI_DestroyInstance(handle);  // on the instance's own reader thread
+  }
+}
+
+TEST(P2PApiCallbacks, AnInstanceMayBeDestroyedFromItsOwnCallback) {
+  CamsimProcess cam;
+  ASSERT_TRUE(cam.Start());
+  int32_t handle = -1;
+  ASSERT_EQ(P2PAPI_CreateInstance(&handle), P2PAPI_OK);
+  P2PAPI_SetMessageCallBack(handle, &DestroyOnConnect, 0);
+  const std::string address = cam.address();
+  ASSERT_EQ(P2PAPI_Connect(handle, reinterpret_cast<intptr_t>(address.c_str()),
+                           reinterpret_cast<intptr_t>("admin"), reinterpret_cast<intptr_t>("admin")),
+            P2PAPI_OK);
+  ASSERT_TRUE(WaitFor([] { return g_selfDestroyed != -100; }, 3000ms));
+  EXPECT_EQ(g_selfDestroyed.load(), P2PAPI_OK);
+  EXPECT_EQ(P2PAPI_StartVideo(handle, 0), P2PAPI_ERR_HANDLE) << "the handle is gone";
+  // Another instance still works, and de-initialising joins the destroyed one's thread.
+  int32_t other = -1;
+  ASSERT_EQ(P2PAPI_CreateInstance(&other), P2PAPI_OK);
+  EXPECT_EQ(P2PAPI_DestroyInstance(other), P2PAPI_OK);
+  EXPECT_EQ(P2PAPI_DeInitial(), P2PAPI_OK);
+}
+
 }  // namespace
