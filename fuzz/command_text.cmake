@@ -1,0 +1,3 @@
+if(TARGET rovik_command_text)
+  rovik_add_fuzz(command_text SOURCES ${CMAKE_CURRENT_LIST_DIR}/command_text.cpp LIBS rovik_command_text)
+endif()
