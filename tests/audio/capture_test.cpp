@@ -121,6 +121,21 @@ TEST(CWaveIn, HundredStartStopCyclesLeaveNothingBehind) {
   EXPECT_TRUE(WaitFor([&] { return got.count() >= had + 2; }, 1000ms));
 }
 
+TEST(CWaveIn, OneObjectStartsAgainAfterStop) {
+  Received got;
+  g_received = &got;
+  CWaveIn in(NullAudioBackend());
+  for (int round = 0; round < 3; ++round) {
+    const size_t had = got.count();
+    in.Start(&Receive, &got);
+    ASSERT_TRUE(WaitFor([&] { return got.count() >= had + 2; }, 1000ms)) << "round " << round;
+    in.Stop();
+    EXPECT_FALSE(in.deviceOpen());
+  }
+  std::lock_guard<std::mutex> hold(got.lock);
+  for (void* c : got.contexts) EXPECT_EQ(c, &got);
+}
+
 std::mutex g_gate;  // held by the test to keep a receiver busy
 std::atomic<int> g_busyCalls{0};
 
