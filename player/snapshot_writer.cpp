@@ -1,9 +1,11 @@
 #include "player/snapshot_writer.h"
 
+#include <fcntl.h>
 #include <turbojpeg.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -37,12 +39,26 @@ void ExpandRow16(const uint8_t* src, uint8_t* dst, int width, bool five_six_five
   }
 }
 
+// Writes the file under a temporary name beside it and renames it into place, so that whoever
+// watches for the file never reads half of it, and a failed write leaves the old file alone.
 bool WriteWhole(const std::string& path, const uint8_t* bytes, size_t length) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
-  const bool written = length == 0 || std::fwrite(bytes, 1, length, f) == length;
-  const bool closed = std::fclose(f) == 0;
-  return written && closed;
+  static std::atomic<unsigned> counter{0};
+  const std::string temp = path + ".part" + std::to_string(::getpid()) + "-" +
+                           std::to_string(counter.fetch_add(1));
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < length) {
+    const ssize_t n = ::write(fd, bytes + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0) ok = false;
+  if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
 }
 
 }  // namespace
@@ -105,9 +121,7 @@ bool WriteSnapshotJpeg(const char* path, const uint8_t* pixels, int pitch, int w
   if (jpeg.empty()) return false;
   EnsureDirectories(path);
   const std::string target = NormalizePath(path);
-  if (WriteWhole(target, jpeg.data(), jpeg.size())) return true;
-  ::unlink(target.c_str());
-  return false;
+  return WriteWhole(target, jpeg.data(), jpeg.size());
 }
 
 bool WriteSnapshotBytes(const char* path, const uint8_t* bytes, size_t length) {

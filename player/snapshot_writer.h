@@ -24,12 +24,13 @@ std::vector<uint8_t> EncodeSnapshotJpeg(const uint8_t* pixels, int pitch, int wi
                                         int pixel_format);
 
 // Creates the folders on `path` and writes the picture there as a JPEG of quality 100.
-// True when the whole file was written; a failed write leaves no file behind.
+// True when the whole file was written. Files appear whole (written beside, then renamed);
+// a failed write leaves what was there before.
 bool WriteSnapshotJpeg(const char* path, const uint8_t* pixels, int pitch, int width, int height,
                        int pixel_format);
 
-// Creates the folders on `path` and writes `length` bytes there ("wb": created or truncated).
-// True when every byte was written.
+// Creates the folders on `path` and writes `length` bytes there (created or replaced, appearing
+// whole). True when every byte was written.
 bool WriteSnapshotBytes(const char* path, const uint8_t* bytes, size_t length);
 
 // The players' snapshot writer: pictures are written with WriteSnapshotJpeg (the path read up to

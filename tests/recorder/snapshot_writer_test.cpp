@@ -157,6 +157,13 @@ TEST(SnapshotBytes, AJpegFrameIsWrittenByteForByte) {
   // A folder in the way of the file: reported, not thrown.
   std::filesystem::create_directories(dir / "taken.jpg");
   EXPECT_FALSE(qxplay::WriteSnapshotBytes((dir / "taken.jpg").c_str(), jpeg.data(), jpeg.size()));
+  // Nothing half-written is left beside it.
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 2);  // d1 and taken.jpg
 }
 
 TEST(EnsureDirectories, BothSeparatorsAndExistingFolders) {
