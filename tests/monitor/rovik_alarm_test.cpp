@@ -145,6 +145,17 @@ TEST_F(MonitorProgramTest, ListMarkReadAndHostileTexts) {
   EXPECT_TRUE(monitor_.Wait(5s));
 }
 
+TEST_F(MonitorProgramTest, StoreThatCannotOpenIsReportedAsError) {
+  // A folder where the database file belongs: SQLite cannot open it.
+  fs::create_directories(folder_.Path() / "ROVIK_ALARM.sdb" / "x");
+  ASSERT_TRUE(folder_.Start(monitor_, "RovikAlarm"));
+  // The message box (caption "Error") waits for the user, as it would on a desktop; its text
+  // is also written to stderr.
+  EXPECT_TRUE(monitor_.WaitForStderr("RovikAlarm: Error: ", 20s)) << monitor_.Stderr();
+  EXPECT_TRUE(monitor_.Running());
+  monitor_.Kill();
+}
+
 // With the push service: Mosquitto with a login, pushsim handing it out.
 class MonitorWithBrokerTest : public ::testing::Test {
  protected:
