@@ -7,7 +7,11 @@
 #include "alarm/core/client_link.h"
 #include "alarm/core/push_channel.h"
 #include "alarm/core/utf_text.h"
+#include "alarm/core/rovik_alarm_app.h"
 #include "alarm/store/md_sqlite.h"
+#include "alarm/ui/dlg_history.h"
+#include "alarm/ui/dlg_operator_view.h"
+#include "uikit/gdi_font.h"
 #include "uikit/window_message.h"
 
 namespace {
@@ -58,10 +62,46 @@ bool CDlgOperator::Create() {
       // Push thread: hand the record over; the window copies it on its own thread.
       if (self) QCoreApplication::postEvent(self.data(), new AlarmArrivedEvent(std::move(record)));
     });
-    if (!started) channel_->Stop();
+    if (started) {
+      SetUpPopup();
+    } else {
+      channel_->Stop();
+    }
   }
   return listening;
 }
+
+void CDlgOperator::SetUpPopup() {
+  // The look: 300 x 198 at its hidden place, the five buttons, the caption picture.
+  view_ = new CDlgOperatorView(this, alarms_, store_);
+  auto* history = new CDlgHistory(this, store_);
+  if (CRovikAlarmApp* app = CRovikAlarmApp::Instance()) {
+    const auto font = [](const std::optional<QFont>& f, const char* face, int height, int weight, bool line) {
+      return f ? *f : CreateGdiFont(QString::fromUtf8(face), height, weight, line);
+    };
+    const QFont bold12 = font(app->fontBold12, "宋体", 12, 700, false);
+    const QFont normal12 = font(app->fontNormal12, "宋体", 12, 400, false);
+    view_->SetFonts(bold12, font(app->fontLarge36, "微软雅黑", 36, 400, false), normal12,
+                    font(app->fontLink12, "宋体", 12, 700, true));
+    history->SetFonts(normal12, bold12);
+  }
+  view_->PlaceHidden();
+  history->hide();
+  SetHistory(history);
+  view_->SetHistory(history);
+  // Unread alarms waiting at start are shown at once.
+  ReloadUnread();
+}
+
+void CDlgOperator::ShowAlarms() {
+  if (view_) view_->ShowAlarms();
+}
+
+void CDlgOperator::HideAlarms() {
+  if (view_) view_->HideAlarms();
+}
+
+bool CDlgOperator::IsShowingAlarms() const { return view_ && view_->IsShown(); }
 
 void CDlgOperator::SetSharedBlock(void* block, std::size_t size) {
   sharedBlock_ = block;
@@ -180,6 +220,7 @@ int64_t CDlgOperator::OnMarkReadFromHistory(const QString& ids) {
 
 void CDlgOperator::OnAlarmWhileShowing(const AlarmRecord& record) {
   alarms_.push_back(std::make_unique<AlarmRecord>(record));
+  if (view_) view_->AlarmAdded();  // it slides up into view as 1/N
 }
 
 void CDlgOperator::ReloadUnread() {

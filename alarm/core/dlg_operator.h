@@ -16,6 +16,8 @@
 #include "alarm/core/command_text.h"
 #include "platform/window_link.h"
 
+class CDlgHistory;
+class CDlgOperatorView;
 class MdSQLite;
 class PushChannel;
 class QWidget;
@@ -62,10 +64,10 @@ class CDlgOperator : public QWidget {
   virtual void OnAlarmWhileShowing(const AlarmRecord& record);
   // Reload every unread alarm from the store; show the popup when there are any, else hide it.
   virtual void ReloadUnread();
-  virtual void ShowAlarms() {}
-  virtual void HideAlarms() {}
+  virtual void ShowAlarms();
+  virtual void HideAlarms();
   // Whether the popup is on show (the hidden endpoint never is).
-  virtual bool IsShowingAlarms() const { return false; }
+  virtual bool IsShowingAlarms() const;
 
  private:
   int64_t OnAccounts(const std::string& argument);
@@ -73,6 +75,7 @@ class CDlgOperator : public QWidget {
   int64_t OnIdList(int code, const std::string& argument);
   int64_t OnAlarmArrived(std::intptr_t wParam);
   int64_t OnMarkReadFromHistory(const QString& ids);
+  void SetUpPopup();
   MdSQLite* Store() const;
 
   MdSQLite* store_;
@@ -84,4 +87,7 @@ class CDlgOperator : public QWidget {
   std::size_t sharedSize_ = 0;
   AlarmList alarms_;  // user-interface thread only
   QPointer<QWidget> history_;
+  // The popup's look (alarm/ui): placed, filled and paged over alarms_; null while the window is
+  // only the endpoint (the push channel did not start).
+  CDlgOperatorView* view_ = nullptr;
 };
