@@ -14,7 +14,7 @@ if(TARGET rovik_push AND TARGET rovik_alarm_ui AND TARGET Qt6::Widgets)
     rovik_push rovik_alarm_ui rovik_uikit rovik_store rovik_cloud rovik_record rovik_platform Qt6::Widgets)
 
   add_executable(RovikAlarm ${CMAKE_CURRENT_LIST_DIR}/core/rovik_alarm_main.cpp)
-  target_link_libraries(RovikAlarm PRIVATE rovik_monitor)
+  target_link_libraries(RovikAlarm PRIVATE rovik_monitor rovik_resources_alarm)
 endif()
 
 # The command texts alone (no Qt), for the fuzz target.
