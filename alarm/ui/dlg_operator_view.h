@@ -41,6 +41,7 @@ public:
     void SetHistory(CDlgHistory* history) { m_history = history; }
     // The video client started by "打开监控视频"; default: RovikClient in the program folder.
     void SetClientPath(std::string path) { m_clientPath = std::move(path); }
+    const std::string& ClientPath() const { return m_clientPath; }
 
     // Takes the work area, moves the host to its hidden place and hides it.
     void PlaceHidden();

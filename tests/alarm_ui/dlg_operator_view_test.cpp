@@ -5,6 +5,7 @@
 
 #include "alarm/store/md_sqlite.h"
 #include "alarm/ui/dlg_history.h"
+#include "platform/module_path.h"
 #include "tests/fixtures/temp_dir.h"
 
 #include <QApplication>
@@ -247,6 +248,7 @@ TEST_F(PopupTest, EscapeAndEnterDoNothing)
 
 TEST_F(PopupTest, OpenVideoStartsTheClientAndStaysHidden)
 {
+    EXPECT_EQ(host->view->ClientPath(), rovik::platform::ProgramFolder() + "/RovikClient");
     StartWith(1);
     const auto marker = dir.Path() / "client-started";
     const auto client = dir.Path() / "RovikClient";

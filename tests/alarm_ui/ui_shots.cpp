@@ -1,10 +1,11 @@
 // Screenshots of the monitor's three windows as X shows them: the alarm popup with three unread
 // alarms, the history browser with a page of today's alarms, and the auto-start prompt.
 //   alarm_ui_shots <output folder>      (scripts/ui-shots runs it under Xvfb)
+#include "alarm/core/dlg_operator.h"
+#include "alarm/core/push_channel.h"
 #include "alarm/store/md_sqlite.h"
 #include "alarm/ui/dlg_auto_run.h"
 #include "alarm/ui/dlg_history.h"
-#include "alarm/ui/dlg_operator_view.h"
 
 #include <QApplication>
 #include <QDir>
@@ -74,22 +75,25 @@ int main(int argc, char** argv)
 
     bool ok = true;
     {
-        QWidget popup(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-        AlarmList alarms;
-        CDlgOperatorView view(&popup, alarms, &store);
-        view.PlaceHidden();
-        store.QueryUnread(alarms);
-        view.ShowAlarms();
+        // The monitor's popup window itself, with a push channel that reaches no service.
+        qputenv("ROVIK_RUNTIME_DIR", QDir(data.path()).filePath(QStringLiteral("run")).toLocal8Bit());
+        CDlgOperator popup(nullptr, &store, [&store] {
+            return std::make_unique<PushChannel>(&store, PushServiceRequests::None());
+        });
+        popup.SetQuitHandler([] {});
+        popup.Create();
         ok = QTest::qWaitForWindowExposed(&popup) && ok;
         ok = Save(popup, out, "popup.png") && ok;
 
-        CDlgHistory history(&popup, &store);
-        history.LoadHistory();
-        history.show();
-        ok = QTest::qWaitForWindowExposed(&history) && ok;
-        history.Grid().MoveSelection(true);
-        history.Grid().MoveSelection(true);
-        ok = Save(history, out, "history.png") && ok;
+        auto* history = popup.findChild<CDlgHistory*>();
+        if (!history)
+            return 1;
+        history->LoadHistory();
+        history->show();
+        ok = QTest::qWaitForWindowExposed(history) && ok;
+        history->Grid().MoveSelection(true);
+        history->Grid().MoveSelection(true);
+        ok = Save(*history, out, "history.png") && ok;
     }
     {
         CDlgAutoRun prompt;
