@@ -185,6 +185,18 @@ TEST_F(HistoryTest, RowClickMarksOnlyThatRowRead)
     EXPECT_TRUE(popup->markRequests.empty());
 }
 
+TEST_F(HistoryTest, DeviceNameWithTheSeparatorStillFindsTheAlarm)
+{
+    Add(1);
+    const int tricky = Add(2, "Back~door~9");
+    Show();
+    ClickRow(1);
+    AlarmList unread;
+    ASSERT_EQ(store.QueryUnread(unread), 1);
+    EXPECT_NE(unread[0]->id, tricky);
+    EXPECT_TRUE(PageTexts()[0].endsWith(QStringLiteral("~%1~已读").arg(tricky)));
+}
+
 TEST_F(HistoryTest, PageNoteMarksOnlyThePageShown)
 {
     for (int i = 1; i <= 23; ++i)
