@@ -1,5 +1,6 @@
 #include "alarm/core/rovik_alarm_app.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <cstring>
 
@@ -55,8 +56,9 @@ bool CRovikAlarmApp::InitInstance() {
   HttpRequestQueue::GetInstance();
   // 10. The server address and push-service endpoints from FILE/.
   LoadServerAddress();
-  // 11. The auto-start prompt, once.
-  rovik::OfferAutoRun(hiddenFrame_.get());
+  // 11. The auto-start prompt, once. Without a screen nobody could answer it: the choice then
+  // stays pending until the monitor runs where the user sees it.
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) rovik::OfferAutoRun(hiddenFrame_.get());
   // 12. The main dialog, run modally until the program is told to quit.
   {
     CRovikAlarmDlg dlg;

@@ -145,6 +145,17 @@ TEST_F(MonitorProgramTest, ListMarkReadAndHostileTexts) {
   EXPECT_TRUE(monitor_.Wait(5s));
 }
 
+TEST_F(MonitorProgramTest, HeadlessStartLeavesTheAutoStartChoicePending) {
+  fs::path key = folder_.RegistryRoot() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg";
+  fs::remove(key);
+  StartMonitor();  // not held up by a prompt nobody can see
+  EXPECT_EQ(Send("99~"), 1);
+  EXPECT_FALSE(fs::exists(key));
+  EXPECT_FALSE(fs::exists(folder_.ConfigHome() / "autostart" / "ROVIKALARM.desktop"));
+  EXPECT_EQ(Send("0~"), 1);
+  EXPECT_TRUE(monitor_.Wait(5s));
+}
+
 TEST_F(MonitorProgramTest, StoreThatCannotOpenIsReportedAsError) {
   // A folder where the database file belongs: SQLite cannot open it.
   fs::create_directories(folder_.Path() / "ROVIK_ALARM.sdb" / "x");
