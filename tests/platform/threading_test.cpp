@@ -105,17 +105,18 @@ TEST(Event, EachSetWakesExactlyOneOfManyWaiters) {
   Event e;
   std::atomic<int> woke{0};
   std::vector<std::thread> waiters;
-  for (int i = 0; i < 4; ++i) waiters.emplace_back([&] { woke += e.Wait(2s) ? 1 : 0; });
+  for (int i = 0; i < 4; ++i) waiters.emplace_back([&] { woke += e.Wait(20s) ? 1 : 0; });
   std::this_thread::sleep_for(50ms);
   e.Set();
   e.Set();  // may coalesce only while nobody took the first
-  std::this_thread::sleep_for(200ms);
+  for (int i = 0; i < 250 && woke.load() == 0; ++i) std::this_thread::sleep_for(20ms);
+  std::this_thread::sleep_for(100ms);
   int afterTwo = woke.load();
   EXPECT_GE(afterTwo, 1);
   EXPECT_LE(afterTwo, 2);
-  for (int i = afterTwo; i < 4; ++i) {
+  for (int expected = afterTwo + 1; expected <= 4; ++expected) {
     e.Set();
-    std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 250 && woke.load() < expected; ++i) std::this_thread::sleep_for(20ms);
   }
   for (auto& w : waiters) w.join();
   EXPECT_EQ(woke.load(), 4);
