@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -146,6 +147,44 @@ TEST_F(WindowLinkTest, MoreThanFourMebibytesIsRefused) {
   // A peer announcing more bytes than it sends gets no call and no answer.
   EXPECT_EQ(rawSend(socketPath("W"), 100, 10), -1);
   EXPECT_EQ(calls.load(), 1);
+}
+
+TEST_F(WindowLinkTest, PeerOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  std::atomic<int> calls{0};
+  WindowLink link;
+  ASSERT_TRUE(link.Listen("Private", [&](const CopyDataMessage&) -> int64_t { return ++calls + 100; }));
+  // Let another user reach the socket at all: only the peer check stands in the way now.
+  fs::permissions(tmp_.Path(), fs::perms::owner_all | fs::perms::others_exec, fs::perm_options::replace);
+  fs::permissions(tmp_.Path() / "run", fs::perms::owner_all | fs::perms::others_exec, fs::perm_options::replace);
+  fs::permissions(tmp_.Path() / "run" / "windows", fs::perms::owner_all | fs::perms::others_exec,
+                  fs::perm_options::replace);
+  ::chmod(socketPath("Private").c_str(), 0777);
+
+  auto frame = EncodeCopyDataRequest(0, 0, "0~", 2);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, socketPath("Private").c_str(), sizeof addr.sun_path - 1);
+  pid_t child = ::fork();
+  if (child == 0) {
+    // Only async-signal-safe calls here: the parent has other threads.
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) ::_exit(11);
+    if (::write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) ::_exit(12);
+    uint8_t reply[8];
+    ::_exit(::read(fd, reply, sizeof reply) == 8 ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10/11/12: could not try; 1: the foreign peer got an answer";
+  EXPECT_EQ(calls.load(), 0);
+  // While RUN is open to others this user's programs refuse to use it too.
+  EXPECT_EQ(SendCopyData("Private", 0, 0, "0~", 2), 0);
+  fs::permissions(tmp_.Path() / "run", fs::perms::owner_all, fs::perm_options::replace);
+  fs::permissions(tmp_.Path() / "run" / "windows", fs::perms::owner_all, fs::perm_options::replace);
+  EXPECT_EQ(SendCopyData("Private", 0, 0, "0~", 2), 101);
 }
 
 TEST_F(WindowLinkTest, NoWindowAndSilentWindowGiveZero) {
