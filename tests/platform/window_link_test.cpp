@@ -171,14 +171,15 @@ TEST_F(WindowLinkTest, PeerOfAnotherUserIsRefused) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(10);
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) ::_exit(11);
-    if (::write(fd, frame.data(), frame.size()) != static_cast<ssize_t>(frame.size())) ::_exit(12);
+    // The window may hang up before the frame is through: no SIGPIPE, and that is a refusal.
+    if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) ::_exit(0);
     uint8_t reply[8];
     ::_exit(::read(fd, reply, sizeof reply) == 8 ? 1 : 0);
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "10/11/12: could not try; 1: the foreign peer got an answer";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "10/11: could not try; 1: the foreign peer got an answer";
   EXPECT_EQ(calls.load(), 0);
   // While RUN is open to others this user's programs refuse to use it too.
   EXPECT_EQ(SendCopyData("Private", 0, 0, "0~", 2), 0);
