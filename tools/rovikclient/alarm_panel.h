@@ -27,6 +27,7 @@ class AlarmPanel : public QWidget {
 
   int rowCount() const { return list_->topLevelItemCount(); }
   QTreeWidget* list() const { return list_; }
+  QString unreadText() const { return unread_->text(); }
   // IDs of the selected rows that carry one.
   std::vector<int> SelectedIds() const;
 

@@ -107,12 +107,16 @@ class CameraArea : public QWidget {
 
 }  // namespace
 
-void AttachCameraArea(ClientWindow& window, const std::vector<CameraSettings>& cameras) {
-  auto* area = new CameraArea(cameras);
+QWidget* CreateCameraArea(const std::vector<CameraSettings>& cameras, QWidget* parent) {
+  auto* area = new CameraArea(cameras, parent);
   area->setObjectName(QStringLiteral("cameraArea"));
-  window.SetCameraArea(area);
   // Native windows exist once the window is shown; connect right after.
   QMetaObject::invokeMethod(area, [area] { area->Connect(); }, Qt::QueuedConnection);
+  return area;
+}
+
+void AttachCameraArea(ClientWindow& window, const std::vector<CameraSettings>& cameras) {
+  window.SetCameraArea(CreateCameraArea(cameras));
 }
 
 }  // namespace rovikclient

@@ -6,10 +6,14 @@
 
 namespace rovikclient {
 
-void AttachCameraArea(ClientWindow& window, const std::vector<CameraSettings>&) {
-  auto* label = new QLabel(QStringLiteral("没有摄像头库"));
+QWidget* CreateCameraArea(const std::vector<CameraSettings>&, QWidget* parent) {
+  auto* label = new QLabel(QStringLiteral("没有摄像头库"), parent);
   label->setAlignment(Qt::AlignCenter);
-  window.SetCameraArea(label);
+  return label;
+}
+
+void AttachCameraArea(ClientWindow& window, const std::vector<CameraSettings>& cameras) {
+  window.SetCameraArea(CreateCameraArea(cameras));
 }
 
 }  // namespace rovikclient

@@ -1,0 +1,110 @@
+#include "tests/e2e/suite_harness.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <thread>
+
+#include "platform/window_link.h"
+#include "tests/fixtures/temp_dir.h"
+
+namespace e2e {
+
+namespace fx = rovik::fixtures;
+
+namespace {
+
+const fx::MqttLogin kBrokerLogin{"rovik-e2e", "s3cret"};
+
+bool ProgramExists(const std::filesystem::path& path) { return std::filesystem::exists(path); }
+
+}  // namespace
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
+  const auto end = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(10ms);
+  }
+  return true;
+}
+
+std::string AlarmPayload(const std::string& device, const std::string& type) {
+  return R"({"ipcId":"A1","ipcName":"Front door camera","deviceName":")" + device +
+         R"(","deviceType":")" + type + R"(","almTime":)" +
+         std::to_string(static_cast<long long>(std::time(nullptr))) + "}";
+}
+
+Suite::Suite() {
+  for (const char* program : {"RovikAlarm", "RovikClient", "Rovik"}) folder_.Copy(program);
+  folder_.CopySharedLibraries();
+  // The auto-start question was answered on this machine already.
+  fx::WriteWholeFile(folder_.RegistryRoot() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg",
+                     "\"AUTOALARM\"=dword:00000001\n");
+  env_ = folder_.ApplyToThisProcess();
+}
+
+Suite::~Suite() {
+  if (monitor_.Running()) {
+    rovik::platform::SendCopyData("ROVIKALARM", 0, 0, "0~", 2);
+    if (!monitor_.Wait(10s)) monitor_.Kill();
+  }
+  if (pushsim_.Running()) pushsim_.Kill();
+}
+
+std::string Suite::Missing() {
+  if (!fx::MosquittoFixture::Available()) return "mosquitto is not installed";
+  if (!ProgramExists("/usr/bin/mosquitto_pub")) return "mosquitto_pub is not installed";
+  if (std::getenv("DISPLAY") == nullptr) return "no X display (run under xvfb-run)";
+  for (const char* program : {"RovikAlarm", "RovikClient", "Rovik", "pushsim", "camsim"}) {
+    if (!ProgramExists(fx::BinDir() / program)) return std::string(program) + " is not built";
+  }
+  return "";
+}
+
+bool Suite::StartServices() {
+  if (!broker_.Start(kBrokerLogin)) {
+    error_ = "broker: " + broker_.Error();
+    return false;
+  }
+  const std::vector<std::string> args = {
+      "--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker_.Url(),
+      "--client-id", "rovik-e2e-monitor", "--user", kBrokerLogin.user, "--password",
+      kBrokerLogin.password, "--log", (folder_.Root() / "pushsim.log").string()};
+  if (!pushsim_.Start(fx::BinDir() / "pushsim", args) || !pushsim_.WaitForStderr("pushsim ready", 10s)) {
+    error_ = "pushsim: " + pushsim_.Stderr();
+    return false;
+  }
+  int lookup = 0, reg = 0, server = 0;
+  if (std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d", &lookup,
+                  &reg, &server) != 3) {
+    error_ = "pushsim said: " + pushsim_.Stderr();
+    return false;
+  }
+  const std::string host = "http://127.0.0.1:";
+  folder_.WriteFile("FILE/RovikInfo.txt", host + std::to_string(server) + "\n");
+  folder_.WriteFile("FILE/RovikPush.txt", host + std::to_string(lookup) + "/\n" + host +
+                                              std::to_string(reg) + "/device/reg/\n");
+  return true;
+}
+
+bool Suite::StartMonitor() {
+  if (!folder_.Start(monitor_, "RovikAlarm")) {
+    error_ = "RovikAlarm: " + monitor_.Error();
+    return false;
+  }
+  if (!WaitUntil([] { return rovik::platform::FindWindowByTitle("ROVIKALARM"); }, 20s)) {
+    error_ = "RovikAlarm never opened its window: " + monitor_.Stderr();
+    return false;
+  }
+  return true;
+}
+
+bool Suite::Publish(const std::string& topic, const std::string& payload) {
+  const std::vector<std::string> args = {"-h", "127.0.0.1", "-p", std::to_string(broker_.Port()),
+                                         "-q", "1", "-t", topic, "-m", payload,
+                                         "-u", kBrokerLogin.user, "-P", kBrokerLogin.password};
+  return fx::RunProgram("/usr/bin/mosquitto_pub", args, 10s).status.Success();
+}
+
+}  // namespace e2e
