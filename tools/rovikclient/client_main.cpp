@@ -2,11 +2,40 @@
 // "RovikClient", which the launcher also tests); the window "RovikClient" keeps the client's
 // side of the boundary with the alarm monitor and shows the cameras of its settings.
 #include <QApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "platform/named_mutex.h"
 #include "tools/rovikclient/client_window.h"
 #include "tools/rovikclient/camera_area.h"
+
+namespace {
+
+// SIGTERM and SIGINT close the client as its window's close button does: the handler only
+// writes a byte that the user-interface thread reads.
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char byte = 1;
+  ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+  (void)ignored;
+}
+
+void QuitOnSignals(QApplication& app) {
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) return;
+  auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+  QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QApplication::quit(); });
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   rovik::platform::NamedMutex instance;
@@ -14,6 +43,7 @@ int main(int argc, char** argv) {
     return 0;  // another client runs
   }
   QApplication app(argc, argv);
+  QuitOnSignals(app);
   QString settingsError;
   rovikclient::ClientSettings settings =
       rovikclient::LoadClientSettings(rovikclient::DefaultSettingsPath(), &settingsError);
