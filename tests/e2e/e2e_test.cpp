@@ -46,6 +46,16 @@ class SuiteTest : public ::testing::Test {
     return client;
   }
 
+  // The monitor greets the client with "1~0"; the client answers with its account, which the
+  // monitor then subscribes. Publishes until an alarm comes through to the client's list.
+  bool FirstAlarmArrives(rovikclient::AlarmPanel& panel) {
+    int sent = 0;
+    return WaitUntil([&] {
+      suite_->Publish(Suite::kAccount, AlarmPayload("probe " + std::to_string(sent++)));
+      return WaitUntil([&] { return panel.rowCount() > 0; }, 1s);
+    }, 40s);
+  }
+
   static void Click(QWidget* root, const char* name) {
     auto* button = root->findChild<QPushButton*>(QString::fromLatin1(name));
     ASSERT_NE(button, nullptr) << name;
@@ -105,13 +115,7 @@ TEST_F(SuiteTest, AlarmsReachTheClientWhichListsAndMarksThemRead) {
   ASSERT_TRUE(suite_->StartMonitor()) << suite_->error();
   auto* panel = client->alarmPanel();
 
-  // The monitor greets the client with "1~0"; the client answers with its account, which the
-  // monitor subscribes. Publish until an alarm comes through.
-  int sent = 0;
-  ASSERT_TRUE(WaitUntil([&] {
-    suite_->Publish(Suite::kAccount, AlarmPayload("probe " + std::to_string(sent++)));
-    return WaitUntil([&] { return panel->rowCount() > 0; }, 1s);
-  }, 40s)) << suite_->monitor().Stderr();
+  ASSERT_TRUE(FirstAlarmArrives(*panel)) << suite_->monitor().Stderr();
 
   const int before = panel->rowCount();
   for (const char* device : {"Back door", "Kitchen", "Garage"}) {
@@ -143,11 +147,7 @@ TEST_F(SuiteTest, ClosingTheClientMakesTheNextAlarmShowInThePopup) {
   auto client = OpenClient();
   ASSERT_TRUE(suite_->StartMonitor()) << suite_->error();
   auto* panel = client->alarmPanel();
-  int sent = 0;
-  ASSERT_TRUE(WaitUntil([&] {
-    suite_->Publish(Suite::kAccount, AlarmPayload("probe " + std::to_string(sent++)));
-    return WaitUntil([&] { return panel->rowCount() > 0; }, 1s);
-  }, 40s));
+  ASSERT_TRUE(FirstAlarmArrives(*panel)) << suite_->monitor().Stderr();
   EXPECT_FALSE(X11WindowViewable("ROVIKALARM"));
 
   client.reset();  // the user closes the video client
