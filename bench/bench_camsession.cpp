@@ -1,6 +1,6 @@
 // Sixteen cameras at 576p25 (camsim's 576p clip) through QXDll into sixteen players drawing into
-// X11 windows. Counts the frames handed on per second against the 400 the cameras send, and
-// prints the ratio (1.0 = every frame arrived).
+// X11 windows. Counts the frames handed on and the pictures the players drew, per second, against
+// the 400 the cameras send, and prints the ratios (1.0 = every frame arrived and was shown).
 #include <X11/Xlib.h>
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "camsession/qx_api.h"
+#include "player/player_slot_table.h"
 
 extern char** environ;
 
@@ -117,19 +118,25 @@ void BM_SixteenCameras(benchmark::State& state) {
   const int seconds = static_cast<int>(state.range(0));
   for (auto _ : state) {
     const int64_t before = g_frames;
+    const uint64_t shownBefore = qxplay::PlayerSlotTable::Instance().PicturesShown();
     const double cpu0 = ProcessCpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double fps = static_cast<double>(g_frames - before) / elapsed;
+    const double shown =
+        static_cast<double>(qxplay::PlayerSlotTable::Instance().PicturesShown() - shownBefore) /
+        elapsed;
     const double cores = (ProcessCpuSeconds() - cpu0) / elapsed;
     state.counters["frames_per_s"] = fps;
+    state.counters["shown_per_s"] = shown;
     state.counters["cpu_cores"] = cores;
-    state.counters["ratio_to_400"] = fps / kTargetFps;
-    std::printf("16 cameras at 576p25: %.1f frames/s handed to the players, %.3f of %.0f, "
-                "using %.2f cores for receiving, decoding and drawing\n",
-                fps, fps / kTargetFps, kTargetFps, cores);
+    state.counters["ratio_to_400"] = shown / kTargetFps;
+    std::printf("16 cameras at 576p25: %.1f frames/s handed to the players (%.3f of %.0f), "
+                "%.1f pictures/s shown (%.3f of %.0f), using %.2f cores for receiving, decoding "
+                "and drawing\n",
+                fps, fps / kTargetFps, kTargetFps, shown, shown / kTargetFps, kTargetFps, cores);
   }
   QXAPI_DestroyAllInstance();
   QXAPI_DeInitial();

@@ -289,4 +289,13 @@ void PlayerSlotTable::ForwardCapture(const uint8_t* pcm, int length, uintptr_t u
   if (callback_ != nullptr) callback_(pcm, static_cast<uint16_t>(length), user);
 }
 
+uint64_t PlayerSlotTable::PicturesShown() {
+  std::lock_guard<std::mutex> hold(apiLock_);
+  uint64_t total = 0;
+  for (const PlayerSlot& slot : slots_) {
+    if (slot.inUse && slot.video) total += slot.video->PicturesShown();
+  }
+  return total;
+}
+
 }  // namespace qxplay

@@ -71,6 +71,10 @@ class PlayerSlotTable {
   int InputPCMData(int index, const unsigned char* pcm, int length);
   int SetPCMDataCallBack(PcmDataCallback callback, uintptr_t user);
 
+  // Pictures drawn so far by the video players of every slot in use (refreshes not counted);
+  // for measurements inside the process, not part of the exports.
+  uint64_t PicturesShown();
+
   // Hands one captured block to the PCM callback under the callback lock: the capture's
   // receiver. `user` is the value captured when the capture was started.
   void ForwardCapture(const uint8_t* pcm, int length, uintptr_t user);
