@@ -203,48 +203,41 @@ int PlayerSlotTable::StopCapture() {
   return kOk;
 }
 
-int PlayerSlotTable::Refresh(int index) {
+template <typename Act>
+int PlayerSlotTable::WithVideo(int index, Act act) {
   if (!ValidIndex(index)) return kBadIndex;
   std::lock_guard<std::mutex> guard(apiLock_);
   if (initialised_ != 1) return kNotInitialised;
-  if (slots_[index].video) slots_[index].video->Refresh();
+  if (slots_[index].video) act(*slots_[index].video);
   return kOk;
+}
+
+namespace {
+bool HasPath(const char* path) { return path != nullptr && path[0] != '\0'; }
+}  // namespace
+
+int PlayerSlotTable::Refresh(int index) {
+  return WithVideo(index, [](CVideoPlayer& video) { video.Refresh(); });
 }
 
 int PlayerSlotTable::SetOSD(int index, const char* text) {
-  if (!ValidIndex(index)) return kBadIndex;
-  std::lock_guard<std::mutex> guard(apiLock_);
-  if (initialised_ != 1) return kNotInitialised;
-  if (slots_[index].video) slots_[index].video->SetOSDText(text != nullptr ? text : "");
-  return kOk;
+  return WithVideo(index, [text](CVideoPlayer& video) { video.SetOSDText(text != nullptr ? text : ""); });
 }
 
 int PlayerSlotTable::SnapShot(int index, const char* path) {
-  if (!ValidIndex(index)) return kBadIndex;
-  std::lock_guard<std::mutex> guard(apiLock_);
-  if (initialised_ != 1) return kNotInitialised;
-  if (slots_[index].video && path != nullptr && path[0] != '\0') {
-    slots_[index].video->SnapShot(path);
-  }
-  return kOk;
+  return WithVideo(index, [path](CVideoPlayer& video) {
+    if (HasPath(path)) video.SnapShot(path);
+  });
 }
 
 int PlayerSlotTable::StartRecord(int index, const char* path) {
-  if (!ValidIndex(index)) return kBadIndex;
-  std::lock_guard<std::mutex> guard(apiLock_);
-  if (initialised_ != 1) return kNotInitialised;
-  if (slots_[index].video && path != nullptr && path[0] != '\0') {
-    slots_[index].video->StartRecord(path);
-  }
-  return kOk;
+  return WithVideo(index, [path](CVideoPlayer& video) {
+    if (HasPath(path)) video.StartRecord(path);
+  });
 }
 
 int PlayerSlotTable::StopRecord(int index) {
-  if (!ValidIndex(index)) return kBadIndex;
-  std::lock_guard<std::mutex> guard(apiLock_);
-  if (initialised_ != 1) return kNotInitialised;
-  if (slots_[index].video) slots_[index].video->StopRecord();
-  return kOk;
+  return WithVideo(index, [](CVideoPlayer& video) { video.StopRecord(); });
 }
 
 int PlayerSlotTable::InputVideoFrame(int index, int keyFlag, const unsigned char* frame,

@@ -81,6 +81,10 @@ class PlayerSlotTable {
 
  private:
   static bool ValidIndex(int index) { return static_cast<uint32_t>(index) < kSlotCount; }
+  // The checks every video export makes (index, initialised), then `act` on the slot's video
+  // player when it has one, all under apiLock_.
+  template <typename Act>
+  int WithVideo(int index, Act act);
   // Deletes the slot's players (video first, then audio); apiLock_ held.
   void ReleasePlayers(PlayerSlot& slot);
   // Frees every slot in use; apiLock_ held.

@@ -15,62 +15,17 @@
 #include "alarm/core/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/window_link.h"
+#include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/program_folder.h"
 
 namespace monitortest {
 
 using namespace std::chrono_literals;
 
-inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
-  const auto end = std::chrono::steady_clock::now() + bound;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
+using rovik::fixtures::WaitUntil;
 
 // The video client's window "RovikClient": records every message, answers 1.
-class ClientWindow {
- public:
-  bool Open() {
-    return link_.Listen("RovikClient", [this](const rovik::platform::CopyDataMessage& m) -> int64_t {
-      std::lock_guard<std::mutex> guard(mutex_);
-      messages_.emplace_back(m.data.begin(), m.data.end());
-      return 1;
-    });
-  }
-  void Close() { link_.Close(); }
-  std::vector<std::string> Messages() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return messages_;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    messages_.clear();
-  }
-  bool WaitFor(const std::string& text, std::chrono::milliseconds bound) {
-    return WaitUntil([&] {
-      for (const auto& m : Messages()) {
-        if (m == text) return true;
-      }
-      return false;
-    }, bound);
-  }
-  bool WaitForPrefix(const std::string& prefix, std::chrono::milliseconds bound) {
-    return WaitUntil([&] {
-      for (const auto& m : Messages()) {
-        if (m.rfind(prefix, 0) == 0) return true;
-      }
-      return false;
-    }, bound);
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> messages_;  // guarded by mutex_
-  rovik::platform::WindowLink link_;
-};
+using ClientWindow = rovik::fixtures::RecordingWindow;
 
 inline AlarmRecord MakeAlarm(const std::string& account, const std::string& device,
                              const std::string& time, const std::string& type = "DS") {

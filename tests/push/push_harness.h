@@ -22,6 +22,7 @@
 #include "alarm/core/push_channel.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/window_link.h"
+#include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/http_server_fixture.h"
 #include "tests/fixtures/mosquitto_fixture.h"
@@ -32,14 +33,7 @@ namespace pushtest {
 
 using namespace std::chrono_literals;
 
-inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
-  const auto end = std::chrono::steady_clock::now() + bound;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
+using rovik::fixtures::WaitUntil;
 
 // Publishes as the push service does, from a process of its own (mosquitto_pub): a second Paho
 // client in the channel's process would share Paho's socket table with it across threads.
@@ -63,33 +57,8 @@ class Publisher {
   std::optional<rovik::fixtures::MqttLogin> login_;
 };
 
-// The video client's window: records every WM_COPYDATA it receives.
-class ClientWindow {
- public:
-  bool Open() {
-    return link_.Listen("RovikClient", [this](const rovik::platform::CopyDataMessage& m) -> int64_t {
-      std::lock_guard<std::mutex> guard(mutex_);
-      messages_.emplace_back(m.data.begin(), m.data.end());
-      return 1;
-    });
-  }
-  void Close() { link_.Close(); }
-  std::vector<std::string> Messages() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return messages_;
-  }
-  bool WaitFor(const std::function<bool(const std::string&)>& match, std::chrono::milliseconds bound) {
-    return WaitUntil([&] {
-      for (const auto& m : Messages()) if (match(m)) return true;
-      return false;
-    }, bound);
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> messages_;  // guarded by mutex_
-  rovik::platform::WindowLink link_;
-};
+// The video client's window "RovikClient": records every message, answers 1.
+using ClientWindow = rovik::fixtures::RecordingWindow;
 
 // Collects the records handed to the owner (the popup's place).
 class OwnerInbox {
