@@ -207,11 +207,7 @@ int OutputWrite(AudioOutput* handle, AudioBuffer* buffer) {
   if (handle == nullptr) return kAudioInvalidParam;
   auto* device = static_cast<AlsaOutput*>(handle);
   std::lock_guard<std::mutex> hold(device->lock);
-  if (int r = LendAudioBuffer(buffer); r != kAudioOk) return r;
-  if (!device->queue.push(buffer)) {
-    ReturnAudioBuffer(buffer);
-    return kAudioNoMemory;
-  }
+  if (int r = QueueLentBuffer(device->queue, buffer); r != kAudioOk) return r;
   device->changed.notify_all();
   return kAudioOk;
 }
@@ -222,10 +218,7 @@ int OutputReset(AudioOutput* handle) {
   AudioQueue returned;
   {
     std::unique_lock<std::mutex> hold(device->lock);
-    while (AudioBuffer* b = device->queue.pop()) {
-      ReturnAudioBuffer(b);
-      returned.push(b);
-    }
+    TakeBackAll(device->queue, returned);
     // The chunk being written completes by itself within one period.
     device->changed.wait_for(hold, std::chrono::milliseconds(4 * kWaitMillis),
                              [device] { return device->current == nullptr; });
@@ -298,12 +291,7 @@ int InputAddBuffer(AudioInput* handle, AudioBuffer* buffer) {
   if (handle == nullptr) return kAudioInvalidParam;
   auto* device = static_cast<AlsaInput*>(handle);
   std::lock_guard<std::mutex> hold(device->lock);
-  if (int r = LendAudioBuffer(buffer); r != kAudioOk) return r;
-  buffer->bytesRecorded = 0;
-  if (!device->queue.push(buffer)) {
-    ReturnAudioBuffer(buffer);
-    return kAudioNoMemory;
-  }
+  if (int r = QueueLentBuffer(device->queue, buffer, true); r != kAudioOk) return r;
   device->changed.notify_all();
   return kAudioOk;
 }
@@ -336,11 +324,7 @@ int InputReset(AudioInput* handle) {
     device->running = false;
     device->changed.notify_all();
     device->WaitIdle(hold);
-    while (AudioBuffer* b = device->queue.pop()) {
-      b->bytesRecorded = 0;
-      ReturnAudioBuffer(b);
-      returned.push(b);
-    }
+    TakeBackAll(device->queue, returned, true);
   }
   while (AudioBuffer* b = returned.pop()) {
     device->notify(device->context, AudioInputEvent::kData, b);

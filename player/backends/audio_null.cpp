@@ -115,11 +115,7 @@ int OutputWrite(AudioOutput* handle, AudioBuffer* buffer) {
   if (handle == nullptr) return kAudioInvalidParam;
   auto* device = static_cast<NullOutput*>(handle);
   std::lock_guard<std::mutex> hold(device->lock);
-  if (int r = LendAudioBuffer(buffer); r != kAudioOk) return r;
-  if (!device->queue.push(buffer)) {
-    ReturnAudioBuffer(buffer);
-    return kAudioNoMemory;
-  }
+  if (int r = QueueLentBuffer(device->queue, buffer); r != kAudioOk) return r;
   device->changed.notify_all();
   return kAudioOk;
 }
@@ -130,10 +126,7 @@ int OutputReset(AudioOutput* handle) {
   AudioQueue returned;
   {
     std::lock_guard<std::mutex> hold(device->lock);
-    while (AudioBuffer* b = device->queue.pop()) {
-      ReturnAudioBuffer(b);
-      returned.push(b);
-    }
+    TakeBackAll(device->queue, returned);
     device->playing = nullptr;  // what was queued is discarded unplayed
     device->playingUntil = Clock::now();
     device->changed.notify_all();
@@ -190,12 +183,7 @@ int InputAddBuffer(AudioInput* handle, AudioBuffer* buffer) {
   if (handle == nullptr) return kAudioInvalidParam;
   auto* device = static_cast<NullInput*>(handle);
   std::lock_guard<std::mutex> hold(device->lock);
-  if (int r = LendAudioBuffer(buffer); r != kAudioOk) return r;
-  buffer->bytesRecorded = 0;
-  if (!device->queue.push(buffer)) {
-    ReturnAudioBuffer(buffer);
-    return kAudioNoMemory;
-  }
+  if (int r = QueueLentBuffer(device->queue, buffer, true); r != kAudioOk) return r;
   device->changed.notify_all();
   return kAudioOk;
 }
@@ -228,11 +216,7 @@ int InputReset(AudioInput* handle) {
   {
     std::lock_guard<std::mutex> hold(device->lock);
     device->running = false;
-    while (AudioBuffer* b = device->queue.pop()) {
-      b->bytesRecorded = 0;
-      ReturnAudioBuffer(b);
-      returned.push(b);
-    }
+    TakeBackAll(device->queue, returned, true);
     device->changed.notify_all();
   }
   while (AudioBuffer* b = returned.pop()) {

@@ -50,3 +50,25 @@ inline int LendAudioBuffer(AudioBuffer* b) {
 inline void ReturnAudioBuffer(AudioBuffer* b) {
   b->flags.store((b->flags.load() & ~kAudioBufferQueued) | kAudioBufferDone);
 }
+
+// Lends `buffer` to a device and appends it to the device's `queue` (device lock held). A buffer
+// for capture starts empty. When the queue is full the buffer is given back: kAudioNoMemory.
+inline int QueueLentBuffer(AudioQueue& queue, AudioBuffer* buffer, bool forCapture = false) {
+  if (int r = LendAudioBuffer(buffer); r != kAudioOk) return r;
+  if (forCapture) buffer->bytesRecorded = 0;
+  if (!queue.push(buffer)) {
+    ReturnAudioBuffer(buffer);
+    return kAudioNoMemory;
+  }
+  return kAudioOk;
+}
+
+// Gives every queued buffer back (device lock held) and moves them, in order, to `returned`, so
+// that their completions can be reported once the lock is released. Capture buffers hold nothing.
+inline void TakeBackAll(AudioQueue& queue, AudioQueue& returned, bool forCapture = false) {
+  while (AudioBuffer* b = queue.pop()) {
+    if (forCapture) b->bytesRecorded = 0;
+    ReturnAudioBuffer(b);
+    returned.push(b);
+  }
+}
