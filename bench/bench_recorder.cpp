@@ -20,6 +20,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "bench/thread_cpu.h"
 #include "player/recorder.h"
 #include "player/snapshot_writer.h"
 
@@ -53,25 +54,6 @@ std::vector<std::vector<uint8_t>> Frames() {
     frames.push_back(std::move(f));
   }
   return frames;
-}
-
-double ThreadCpuSeconds(const std::string& name) {
-  double total = 0;
-  DIR* d = opendir("/proc/self/task");
-  if (d == nullptr) return 0;
-  while (dirent* e = readdir(d)) {
-    if (e->d_name[0] == '.') continue;
-    std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
-    std::string got;
-    std::getline(comm, got);
-    if (got != name) continue;
-    const pid_t tid = static_cast<pid_t>(std::stol(e->d_name));
-    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6);
-    timespec ts{};
-    if (clock_gettime(clock, &ts) == 0) total += static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
-  }
-  closedir(d);
-  return total;
 }
 
 double OwnCpuSeconds() {
