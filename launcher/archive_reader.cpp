@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "launcher/entry_name.h"
+#include "launcher/file_copy.h"
 #include "launcher/folder_guard.h"
 
 namespace rovik::launcher {
@@ -75,21 +76,6 @@ void FillEntry(int index, const EntryRecord& record, ArchiveEntry& entry) {
   entry.writeTime = times.write;
   entry.compressedSize = Narrow(record.info.compressed_size);
   entry.uncompressedSize = Narrow(record.info.uncompressed_size);
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 // The permission bits an unpacked file gets: the Unix bits it came with (never writable by

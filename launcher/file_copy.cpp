@@ -35,21 +35,6 @@ class FdCloser {
   int fd_;
 };
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 bool CopyContent(int from, int to) {
   std::vector<char> block(1 << 16);
   for (;;) {
@@ -70,6 +55,21 @@ bool CopyContent(int from, int to) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return false;
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
 
 bool CopyFileReplacing(const fs::path& source, const fs::path& target) {
   if (target.filename().empty()) {

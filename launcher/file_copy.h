@@ -1,6 +1,7 @@
 // The installer's plain file copy: one file onto one name, replacing what is there.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 
 namespace rovik::launcher {
@@ -12,5 +13,8 @@ namespace rovik::launcher {
 // write bit), or writing fails. The new content is written beside the target and renamed over
 // it, so a failed copy never leaves a half-written target.
 bool CopyFileReplacing(const std::filesystem::path& source, const std::filesystem::path& target);
+
+// Writes all `size` bytes to the descriptor, going on after interruptions; false on an error.
+bool WriteAll(int fd, const char* data, std::size_t size);
 
 }  // namespace rovik::launcher

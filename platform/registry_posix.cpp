@@ -10,6 +10,7 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "platform/reg_file.h"
@@ -175,28 +176,34 @@ std::optional<RegistryKey> RegistryKey::Create(RegRoot root, const std::string& 
   return Open(root, path, access, error);
 }
 
-std::optional<uint32_t> RegistryKey::ReadDword(const std::string& name) const {
-  auto text = readWhole(file_);
+namespace {
+
+// The value `name` of the key file when it has the given type.
+std::optional<RegValue> FindValue(const std::string& file, const std::string& name,
+                                  RegValue::Type type) {
+  auto text = readWhole(file);
   if (!text) return std::nullopt;
-  for (const RegValue& v : ParseRegFile(*text)) {
+  for (RegValue& v : ParseRegFile(*text)) {
     if (v.name == name) {
-      if (v.type != RegValue::Type::Dword) return std::nullopt;
-      return v.dword;
+      if (v.type != type) return std::nullopt;
+      return std::move(v);
     }
   }
   return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<uint32_t> RegistryKey::ReadDword(const std::string& name) const {
+  auto v = FindValue(file_, name, RegValue::Type::Dword);
+  if (!v) return std::nullopt;
+  return v->dword;
+}
+
 std::optional<std::string> RegistryKey::ReadString(const std::string& name) const {
-  auto text = readWhole(file_);
-  if (!text) return std::nullopt;
-  for (const RegValue& v : ParseRegFile(*text)) {
-    if (v.name == name) {
-      if (v.type != RegValue::Type::String) return std::nullopt;
-      return v.text;
-    }
-  }
-  return std::nullopt;
+  auto v = FindValue(file_, name, RegValue::Type::String);
+  if (!v) return std::nullopt;
+  return v->text;
 }
 
 namespace {
