@@ -1,8 +1,12 @@
 // Bytes -> FrameQueue -> H264Decoder -> colour conversion, as a camera's frames take them.
 // The input is a run of units, each: a 16-bit little-endian length, a flag byte (bit 0 the key
-// flag, bits 1-2 the display layout 1..4 minus one), then the unit's bytes.
+// flag, bits 1-2 the display layout 1..4 minus one), then the unit's bytes. Every unit also goes
+// through a second decoder that hands its pictures out as copies (taken band by band while
+// decoding), and each copy must equal the first decoder's own picture.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "player/color_convert.h"
@@ -11,9 +15,35 @@
 
 using namespace qxplay;
 
+namespace {
+
+bool SamePlane(const uint8_t* a, int32_t aStride, const uint8_t* b, int32_t bStride, int32_t width,
+               int32_t rows) {
+  for (int32_t r = 0; r < rows; ++r) {
+    if (std::memcmp(a + static_cast<size_t>(r) * aStride, b + static_cast<size_t>(r) * bStride,
+                    width) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void CheckCopy(const I420View& own, const I420View& copy) {
+  if (copy.width != own.width || copy.height != own.height ||
+      !SamePlane(copy.y, copy.yStride, own.y, own.yStride, own.width, own.height) ||
+      !SamePlane(copy.u, copy.uStride, own.u, own.uStride, own.chromaWidth, own.chromaHeight) ||
+      !SamePlane(copy.v, copy.vStride, own.v, own.vStride, own.chromaWidth, own.chromaHeight)) {
+    std::abort();
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FrameQueue queue;
   H264Decoder decoder;
+  H264Decoder copier;
+  DecodedPicture copy;
   std::vector<uint8_t> surface;
   size_t at = 0;
   while (at + 3 <= size) {
@@ -26,8 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QueuedFrame frame;
     while (queue.Pop(frame)) {
       I420View picture;
+      const bool gotCopy = copier.Decode(frame.data(), frame.bytes.size(), copy);
       if (!decoder.Decode(frame.data(), frame.bytes.size(), picture)) {
         continue;
+      }
+      if (gotCopy) {
+        CheckCopy(picture, copy.View());
       }
       const auto format = static_cast<PixelFormatCode>(1 + ((flags >> 1) & 3));
       // Bounded as the display is: a smaller surface than the picture is clipped.

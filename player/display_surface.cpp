@@ -90,10 +90,31 @@ void DisplaySurface::WriteSnapshot(const SurfaceView& shown) {
 
 int DisplaySurface::Draw(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width,
                          int32_t height) {
+  if (y == nullptr || width <= 0 || height <= 0) {
+    return closing_.load() ? 1 : 0;
+  }
+  I420View packed;
+  packed.y = y;
+  packed.u = u;
+  packed.v = v;
+  packed.yStride = width;
+  packed.uStride = width / 2;
+  packed.vStride = width / 2;
+  packed.width = width;
+  packed.height = height;
+  packed.chromaWidth = width / 2;
+  packed.chromaHeight = height / 2;
+  return Draw(packed);
+}
+
+int DisplaySurface::Draw(const I420View& source) {
   if (closing_.load()) {
     return 1;
   }
-  if (y == nullptr || width <= 0 || height <= 0 || (width >= 2 && height >= 2 && (!u || !v))) {
+  const int32_t width = source.width;
+  const int32_t height = source.height;
+  if (source.y == nullptr || width <= 0 || height <= 0 ||
+      (source.chromaWidth > 0 && source.chromaHeight > 0 && (!source.u || !source.v))) {
     return 0;
   }
   std::lock_guard<std::mutex> hold(drawLock_);
@@ -109,17 +130,6 @@ int DisplaySurface::Draw(const uint8_t* y, const uint8_t* u, const uint8_t* v, i
     SurfaceView shown = backend_->Picture();
     shown.width = width;
     shown.height = height;
-    I420View source;
-    source.y = y;
-    source.u = u;
-    source.v = v;
-    source.yStride = width;
-    source.uStride = width / 2;
-    source.vStride = width / 2;
-    source.width = width;
-    source.height = height;
-    source.chromaWidth = width / 2;
-    source.chromaHeight = height / 2;
     ConvertI420(source, shown);
     if (osdOn_) {
       PutOsdImage(RenderOsdText(OsdTextToUtf8(osdText_, kOsdTextBytes), false), shown, kOsdTextX,

@@ -52,6 +52,8 @@ class DisplaySurface {
   // and stretches the picture onto the window's client area. 1 when handled (or closing), 0 when
   // nothing could be shown.
   int Draw(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, int32_t height);
+  // The same for a picture with planes of any stride (a decoder's own).
+  int Draw(const I420View& picture);
 
   // Decodes a whole JPEG frame and stretches it over the client area, with the on-screen text
   // and the clock at client coordinates when `osdOn`. Returns false when the frame did not

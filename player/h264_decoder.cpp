@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -10,7 +11,43 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+
 namespace qxplay {
+namespace {
+
+bool ViewOf(const AVFrame* frame, I420View& out) {
+  if (frame->width <= 0 || frame->height <= 0 || frame->data[0] == nullptr) {
+    return false;
+  }
+  out.y = frame->data[0];
+  out.u = frame->data[1];
+  out.v = frame->data[2];
+  out.yStride = frame->linesize[0];
+  out.uStride = frame->linesize[1];
+  out.vStride = frame->linesize[2];
+  out.width = frame->width;
+  out.height = frame->height;
+  out.chromaWidth = (frame->width + 1) / 2;
+  out.chromaHeight = (frame->height + 1) / 2;
+  return out.yStride >= out.width && out.uStride >= out.chromaWidth &&
+         out.vStride >= out.chromaWidth;
+}
+
+}  // namespace
+
+DecodedPicture::~DecodedPicture() { av_frame_free(&frame_); }
+
+void DecodedPicture::Release() {
+  if (frame_ != nullptr) {
+    av_frame_unref(frame_);
+  }
+  view_ = I420View{};
+}
+
+void DecodedPicture::Swap(DecodedPicture& other) noexcept {
+  std::swap(frame_, other.frame_);
+  std::swap(view_, other.view_);
+}
 
 H264Decoder::H264Decoder() {
   // Broken camera streams are routine; libavcodec's complaints about them are not news.
@@ -26,14 +63,19 @@ H264Decoder::H264Decoder() {
   // Live pictures: show each one as soon as its unit is in, no frame-threading delay.
   context_->thread_count = 1;
   context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  // Rows are copied out for the presenter as they are finished (picture_copier.h).
+  context_->opaque = this;
+  context_->draw_horiz_band = &H264Decoder::OnBand;
   if (avcodec_open2(context_, codec, nullptr) < 0) {
     avcodec_free_context(&context_);
     return;
   }
   picture_ = av_frame_alloc();
+  incoming_ = av_frame_alloc();
   packet_ = av_packet_alloc();
-  if (picture_ == nullptr || packet_ == nullptr) {
+  if (picture_ == nullptr || incoming_ == nullptr || packet_ == nullptr) {
     av_frame_free(&picture_);
+    av_frame_free(&incoming_);
     av_packet_free(&packet_);
   }
 }
@@ -42,11 +84,17 @@ H264Decoder::~H264Decoder() {
   sws_freeContext(scaler_);
   av_frame_free(&converted_);
   av_frame_free(&picture_);
+  av_frame_free(&incoming_);
   av_packet_free(&packet_);
   avcodec_free_context(&context_);
 }
 
 bool H264Decoder::Decode(const uint8_t* data, size_t size, I420View& out) {
+  copier_.DropBands();
+  return DecodeUnit(data, size, out);
+}
+
+bool H264Decoder::DecodeUnit(const uint8_t* data, size_t size, I420View& out) {
   if (!Ready() || data == nullptr || size == 0 ||
       size > static_cast<size_t>(std::numeric_limits<int>::max() - AV_INPUT_BUFFER_PADDING_SIZE)) {
     return false;
@@ -62,12 +110,52 @@ bool H264Decoder::Decode(const uint8_t* data, size_t size, I420View& out) {
   if (sent < 0 && sent != AVERROR(EAGAIN)) {
     return false;
   }
-  // Take every picture that is ready; the last one is shown.
+  // Take every picture that is ready; the last one is shown. Each is received into a frame of
+  // its own and only then moved over the previous one: receiving clears the frame it is given
+  // even when nothing comes, which would release the picture just taken.
   bool got = false;
-  while (avcodec_receive_frame(context_, picture_) == 0) {
+  while (avcodec_receive_frame(context_, incoming_) == 0) {
+    av_frame_unref(picture_);
+    av_frame_move_ref(picture_, incoming_);
     got = ToI420(picture_, out);
   }
   return got;
+}
+
+bool H264Decoder::Decode(const uint8_t* data, size_t size, DecodedPicture& out) {
+  I420View view;
+  bandsWanted_ = true;
+  const bool got = DecodeUnit(data, size, view);
+  bandsWanted_ = false;
+  if (!got) {
+    return false;
+  }
+  if (out.frame_ == nullptr) {
+    out.frame_ = av_frame_alloc();
+    if (out.frame_ == nullptr) {
+      return false;
+    }
+  }
+  out.Release();
+  if (!copier_.Take(picture_, view, view.y == picture_->data[0], out.frame_) ||
+      !ViewOf(out.frame_, out.view_)) {
+    out.Release();
+    return false;
+  }
+  return true;
+}
+
+void H264Decoder::OnBand(AVCodecContext* context, const AVFrame* source, int* /*offset*/, int y,
+                         int type, int height) {
+  auto* self = static_cast<H264Decoder*>(context->opaque);
+  if (self == nullptr) {
+    return;
+  }
+  if (self->bandsWanted_) {
+    self->copier_.OnBand(source, y, height, type == 3);  // 3: a whole frame, not one field
+  } else {
+    self->copier_.DropBands();
+  }
 }
 
 bool H264Decoder::ToI420(AVFrame* frame, I420View& out) {
@@ -77,18 +165,21 @@ bool H264Decoder::ToI420(AVFrame* frame, I420View& out) {
   AVFrame* src = frame;
   const auto format = static_cast<AVPixelFormat>(frame->format);
   if (format != AV_PIX_FMT_YUV420P && format != AV_PIX_FMT_YUVJ420P) {
-    if (converted_ == nullptr || converted_->width != frame->width ||
-        converted_->height != frame->height) {
-      av_frame_free(&converted_);
+    if (converted_ == nullptr) {
       converted_ = av_frame_alloc();
       if (converted_ == nullptr) {
         return false;
       }
+    }
+    // A buffer still held by an earlier picture is left to it; a new one is taken.
+    if (converted_->buf[0] == nullptr || converted_->width != frame->width ||
+        converted_->height != frame->height || av_frame_is_writable(converted_) == 0) {
+      av_frame_unref(converted_);
       converted_->format = AV_PIX_FMT_YUV420P;
       converted_->width = frame->width;
       converted_->height = frame->height;
       if (av_frame_get_buffer(converted_, 32) < 0) {
-        av_frame_free(&converted_);
+        av_frame_unref(converted_);
         return false;
       }
     }
@@ -102,17 +193,7 @@ bool H264Decoder::ToI420(AVFrame* frame, I420View& out) {
               converted_->linesize);
     src = converted_;
   }
-  out.y = src->data[0];
-  out.u = src->data[1];
-  out.v = src->data[2];
-  out.yStride = src->linesize[0];
-  out.uStride = src->linesize[1];
-  out.vStride = src->linesize[2];
-  out.width = src->width;
-  out.height = src->height;
-  out.chromaWidth = (src->width + 1) / 2;
-  out.chromaHeight = (src->height + 1) / 2;
-  return out.yStride >= out.width && out.uStride >= out.chromaWidth && out.vStride >= out.chromaWidth;
+  return ViewOf(src, out);
 }
 
 }  // namespace qxplay

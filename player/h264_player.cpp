@@ -1,5 +1,4 @@
-#include <cstring>
-#include <new>
+#include <pthread.h>
 
 #include "player/h264_decoder.h"
 #include "player/video_player.h"
@@ -9,26 +8,6 @@ namespace {
 
 // How long the player waits for a frame, and rests after a unit that gave no picture.
 constexpr int kIdleMillis = 100;
-
-// Copies a decoded picture into the tightly packed I420 layout: width x height luma, then
-// (width / 2) x (height / 2) of each chroma plane.
-void PackPicture(const I420View& picture, std::vector<uint8_t>& out) {
-  const int32_t w = picture.width;
-  const int32_t h = picture.height;
-  out.resize(PackedI420Size(w, h));
-  uint8_t* d = out.data();
-  for (int32_t row = 0; row < h; ++row, d += w) {
-    std::memcpy(d, picture.y + static_cast<size_t>(row) * picture.yStride, w);
-  }
-  const int32_t cw = w / 2;
-  const int32_t ch = h / 2;
-  for (const auto& [plane, stride] : {std::pair{picture.u, picture.uStride},
-                                      std::pair{picture.v, picture.vStride}}) {
-    for (int32_t row = 0; row < ch; ++row, d += cw) {
-      std::memcpy(d, plane + static_cast<size_t>(row) * stride, cw);
-    }
-  }
-}
 
 }  // namespace
 
@@ -44,112 +23,94 @@ CH264Player::~CH264Player() {
   display_.reset();
   decoder_.reset();
   std::lock_guard<std::mutex> hold(pictureLock_);
-  stored_.clear();
+  stored_.Release();
 }
 
 bool CH264Player::DecoderReady() const { return decoder_ != nullptr && decoder_->Ready(); }
 
 void CH264Player::StoredSize(int32_t* width, int32_t* height) const {
   std::lock_guard<std::mutex> hold(pictureLock_);
-  *width = storedWidth_;
-  *height = storedHeight_;
+  *width = stored_.View().width;
+  *height = stored_.View().height;
 }
 
 // The player thread decodes; a presenting thread of its own converts and shows, so that on a
 // machine with more than one core the next picture is decoded while the last one is drawn.
-// One picture at a time is handed over: the decoder waits while the presenter is still busy
-// with the previous one, so no picture is skipped and no queue builds up between them.
+// Each picture passes to the presenter as a copy the decoder writes around its caches (see
+// H264Decoder::Decode), so the two threads never share the decoder's own pictures. One
+// picture at a time is handed over: the decoder waits while the presenter is still busy with
+// the previous one, so no picture is skipped and no queue builds up between them.
 void CH264Player::Run() {
   {
     std::lock_guard<std::mutex> hold(handoverLock_);
     presenterStop_ = false;
   }
-  std::thread presenter([this] { Present(); });
-  std::vector<uint8_t> fresh;
+  std::thread presenter([this] {
+    pthread_setname_np(pthread_self(), "video-present");
+    Present();
+  });
+  DecodedPicture fresh;
   while (Running()) {
     QueuedFrame frame;
     if (!input_.PopWait(frame, std::chrono::milliseconds(kIdleMillis))) {
       continue;
     }
-    I420View decoded;
-    if (!DecoderReady() || !decoder_->Decode(frame.data(), frame.bytes.size(), decoded)) {
+    if (!DecoderReady() || !decoder_->Decode(frame.data(), frame.bytes.size(), fresh)) {
       // No decoder, a damaged unit, or one that carries no picture (parameter sets).
       if (DecoderReady()) {
         Pause(kIdleMillis);
       }
       continue;
     }
-    {
-      // Reuse a buffer the presenter has finished with.
-      std::lock_guard<std::mutex> hold(handoverLock_);
-      if (!spare_.empty()) {
-        fresh.swap(spare_);
-      }
-    }
-    try {
-      PackPicture(decoded, fresh);
-    } catch (const std::bad_alloc&) {
-      continue;
-    }
-    OfferToRecorder(frame.data(), frame.length(), frame.keyFlag, decoded.width, decoded.height);
+    OfferToRecorder(frame.data(), frame.length(), frame.keyFlag, fresh.View().width,
+                    fresh.View().height);
     std::unique_lock<std::mutex> hold(handoverLock_);
     // The presenter always takes the picture in the end: one draw at most.
     handoverFree_.wait(hold, [this] { return !handoverFull_; });
-    handover_.swap(fresh);
-    handoverWidth_ = decoded.width;
-    handoverHeight_ = decoded.height;
+    handover_.Swap(fresh);
     handoverFull_ = true;
     handoverReady_.notify_one();
   }
   {
     std::lock_guard<std::mutex> hold(handoverLock_);
     presenterStop_ = true;
+    handover_.Release();
+    handoverFull_ = false;
   }
   handoverReady_.notify_one();
   presenter.join();
 }
 
 void CH264Player::Present() {
-  std::vector<uint8_t> picture;
+  DecodedPicture picture;
   for (;;) {
-    int32_t w = 0;
-    int32_t h = 0;
     {
       std::unique_lock<std::mutex> hold(handoverLock_);
       handoverReady_.wait(hold, [this] { return handoverFull_ || presenterStop_; });
       if (presenterStop_) {
         return;
       }
-      picture.swap(handover_);
-      w = handoverWidth_;
-      h = handoverHeight_;
+      picture.Swap(handover_);
       handoverFull_ = false;
     }
     handoverFree_.notify_one();
-    const I420View packed = PackedI420(picture.data(), w, h);
-    display_->Draw(packed.y, packed.u, packed.v, w, h);
+    display_->Draw(picture.View());
     {
-      // The drawn buffer becomes the stored picture; the old one goes back to the decoder.
+      // The drawn picture becomes the stored one; the one it replaces goes back to the decoder.
       std::lock_guard<std::mutex> hold(pictureLock_);
-      stored_.swap(picture);
-      storedWidth_ = w;
-      storedHeight_ = h;
+      stored_.Swap(picture);
     }
+    picture.Release();
     CountShown();
-    std::lock_guard<std::mutex> hold(handoverLock_);
-    if (spare_.empty()) {
-      spare_.swap(picture);
-    }
   }
 }
 
 void CH264Player::Refresh() {
   std::lock_guard<std::mutex> hold(pictureLock_);
-  if (stored_.empty() || display_ == nullptr) {
+  if (stored_.Empty() || display_ == nullptr) {
     return;
   }
-  const I420View packed = PackedI420(stored_.data(), storedWidth_, storedHeight_);
-  display_->Draw(packed.y, packed.u, packed.v, storedWidth_, storedHeight_);
+  display_->Draw(stored_.View());
 }
 
 int CH264Player::SnapShot(const char* path) {

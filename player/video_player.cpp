@@ -1,5 +1,7 @@
 #include "player/video_player.h"
 
+#include <pthread.h>
+
 #include <cstring>
 
 namespace qxplay {
@@ -19,7 +21,10 @@ int CVideoPlayer::Start() {
     return 0;
   }
   running_.store(true);
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    pthread_setname_np(pthread_self(), "video-player");
+    Run();
+  });
   return 1;
 }
 

@@ -15,10 +15,9 @@
 
 #include "player/display_surface.h"
 #include "player/frame_queue.h"
+#include "player/h264_decoder.h"
 
 namespace qxplay {
-
-class H264Decoder;
 
 // Recording kinds of a FrameRecorder.
 inline constexpr int32_t kRecordJpeg = 0;
@@ -143,20 +142,15 @@ class CH264Player : public CVideoPlayer {
   std::unique_ptr<H264Decoder> decoder_;  // used by the player thread only
   std::unique_ptr<DisplaySurface> display_;
 
-  std::mutex handoverLock_;  // guards handover_*, spare_, presenterStop_
+  std::mutex handoverLock_;  // guards handover_, handoverFull_, presenterStop_
   std::condition_variable handoverReady_;  // a picture waits for the presenter, or it is to stop
   std::condition_variable handoverFree_;   // the presenter took the picture
-  std::vector<uint8_t> handover_;          // decoded picture, tightly packed I420
-  int32_t handoverWidth_ = 0;
-  int32_t handoverHeight_ = 0;
+  DecodedPicture handover_;                // decoded, waiting for the presenter
   bool handoverFull_ = false;
-  std::vector<uint8_t> spare_;  // a buffer the presenter gave back
   bool presenterStop_ = false;
 
-  mutable std::mutex pictureLock_;  // guards stored_, storedWidth_, storedHeight_
-  std::vector<uint8_t> stored_;     // last picture, tightly packed I420
-  int32_t storedWidth_ = 0;
-  int32_t storedHeight_ = 0;
+  mutable std::mutex pictureLock_;  // guards stored_
+  DecodedPicture stored_;           // last picture shown
 };
 
 // Every frame a complete JPEG picture, drawn stretched over the window with the on-screen text
