@@ -1,6 +1,7 @@
 #include "player/color_convert.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "player/color_convert_kernels.h"
 
@@ -8,6 +9,11 @@ namespace qxplay {
 namespace {
 
 using convert::ConvertPixel;
+
+// Pictures whose rows take at least this many bytes in all are written around the caches: the
+// window system reads them, not this core, and passing through the cache would only push out
+// what the decoder is working on.
+constexpr int64_t kStreamBytes = int64_t{1} << 20;
 
 bool ViewsUsable(const I420View& src, const SurfaceView& dst) {
   if (src.y == nullptr || src.width <= 0 || src.height <= 0 || src.yStride < src.width) {
@@ -55,6 +61,9 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
   const int chromaWidth = hasChroma ? src.chromaWidth : 0;
   // The kernels read one chroma sample per two pixels: they stop where the plane ends.
   const int kernelSpan = hasChroma ? std::min(w, 2 * chromaWidth) : 0;
+  const int bpp = BytesPerPixel(dst.format);
+  const bool stream = (bpp == 4 || bpp == 2) && static_cast<int64_t>(dst.pitch) * h >= kStreamBytes &&
+                      reinterpret_cast<uintptr_t>(dst.pixels) % 32 == 0 && dst.pitch % 32 == 0;
   for (int row = 0; row < h; row += 2) {
     const bool pair = row + 1 < h;
     const uint8_t* y0 = src.y + static_cast<size_t>(row) * src.yStride;
@@ -70,7 +79,7 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
     }
     int done = 0;
     if (kernel != nullptr && kernelSpan > 0) {
-      done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format);
+      done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format, stream);
     }
     ScalarRow(y0, u, v, chromaWidth, d0, done, w, dst.format);
     if (pair) {

@@ -3,6 +3,7 @@
 // touching anything outside the picture.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -117,6 +118,40 @@ TEST(ColorConvert, EveryPathAgreesWithTheReferenceAtEverySize) {
       Target best = MakeTarget(w, h, format);
       ConvertI420(p.view, best.view);
       ASSERT_EQ(best.bytes, reference.bytes) << w << "x" << h << " format " << format;
+    }
+  }
+}
+
+TEST(ColorConvert, LargeAlignedPicturesWrittenAroundTheCachesAgreeToo) {
+  // At a megabyte and more, on 32-byte boundaries, the 32- and 16-bit layouts are written with
+  // non-temporal stores: same bytes, same bounds.
+  const ConvertPath paths[] = {ConvertPath::kSse2, ConvertPath::kAvx2};
+  for (auto [w, h] : {std::pair{1280, 720}, std::pair{1296, 736}, std::pair{1282, 722}}) {
+    const Planes p = RandomPlanes(w, h, static_cast<uint32_t>(w));
+    for (PixelFormatCode format : kFormats) {
+      const int bpp = BytesPerPixel(format);
+      const int32_t pitch = (w * bpp + 63) / 64 * 64 + 64;  // a spare aligned column block
+      const size_t bytes = static_cast<size_t>(pitch) * (h + 2);
+      std::vector<uint8_t> referenceStore(bytes + 64, kGuard);
+      std::vector<uint8_t> gotStore(bytes + 64, kGuard);
+      const auto aligned = [](std::vector<uint8_t>& v) {
+        return v.data() + (64 - reinterpret_cast<uintptr_t>(v.data()) % 64) % 64;
+      };
+      const SurfaceView reference{aligned(referenceStore), pitch, w, h, format};
+      ConvertI420With(ConvertPath::kScalar, p.view, reference);
+      for (ConvertPath path : paths) {
+        if (!ConvertPathSupported(path)) {
+          continue;
+        }
+        std::fill(gotStore.begin(), gotStore.end(), kGuard);
+        const SurfaceView got{aligned(gotStore), pitch, w, h, format};
+        ConvertI420With(path, p.view, got);
+        ASSERT_EQ(std::memcmp(got.pixels, reference.pixels, bytes), 0)
+            << ConvertPathName(path) << " " << w << "x" << h << " format " << format;
+        // Past the last column and below the last row nothing was written.
+        ASSERT_EQ(got.pixels[static_cast<size_t>(w) * bpp], kGuard);
+        ASSERT_EQ(got.pixels[static_cast<size_t>(pitch) * h], kGuard);
+      }
     }
   }
 }
