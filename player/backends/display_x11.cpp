@@ -6,6 +6,7 @@
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xrender.h>
 #include <sys/ipc.h>
+#include <sys/mman.h>
 #include <sys/shm.h>
 
 #include <algorithm>
@@ -17,6 +18,12 @@
 
 namespace qxplay {
 namespace {
+
+#ifdef MADV_POPULATE_WRITE
+constexpr int kPopulateWrite = MADV_POPULATE_WRITE;
+#else
+constexpr int kPopulateWrite = 23;  // Linux 5.14; older kernels refuse it, which is harmless
+#endif
 
 // X errors on our connections (a window destroyed by its owner, a refused shared segment) must
 // not end the process, as Xlib's default handler would. Other connections keep the handler
@@ -71,6 +78,14 @@ bool SyncClean(Display* display) {
 
 class X11DisplayBackend : public DisplayBackend {
  public:
+  // One off-screen picture: an XImage, in shared memory when the server takes it.
+  struct Image {
+    XImage* image = nullptr;
+    XShmSegmentInfo shm{};
+    bool attached = false;  // shared with the server
+    bool pending = false;   // put to the server, which may still be reading it
+  };
+
   ~X11DisplayBackend() override;
   PixelFormatCode Open(uintptr_t window, int32_t width, int32_t height) override;
   bool Grow(int32_t width, int32_t height) override;
@@ -80,15 +95,18 @@ class X11DisplayBackend : public DisplayBackend {
 
  private:
   PixelFormatCode FormatOf(const XWindowAttributes& attributes) const;
-  bool MakeImage(int32_t width, int32_t height);
-  void FreeImage();
+  Image& Current() { return images_[current_]; }
   bool PutPicture(Drawable target, int32_t width, int32_t height);
   bool EnsureBack(int32_t width, int32_t height);
   bool EnsureSource(int32_t width, int32_t height);
   void FreePixmaps();
 
-  // Waits until the server has read the shared picture of the last present; false on an error.
-  bool FinishPresent();
+  bool MakeImage(Image& target, int32_t width, int32_t height);
+  void FreeImage(Image& target);
+  // Takes in the window's news and the server's reports of finished puts, without waiting.
+  void ReadEvents();
+  // Waits until the server has finished every request sent so far; false on an X error.
+  bool WaitServer();
 
   Display* display_ = nullptr;
   Window window_ = 0;
@@ -96,15 +114,17 @@ class X11DisplayBackend : public DisplayBackend {
   int32_t clientWidth_ = 0;
   int32_t clientHeight_ = 0;
   bool windowGone_ = false;
-  bool presentPending_ = false;  // requests sent by Present that the server may still be reading
   Visual* visual_ = nullptr;
   int depth_ = 0;
   PixelFormatCode format_ = kPixelFormatNone;
   GC gc_ = nullptr;
-  XImage* image_ = nullptr;
-  XShmSegmentInfo shm_{};
-  bool shmAttached_ = false;
+  // Two pictures in turn when shared memory is used: the CPU writes one while the server may
+  // still be reading the other, so a picture never waits for the server's last copy. The
+  // second is made the first time it is needed.
+  Image images_[2];
+  int current_ = 0;
   bool shmOffered_ = false;
+  int completionEvent_ = -1;  // event type of the server's "finished reading" report
   XRenderPictFormat* renderFormat_ = nullptr;  // null: no XRender, pictures are not stretched
   Pixmap back_ = 0;                            // client-sized, what the window receives
   ::Picture backPicture_ = 0;
@@ -120,9 +140,10 @@ X11DisplayBackend::~X11DisplayBackend() {
   if (display_ == nullptr) {
     return;
   }
-  FinishPresent();
   FreePixmaps();
-  FreeImage();
+  for (Image& image : images_) {
+    FreeImage(image);
+  }
   if (gc_ != nullptr) {
     XFreeGC(display_, gc_);
   }
@@ -188,107 +209,159 @@ PixelFormatCode X11DisplayBackend::Open(uintptr_t window, int32_t width, int32_t
   gc_ = XCreateGC(display_, window_, 0, nullptr);
   // Shared memory only serves a server on this machine that stores pixels our way round.
   shmOffered_ = XShmQueryExtension(display_) == True && ImageByteOrder(display_) == LSBFirst;
+  if (shmOffered_) {
+    completionEvent_ = XShmGetEventBase(display_) + ShmCompletion;
+  }
   int eventBase = 0;
   int errorBase = 0;
   if (XRenderQueryExtension(display_, &eventBase, &errorBase)) {
     renderFormat_ = XRenderFindVisualFormat(display_, visual_);
   }
-  if (!MakeImage(width, height) || !SyncClean(display_)) {
+  if (!MakeImage(images_[0], width, height) || !SyncClean(display_)) {
     return kPixelFormatNone;
   }
+  current_ = 0;
   return format_;
 }
 
-bool X11DisplayBackend::MakeImage(int32_t width, int32_t height) {
+bool X11DisplayBackend::MakeImage(Image& target, int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) {
     return false;
   }
-  FreeImage();
+  FreeImage(target);
   if (shmOffered_) {
-    image_ = XShmCreateImage(display_, visual_, depth_, ZPixmap, nullptr, &shm_, width, height);
-    if (image_ != nullptr) {
-      shm_.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image_->bytes_per_line) * height,
-                          IPC_CREAT | 0600);
-      if (shm_.shmid >= 0) {
-        shm_.shmaddr = static_cast<char*>(shmat(shm_.shmid, nullptr, 0));
-        if (shm_.shmaddr != reinterpret_cast<char*>(-1)) {
-          image_->data = shm_.shmaddr;
-          shm_.readOnly = False;
-          XShmAttach(display_, &shm_);
-          shmAttached_ = SyncClean(display_);
+    XShmSegmentInfo& shm = target.shm;
+    target.image = XShmCreateImage(display_, visual_, depth_, ZPixmap, nullptr, &shm, width, height);
+    if (target.image != nullptr) {
+      const size_t bytes = static_cast<size_t>(target.image->bytes_per_line) * height;
+      shm.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+      if (shm.shmid >= 0) {
+        shm.shmaddr = static_cast<char*>(shmat(shm.shmid, nullptr, 0));
+        if (shm.shmaddr != reinterpret_cast<char*>(-1)) {
+          // Map every page now, in one go, rather than one fault at a time during the first
+          // picture. Kernels without it leave the pages to come as they are touched.
+          madvise(shm.shmaddr, bytes, kPopulateWrite);
+          target.image->data = shm.shmaddr;
+          shm.readOnly = False;
+          XShmAttach(display_, &shm);
+          target.attached = SyncClean(display_);
         }
         // The segment goes away with its last user, this process included.
-        shmctl(shm_.shmid, IPC_RMID, nullptr);
+        shmctl(shm.shmid, IPC_RMID, nullptr);
       }
-      if (!shmAttached_) {
+      if (!target.attached) {
         // Refused (a remote server, no rights): plain images from now on.
         shmOffered_ = false;
-        FreeImage();
+        FreeImage(target);
       }
     }
   }
-  if (image_ == nullptr) {
-    image_ = XCreateImage(display_, visual_, depth_, ZPixmap, 0, nullptr, width, height, 32, 0);
-    if (image_ == nullptr) {
+  if (target.image == nullptr) {
+    target.image =
+        XCreateImage(display_, visual_, depth_, ZPixmap, 0, nullptr, width, height, 32, 0);
+    if (target.image == nullptr) {
       return false;
     }
-    image_->byte_order = LSBFirst;
-    image_->data = static_cast<char*>(std::calloc(static_cast<size_t>(image_->bytes_per_line), height));
-    if (image_->data == nullptr) {
-      XDestroyImage(image_);
-      image_ = nullptr;
+    target.image->byte_order = LSBFirst;
+    target.image->data = static_cast<char*>(
+        std::calloc(static_cast<size_t>(target.image->bytes_per_line), height));
+    if (target.image->data == nullptr) {
+      XDestroyImage(target.image);
+      target.image = nullptr;
       return false;
     }
   }
   return true;
 }
 
-void X11DisplayBackend::FreeImage() {
-  if (image_ == nullptr) {
+void X11DisplayBackend::FreeImage(Image& target) {
+  if (target.image == nullptr) {
     return;
   }
-  if (shmAttached_) {
-    XShmDetach(display_, &shm_);
+  XShmSegmentInfo& shm = target.shm;
+  if (target.attached) {
+    // The server finishes any put of it before it takes the detach.
+    XShmDetach(display_, &shm);
     SyncClean(display_);
-    image_->data = nullptr;
-    XDestroyImage(image_);
-    shmdt(shm_.shmaddr);
-    shmAttached_ = false;
-  } else if (shm_.shmaddr != nullptr && shm_.shmaddr != reinterpret_cast<char*>(-1) &&
-             image_->data == shm_.shmaddr) {
-    image_->data = nullptr;
-    XDestroyImage(image_);
-    shmdt(shm_.shmaddr);
+    target.image->data = nullptr;
+    XDestroyImage(target.image);
+    shmdt(shm.shmaddr);
+  } else if (shm.shmaddr != nullptr && shm.shmaddr != reinterpret_cast<char*>(-1) &&
+             target.image->data == shm.shmaddr) {
+    target.image->data = nullptr;
+    XDestroyImage(target.image);
+    shmdt(shm.shmaddr);
   } else {
-    XDestroyImage(image_);  // frees the calloc'd pixels too
+    XDestroyImage(target.image);  // frees the calloc'd pixels too
   }
-  shm_ = XShmSegmentInfo{};
-  image_ = nullptr;
+  target = Image{};
 }
 
 bool X11DisplayBackend::Grow(int32_t width, int32_t height) {
-  if (display_ == nullptr || image_ == nullptr) {
+  if (display_ == nullptr || Current().image == nullptr) {
     return false;
   }
-  return MakeImage(std::max(width, image_->width), std::max(height, image_->height));
+  const int32_t w = std::max(width, Current().image->width);
+  const int32_t h = std::max(height, Current().image->height);
+  // Both go; the second is made again at the new size when it is needed.
+  for (Image& image : images_) {
+    FreeImage(image);
+  }
+  current_ = 0;
+  return MakeImage(images_[0], w, h);
 }
 
-bool X11DisplayBackend::FinishPresent() {
-  if (!presentPending_) {
-    return true;
+void X11DisplayBackend::ReadEvents() {
+  while (XPending(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    if (event.type == ConfigureNotify && event.xconfigure.window == window_) {
+      clientWidth_ = event.xconfigure.width;
+      clientHeight_ = event.xconfigure.height;
+    } else if (event.type == DestroyNotify && event.xdestroywindow.window == window_) {
+      windowGone_ = true;
+    } else if (event.type == completionEvent_) {
+      const auto& done = reinterpret_cast<const XShmCompletionEvent&>(event);
+      for (Image& image : images_) {
+        if (image.attached && image.shm.shmseg == done.shmseg) {
+          image.pending = false;
+        }
+      }
+    }
   }
-  presentPending_ = false;
-  return SyncClean(display_);
+}
+
+bool X11DisplayBackend::WaitServer() {
+  const bool clean = SyncClean(display_);
+  ReadEvents();
+  // Whatever was put has been read by now, reported or not (a put that failed reports nothing).
+  for (Image& image : images_) {
+    image.pending = false;
+  }
+  return clean;
 }
 
 SurfaceView X11DisplayBackend::Picture() {
-  // The CPU may write the picture only once the server has finished reading it.
-  FinishPresent();
-  if (image_ == nullptr) {
+  if (display_ == nullptr || Current().image == nullptr) {
     return {};
   }
-  return {reinterpret_cast<uint8_t*>(image_->data), image_->bytes_per_line, image_->width,
-          image_->height, format_};
+  // The CPU may write a picture only once the server has finished reading it: the other one is
+  // taken when it is free, else the server is waited for.
+  ReadEvents();
+  if (Current().pending) {
+    Image& other = images_[current_ ^ 1];
+    if (other.image == nullptr && shmOffered_) {
+      MakeImage(other, Current().image->width, Current().image->height);
+    }
+    if (other.image != nullptr && !other.pending) {
+      current_ ^= 1;
+    } else {
+      WaitServer();
+    }
+  }
+  const XImage* image = Current().image;
+  return {reinterpret_cast<uint8_t*>(image->data), image->bytes_per_line, image->width,
+          image->height, format_};
 }
 
 bool X11DisplayBackend::ClientSize(int32_t* width, int32_t* height) {
@@ -298,16 +371,7 @@ bool X11DisplayBackend::ClientSize(int32_t* width, int32_t* height) {
     return false;
   }
   // Take in the window's news without waiting: resizes, and its destruction by its owner.
-  while (XPending(display_) > 0) {
-    XEvent event;
-    XNextEvent(display_, &event);
-    if (event.type == ConfigureNotify && event.xconfigure.window == window_) {
-      clientWidth_ = event.xconfigure.width;
-      clientHeight_ = event.xconfigure.height;
-    } else if (event.type == DestroyNotify && event.xdestroywindow.window == window_) {
-      windowGone_ = true;
-    }
-  }
+  ReadEvents();
   if (windowGone_) {
     return false;
   }
@@ -317,10 +381,13 @@ bool X11DisplayBackend::ClientSize(int32_t* width, int32_t* height) {
 }
 
 bool X11DisplayBackend::PutPicture(Drawable target, int32_t width, int32_t height) {
-  if (shmAttached_) {
-    XShmPutImage(display_, target, gc_, image_, 0, 0, 0, 0, width, height, False);
+  Image& image = Current();
+  if (image.attached) {
+    // The server reports when it has read the picture; until then the CPU leaves it alone.
+    XShmPutImage(display_, target, gc_, image.image, 0, 0, 0, 0, width, height, True);
+    image.pending = true;
   } else {
-    XPutImage(display_, target, gc_, image_, 0, 0, 0, 0, width, height);
+    XPutImage(display_, target, gc_, image.image, 0, 0, 0, 0, width, height);
   }
   return true;
 }
@@ -384,11 +451,11 @@ void X11DisplayBackend::FreePixmaps() {
 
 bool X11DisplayBackend::Present(int32_t width, int32_t height,
                                 std::span<const DisplayOverlay> overlays) {
-  if (display_ == nullptr || image_ == nullptr) {
+  if (display_ == nullptr || Current().image == nullptr) {
     return false;
   }
-  width = std::min(width, image_->width);
-  height = std::min(height, image_->height);
+  width = std::min(width, Current().image->width);
+  height = std::min(height, Current().image->height);
   int32_t clientWidth = 0;
   int32_t clientHeight = 0;
   if (width <= 0 || height <= 0 || !ClientSize(&clientWidth, &clientHeight)) {
@@ -401,10 +468,9 @@ bool X11DisplayBackend::Present(int32_t width, int32_t height,
   const bool sameSize = clientWidth == width && clientHeight == height;
   if (sameSize && overlays.empty()) {
     // The common case: the picture goes straight into the window. The server reads it while
-    // the next picture is decoded; the next write into it waits for that (FinishPresent).
+    // the next picture is converted into the other one (Picture).
     PutPicture(window_, width, height);
     XFlush(display_);
-    presentPending_ = true;
     return true;
   }
   if (!EnsureBack(clientWidth, clientHeight)) {
@@ -445,7 +511,6 @@ bool X11DisplayBackend::Present(int32_t width, int32_t height,
   }
   XCopyArea(display_, back_, window_, gc_, 0, 0, clientWidth, clientHeight, 0, 0);
   XFlush(display_);
-  presentPending_ = true;
   return true;
 }
 

@@ -9,6 +9,10 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
+#include <algorithm>
+#include <chrono>
 
 #include "tests/player/player_test_util.h"
 #include "tests/player/test_window.h"
@@ -81,6 +85,43 @@ TEST(DisplayX11, ResizedWindowIsFilledByTheNextPicture) {
   window.Resize(100, 80);
   player.Refresh();
   EXPECT_TRUE(Near(PixelSoon(window, 99, 79, kClipBlue, 10), kClipBlue, 10));
+}
+
+TEST(DisplayX11, PicturesInQuickSuccessionEndWithTheLastOneShown) {
+  // Two shared pictures take turns while the server copies: whatever the timing, the window
+  // ends with the last picture drawn, and stays so.
+  TestWindow window(640, 360);
+  SKIP_WITHOUT_X(window);
+  DisplaySurface surface(window.Id());
+  ASSERT_EQ(surface.SetUp(), 1);
+  const int w = 640;
+  const int h = 360;
+  struct Colour {
+    uint8_t y, u, v;
+  };
+  const Colour colours[2] = {{81, 90, 240}, {41, 240, 110}};
+  std::vector<std::vector<uint8_t>> planes;
+  for (const Colour& c : colours) {
+    std::vector<uint8_t> p(static_cast<size_t>(w) * h * 3 / 2, c.y);
+    std::fill(p.begin() + w * h, p.begin() + w * h * 5 / 4, c.u);
+    std::fill(p.begin() + w * h * 5 / 4, p.end(), c.v);
+    planes.push_back(std::move(p));
+  }
+  const auto draw = [&](int which) {
+    const uint8_t* p = planes[which].data();
+    return surface.Draw(p, p + w * h, p + w * h * 5 / 4, w, h);
+  };
+  for (int i = 0; i < 41; ++i) {
+    ASSERT_EQ(draw(i % 2), 1);
+  }
+  // 41 pictures: the last one is the first colour, Y 81, U 90, V 240: red 254, green 0, blue 0.
+  const Rgb red{254, 0, 0};
+  for (auto [x, y] : {std::pair{0, 0}, {320, 180}, {639, 359}}) {
+    const Rgb got = PixelSoon(window, x, y, red, 2);
+    EXPECT_TRUE(Near(got, red, 2)) << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(Near(window.PixelAt(320, 180), red, 2)) << "an older picture came back";
 }
 
 TEST(DisplayX11, LargePicturesAreShownWhole) {
