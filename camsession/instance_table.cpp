@@ -308,6 +308,11 @@ void InstanceTable::OnAV(int32_t mediaKind, const uint8_t* data, int32_t length,
         std::memcpy(osd, slot.osdText, sizeof osd);
       }
       QX_PLAY_API_SetOSD(player, osd);
+      // Starting play resets the player's audio too: audio switched on before this first
+      // frame would otherwise fall silent for good.
+      if (slot.audioOn == 1) {
+        QX_PLAY_API_PlayAudio(player);
+      }
     }
     if (slot.videoStarted == 1) {
       QX_PLAY_API_InputVideoFrame(player, header.frameType == 1 ? 0 : 1,

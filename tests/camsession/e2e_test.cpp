@@ -154,8 +154,10 @@ TEST(CamSessionEndToEnd, CameraShowsPlaysTalksAndAnswers) {
   ASSERT_EQ(QXAPI_Start(bad, reinterpret_cast<intptr_t>(hostileAddress.c_str()),
                         reinterpret_cast<intptr_t>(user), reinterpret_cast<intptr_t>(user)), 0);
   ASSERT_EQ(QXAPI_SetOSD(index, "Camera 1"), 0);
-  ASSERT_EQ(QXAPI_StartVideo(index, window, 0), 0);
+  // Audio first: the player is only started by the first video frame, which resets its audio;
+  // the sound must survive that.
   ASSERT_EQ(QXAPI_StartAudio(index), 0);
+  ASSERT_EQ(QXAPI_StartVideo(index, window, 0), 0);
   ASSERT_EQ(QXAPI_StartTalk(index), 0);
   ASSERT_EQ(QXAPI_StartVideo(bad, window, 0), 0);
 

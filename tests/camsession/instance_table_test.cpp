@@ -279,15 +279,16 @@ TEST_F(Session, AudioGoesToThePlayerOnlyWhileOn) {
   EXPECT_TRUE(recording::Take().empty());
   EXPECT_EQ(log_.av, (std::vector<std::string>{"0,0,640,77"}));
   ASSERT_EQ(QXAPI_StartAudio(i), 0);
-  // Audio switched on before the first frame: the player's restart at that frame is the
-  // player's business; the mark stays on and blocks keep going to the player.
+  // Audio switched on before the first frame: starting play at that frame resets the player's
+  // audio, so the session switches it on again; blocks keep going to the player.
   QXAPI_StartVideo(i, 7, 0);
   recording::Take();
   Deliver(100, 1, Frame(0, 1, 4));
   Deliver(100, 0, std::vector<uint8_t>(320));
   EXPECT_EQ(recording::Take(),
             (Calls{"QX_PLAY_API_StartPlay(200,0,7)", "QX_PLAY_API_SetOSD(200,\"\")",
-                   "QX_PLAY_API_InputVideoFrame(200,1,4,1)", "QX_PLAY_API_InputPCMData(200,320)"}));
+                   "QX_PLAY_API_PlayAudio(200)", "QX_PLAY_API_InputVideoFrame(200,1,4,1)",
+                   "QX_PLAY_API_InputPCMData(200,320)"}));
   ASSERT_EQ(QXAPI_StopAudio(i), 0);
   EXPECT_EQ(recording::Take(), (Calls{"P2PAPI_StopAudio(100)", "QX_PLAY_API_StopAudio(200)"}));
   Deliver(100, 0, std::vector<uint8_t>(640));
