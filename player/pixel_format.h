@@ -28,8 +28,8 @@ struct SurfaceView {
   PixelFormatCode format = kPixelFormatNone;
 };
 
-// A planar 4:2:0 picture. Chroma planes hold chromaWidth x chromaHeight samples; with the
-// player's tightly packed pictures these are width / 2 and height / 2 (integer halves).
+// A planar 4:2:0 picture. Chroma planes hold chromaWidth x chromaHeight samples: halves
+// rounded up for the decoder's pictures, integer halves for tightly packed ones (PackedI420).
 struct I420View {
   const uint8_t* y = nullptr;
   const uint8_t* u = nullptr;
