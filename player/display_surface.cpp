@@ -93,17 +93,10 @@ int DisplaySurface::Draw(const uint8_t* y, const uint8_t* u, const uint8_t* v, i
   if (y == nullptr || width <= 0 || height <= 0) {
     return closing_.load() ? 1 : 0;
   }
-  I420View packed;
-  packed.y = y;
+  // The packed layout, with the chroma planes wherever the caller keeps them.
+  I420View packed = PackedI420(y, width, height);
   packed.u = u;
   packed.v = v;
-  packed.yStride = width;
-  packed.uStride = width / 2;
-  packed.vStride = width / 2;
-  packed.width = width;
-  packed.height = height;
-  packed.chromaWidth = width / 2;
-  packed.chromaHeight = height / 2;
   return Draw(packed);
 }
 

@@ -171,9 +171,8 @@ bool H264Decoder::ToI420(AVFrame* frame, I420View& out) {
         return false;
       }
     }
-    // A buffer still held by an earlier picture is left to it; a new one is taken.
     if (converted_->buf[0] == nullptr || converted_->width != frame->width ||
-        converted_->height != frame->height || av_frame_is_writable(converted_) == 0) {
+        converted_->height != frame->height) {
       av_frame_unref(converted_);
       converted_->format = AV_PIX_FMT_YUV420P;
       converted_->width = frame->width;
