@@ -14,3 +14,10 @@ if(ROVIK_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link,address,undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Rebuilds across several build folders and work trees share compiled objects when ccache is there.
+find_program(ROVIK_CCACHE ccache)
+if(ROVIK_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
+  set(CMAKE_C_COMPILER_LAUNCHER ${ROVIK_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${ROVIK_CCACHE})
+endif()
