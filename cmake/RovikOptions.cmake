@@ -21,3 +21,10 @@ if(ROVIK_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
   set(CMAKE_C_COMPILER_LAUNCHER ${ROVIK_CCACHE})
   set(CMAKE_CXX_COMPILER_LAUNCHER ${ROVIK_CCACHE})
 endif()
+
+# Every shared library of the suite resolves all its symbols at link time. Not in sanitizer or fuzz
+# builds: clang links the sanitizers' run-time into programs only, so a library's references to it
+# stay open until the program that loads it is linked.
+if(NOT ROVIK_SANITIZE AND NOT ROVIK_FUZZ)
+  string(APPEND CMAKE_SHARED_LINKER_FLAGS " -Wl,--no-undefined")
+endif()
