@@ -69,8 +69,9 @@ TEST(StartProgram, RunsWithoutArgumentsOrInheritedDescriptorsAndLeavesNoZombie) 
 TEST(StartProgram, GivesTheProgramNullStreamsAndTheDefaultSignalSettings) {
   TempDir dir("rovik-proc-");
   const std::string out = (dir / "out").string();
-  const std::string script = "#!/bin/sh\n{ readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2; "
-                             "grep -E '^Sig(Ign|Blk):' /proc/$$/status; } > '" + out +
+  // Read before anything is redirected: the shell's own descriptors as it got them.
+  const std::string script = "#!/bin/sh\nstate=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2; "
+                             "grep -E '^Sig(Ign|Blk):' /proc/$$/status)\necho \"$state\" > '" + out +
                              ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n";
   ASSERT_TRUE(dir.WriteFile("child.sh", script));
   ASSERT_EQ(::chmod((dir / "child.sh").c_str(), 0755), 0);
