@@ -1,6 +1,8 @@
 #include "launcher/folder_guard.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -60,6 +62,12 @@ fs::path PathInside(const fs::path& folder, const fs::path& relative) {
     return {};
   }
   return target;
+}
+
+bool FolderWritable(const fs::path& folder) {
+  std::error_code ec;
+  return !folder.empty() && fs::is_directory(folder, ec) &&
+         ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 bool EnsureFolder(const fs::path& folder) {

@@ -21,6 +21,10 @@ std::filesystem::path PathInside(const std::filesystem::path& folder,
 // may be empty: then folder itself must exist).
 bool CreateFolderLevels(const std::filesystem::path& folder, const std::filesystem::path& relative);
 
+// True when this process may create, replace and remove files in folder (false for a missing
+// folder, one without write permission for this user, or one on a read-only file system).
+bool FolderWritable(const std::filesystem::path& folder);
+
 // Creates one folder level when it is missing (its parent must exist). True when it exists
 // as a folder afterwards.
 bool EnsureFolder(const std::filesystem::path& folder);

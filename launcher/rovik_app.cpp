@@ -3,9 +3,15 @@
 #include <sys/utsname.h>
 
 #include <QApplication>
+#include <QFile>
+#include <cstdio>
 #include <cstring>
 
+#include "launcher/console_host.h"
+#include "launcher/display_probe.h"
 #include "launcher/rovik_dlg.h"
+#include "launcher/upgrade_install.h"
+#include "launcher/upgrade_worker.h"
 #include "platform/module_path.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -16,6 +22,8 @@ constexpr const char* kMutexName = "RovikClient";
 constexpr const char* kUpgradeKey = "SOFTWARE\\MERVO\\ROVIK";
 constexpr const char* kUpgradeMarker = "UpgradePatch";
 constexpr const char* kClientProgram = "RovikClient";
+// How long the window platform may take to say whether it can be opened (a loaded machine).
+constexpr std::chrono::seconds kDisplayProbeBound{20};
 
 uint32_t View(bool wow64) { return wow64 ? rovik::platform::kKeyWow64_64Key : 0; }
 
@@ -55,19 +63,43 @@ int CRovikApp::InitInstance() {
   }
   m_bWow64 = IsWow64();
   if (UpgradePending(m_bWow64 != 0)) {
-    RunSplash();
-    // However the window ended, the package is not installed twice.
-    ClearUpgradeMarker(m_bWow64 != 0);
+    // Qt ends the process when it cannot open its window platform, so it is asked first; without
+    // a screen the upgrade is installed all the same, its progress going to standard error.
+    const bool leftPending =
+        rovik::launcher::GuiPlatformAvailable(kDisplayProbeBound) ? RunSplash() : RunHeadless();
+    // However the pass ended, the package is not installed twice; but an upgrade that could not
+    // be installed at all (read-only program folder) stays pending.
+    if (!leftPending) {
+      ClearUpgradeMarker(m_bWow64 != 0);
+    }
   }
   StartClient();
   return 0;
 }
 
-void CRovikApp::RunSplash() {
+bool CRovikApp::RunSplash() {
   QApplication application(m_argc, m_argv);
   CRovikDlg dlg;
   dlg.SetWow64(m_bWow64 != 0);
   dlg.exec();
+  return dlg.UpgradeLeftPending();
+}
+
+bool CRovikApp::RunHeadless() {
+  std::fprintf(stderr, "Rovik: no display; installing the pending upgrade without its window\n");
+  std::fflush(stderr);
+  const std::string folder = rovik::platform::ProgramFolder();
+  rovik::launcher::UpgradeWorkerOptions options;
+  options.appDir = folder.empty() ? QString() : QFile::decodeName(folder.c_str()) + QLatin1Char('/');
+  options.wow64 = m_bWow64 != 0;
+  options.noticePause = std::chrono::milliseconds(0);  // nobody is looking at a window
+  if (!folder.empty()) {
+    rovik::launcher::CreateInstallFolders(folder);
+  }
+  rovik::launcher::ConsoleUpgradeHost host;
+  rovik::launcher::UpgradeWorker worker(host, options);
+  worker.Run();
+  return worker.LeftPending();
 }
 
 void CRovikApp::StartClient() {

@@ -1,6 +1,8 @@
 // CRovikApp: the launcher's start-up. One launcher at a time (the named mutex "RovikClient");
-// when the registry marks an upgrade as pending, the splash window installs it and the marker is
-// cleared; then the video client is started from the launcher's own folder and the launcher ends.
+// when the registry marks an upgrade as pending, the splash window installs it (with no screen,
+// the upgrade runs without a window, reporting on standard error) and the marker is cleared,
+// unless the program folder cannot be written, when nothing is installed and the marker stays;
+// then the video client is started from the launcher's own folder and the launcher ends.
 #pragma once
 
 #include <string>
@@ -26,7 +28,10 @@ class CRovikApp {
   int m_bWow64 = 0;
 
  private:
-  void RunSplash();
+  // Install the pending upgrade with or without the splash window; true when it was left
+  // pending (the program folder cannot be written).
+  bool RunSplash();
+  bool RunHeadless();
   void StartClient();
 
   int& m_argc;

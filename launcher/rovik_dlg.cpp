@@ -3,7 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
@@ -12,6 +12,7 @@
 #include <QScreen>
 
 #include "launcher/about_dlg.h"
+#include "launcher/upgrade_install.h"
 #include "platform/module_path.h"
 #include "uikit/gdi_font.h"
 #include "uikit/rw_memory_dc.h"
@@ -80,14 +81,8 @@ void CRovikDlg::OnInitDialog() {
 }
 
 void CRovikDlg::CreateFolders() {
-  if (m_szAppDir.isEmpty()) {
-    return;
-  }
-  // One level each (FILE itself first, should it be missing); a folder that cannot be made is
-  // left to the worker to cope with.
-  const QDir app(m_szAppDir);
-  for (const char* folder : {"FILE", "FILE/BackFile", "FILE/Upgrade", "FILE/Temp"}) {
-    app.mkdir(QString::fromLatin1(folder));
+  if (!m_szAppDir.isEmpty()) {
+    rovik::launcher::CreateInstallFolders(QFile::encodeName(m_szAppDir).toStdString());
   }
 }
 
@@ -103,6 +98,8 @@ void CRovikDlg::showEvent(QShowEvent* event) {
 }
 
 bool CRovikDlg::WorkerRunning() const { return m_worker && !m_worker->Finished(); }
+
+bool CRovikDlg::UpgradeLeftPending() const { return m_worker && m_worker->LeftPending(); }
 
 CRovikDlg::Display CRovikDlg::CurrentDisplay() const {
   std::lock_guard<std::mutex> lock(m_displayLock);

@@ -45,6 +45,9 @@ class CRovikDlg : public QDialog, public rovik::launcher::UpgradeHost {
   QRect ProgressBarRect() const;
   const QString& AppDir() const { return m_szAppDir; }
   bool WorkerRunning() const;
+  // After the window has closed: the program folder could not be written and the upgrade was left
+  // pending.
+  bool UpgradeLeftPending() const;
   QMenu& SystemMenu() { return m_systemMenu; }
 
   // The system menu's commands (the about entry opens the about box).

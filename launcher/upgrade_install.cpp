@@ -1,5 +1,9 @@
 #include "launcher/upgrade_install.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include "launcher/entry_name.h"
 #include "launcher/file_copy.h"
 #include "launcher/folder_guard.h"
@@ -9,11 +13,42 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Copies folder `from` / name to folder `to` / name when both lie inside their folders.
-bool CopyInside(const fs::path& from, const fs::path& to, const fs::path& name) {
-  const fs::path source = PathInside(from, name);
-  const fs::path target = PathInside(to, name);
-  return !source.empty() && !target.empty() && CopyFileReplacing(source, target);
+// The permission bits a file new to the program folder gets: readable by everyone, and runnable
+// when the entry says it is a program. The package's other bits are not taken over.
+mode_t NewFileMode(const ArchiveEntry& entry) {
+  return (entry.unixMode & 0111) != 0 ? 0755 : 0644;
+}
+
+// Saves the program's copy of relative into the back-up folder and puts the unpacked file in its
+// place, creating the folders either needs (inside their own folder only).
+bool InstallFile(const InstallFolders& folders, const fs::path& relative, mode_t newFileMode) {
+  const fs::path source = PathInside(folders.extractFolder, relative);
+  const fs::path program = PathInside(folders.appDir, relative);
+  const fs::path backup = PathInside(folders.backupFolder, relative);
+  if (source.empty() || program.empty() || backup.empty()) {
+    return false;
+  }
+  // Copies killed before their rename left hidden files beside their targets.
+  RemoveCopyLeftovers(program);
+  RemoveCopyLeftovers(backup);
+
+  struct stat current {};
+  if (::lstat(program.c_str(), &current) == 0) {
+    // Already the package's file: an earlier run was stopped after replacing it. Its back-up
+    // holds the original and must not be overwritten with the new content.
+    if (SameContent(program, source)) {
+      return true;
+    }
+    // The original is never replaced without a back-up of it.
+    if (!CreateFolderLevels(folders.backupFolder, relative.parent_path()) ||
+        !CopyFileReplacing(program, backup)) {
+      return false;
+    }
+  } else if (errno != ENOENT) {
+    return false;
+  }
+  return CreateFolderLevels(folders.appDir, relative.parent_path()) &&
+         CopyFileReplacing(source, program, newFileMode);
 }
 
 }  // namespace
@@ -25,6 +60,16 @@ InstallFolders InstallFolders::Of(const fs::path& appDir) {
   folders.backupFolder = appDir / "FILE" / "BackFile" / "";
   folders.upgradeFolder = appDir / "FILE" / "Upgrade" / "";
   return folders;
+}
+
+void CreateInstallFolders(const fs::path& appDir) {
+  if (!FolderWritable(appDir)) {
+    return;
+  }
+  // A folder that cannot be made is left to the installation to cope with.
+  for (const char* folder : {"FILE", "FILE/BackFile", "FILE/Upgrade", "FILE/Temp"}) {
+    EnsureFolder(appDir / folder);
+  }
 }
 
 InstallResult InstallPackage(const fs::path& package, const InstallFolders& folders,
@@ -56,9 +101,7 @@ InstallResult InstallPackage(const fs::path& package, const InstallFolders& fold
     if (!unpacked) {
       ++result.failed;
     } else if (!entry.IsFolder()) {
-      const fs::path relative = EntryRelativePath(name);
-      CopyInside(folders.appDir, folders.backupFolder, relative);
-      if (CopyInside(folders.extractFolder, folders.appDir, relative)) {
+      if (InstallFile(folders, EntryRelativePath(name), NewFileMode(entry))) {
         ++result.installed;
       }
     }

@@ -22,6 +22,10 @@ struct InstallFolders {
   static InstallFolders Of(const std::filesystem::path& appDir);
 };
 
+// Makes FILE/, FILE/BackFile/, FILE/Upgrade/ and FILE/Temp/ below appDir where they are missing
+// (one level each). Nothing is made in a program folder that cannot be written.
+void CreateInstallFolders(const std::filesystem::path& appDir);
+
 struct InstallOptions {
   uint64_t extractLimit = kDefaultExtractLimit;
   // Called after each entry has been unpacked, before its copies (the status line).
@@ -40,9 +44,14 @@ struct InstallResult {
 };
 
 // Installs package into folders.appDir. An entry that cannot be unpacked (refused name, link,
-// corrupt data, bad CRC, over a limit) is never installed and no back-up is made for it. The
-// copies create no folders: an entry in a subfolder reaches the program folder only when the
-// program folder has that subfolder, and is backed up only when the back-up folder has it.
+// corrupt data, bad CRC, over a limit) is never installed and no back-up is made for it.
+// The program's copy of a file is saved into the back-up folder before it is replaced, and a file
+// whose back-up cannot be made is not replaced. A program file that already holds the entry's
+// bytes is left alone with its back-up, so a run stopped at any moment (even killed) and run again
+// keeps every original in the back-up folder; hidden temporary files a killed copy left are
+// removed. Back-ups and installed files create the subfolders they need, inside their folders
+// only. A replaced file keeps its permission bits; a new file gets 0644, or 0755 when the entry is
+// marked executable.
 InstallResult InstallPackage(const std::filesystem::path& package, const InstallFolders& folders,
                              const InstallOptions& options = {});
 

@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QFile>
 
+#include <cstdio>
 #include <memory>
 
+#include "launcher/folder_guard.h"
 #include "launcher/upgrade_install.h"
 #include "platform/registry.h"
 #include "platform/window_link.h"
@@ -27,6 +29,7 @@ const QString kStatusInit = QStringLiteral("程序更新初始化。。。");
 const QString kStatusReady = QStringLiteral("初始化完成。。。");
 const QString kStatusUpdating = QStringLiteral("正在更新文件：");
 const QString kStatusDone = QStringLiteral("更新完成");
+const QString kStatusReadOnly = QStringLiteral("程序目录不可写，未安装更新");
 
 UpgradeWorker::UpgradeWorker(UpgradeHost& host, UpgradeWorkerOptions options)
     : host_(host), options_(std::move(options)) {}
@@ -57,6 +60,11 @@ void UpgradeWorker::Join() {
 bool UpgradeWorker::Finished() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return finished_;
+}
+
+bool UpgradeWorker::LeftPending() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return leftPending_;
 }
 
 bool UpgradeWorker::Stopping() const {
@@ -119,6 +127,13 @@ void UpgradeWorker::Run() {
   host_.SetProgress(0, 30, kStatusInit);
   RepaintAndWait(false);
 
+  // A program folder this user cannot write (a system-wide install) is left exactly as it is, so
+  // nothing is ever half installed; the running monitor is left alone too.
+  if (!FolderWritable(ToPath(options_.appDir))) {
+    NoticeReadOnly();
+    return;
+  }
+
   // A window going away mid-pass skips what is left, down to the final status.
   std::string package;
   if (!Stopping()) {
@@ -144,6 +159,26 @@ void UpgradeWorker::Run() {
   }
 
   host_.SetProgress(100, 100, kStatusDone);
+  Finish();
+}
+
+void UpgradeWorker::NoticeReadOnly() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    leftPending_ = true;
+  }
+  std::fprintf(stderr,
+               "Rovik: the program folder %s cannot be written; the pending upgrade was not "
+               "installed and stays pending (install it with the tool that installed Rovik)\n",
+               QFile::encodeName(options_.appDir).constData());
+  std::fflush(stderr);
+  host_.SetProgress(0, 0, kStatusReadOnly);
+  host_.Repaint(false, {});
+  Pause(options_.noticePause);
+  Finish();
+}
+
+void UpgradeWorker::Finish() {
   host_.StopTimer(kTimerProgress);
   {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -27,6 +27,8 @@ extern const QString kStatusInit;      // "程序更新初始化。。。"
 extern const QString kStatusReady;     // "初始化完成。。。"
 extern const QString kStatusUpdating;  // "正在更新文件：" followed by the entry name
 extern const QString kStatusDone;      // "更新完成"
+// The program folder cannot be written (a system-wide install): nothing is installed.
+extern const QString kStatusReadOnly;  // "程序目录不可写，未安装更新"
 
 // What the worker needs of the window. Every call may come from the worker thread.
 class UpgradeHost {
@@ -49,6 +51,7 @@ struct UpgradeWorkerOptions {
   bool wow64 = false;                         // open the registry in the 64-bit view
   std::chrono::milliseconds alarmPause{150};  // after the monitor was told to quit
   std::chrono::milliseconds entryPause{170};  // after each entry
+  std::chrono::milliseconds noticePause{3000};  // the read-only notice stays this long
   uint64_t extractLimit = kDefaultExtractLimit;
 };
 
@@ -67,6 +70,9 @@ class UpgradeWorker {
   // Waits for the thread to end.
   void Join();
   bool Finished() const;
+  // True when the pass found the program folder read-only and installed nothing: the upgrade is
+  // still pending and its marker must stay.
+  bool LeftPending() const;
 
   // The whole pass on the calling thread.
   void Run();
@@ -81,6 +87,9 @@ class UpgradeWorker {
   bool Pause(std::chrono::milliseconds duration);
   void RepaintAndWait(bool statusLineOnly);
   void TellAlarmMonitorToQuit();
+  // Shows and reports that the program folder cannot be written.
+  void NoticeReadOnly();
+  void Finish();
 
   UpgradeHost& host_;
   const UpgradeWorkerOptions options_;
@@ -90,6 +99,7 @@ class UpgradeWorker {
   // guarded by mutex_:
   bool stop_ = false;
   bool finished_ = false;
+  bool leftPending_ = false;
   std::condition_variable wake_;  // signalled on stop and when a repaint has been done
 };
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <sys/stat.h>
@@ -21,14 +22,16 @@ struct Report {
   int value;
 };
 
+[[noreturn]] void failChild(int reportFd) {
+  Report r{'e', errno};
+  (void)!::write(reportFd, &r, sizeof r);
+  ::_exit(127);
+}
+
 // Only async-signal-safe calls between fork and exec: the caller may have other threads.
 [[noreturn]] void runChild(const char* path, int reportFd) {
   pid_t pid = ::fork();
-  if (pid < 0) {
-    Report r{'e', errno};
-    (void)!::write(reportFd, &r, sizeof r);
-    ::_exit(127);
-  }
+  if (pid < 0) failChild(reportFd);
   if (pid > 0) {
     // The middle process ends at once; the program becomes a child of init (or of the
     // nearest subreaper), which reaps it.
@@ -37,15 +40,24 @@ struct Report {
     ::_exit(0);
   }
   ::setsid();
-  // Keep stdin/stdout/stderr and the report pipe (close-on-exec); close everything else.
-  if (reportFd > 3) ::syscall(SYS_close_range, 3u, static_cast<unsigned>(reportFd - 1), 0u);
-  ::syscall(SYS_close_range, static_cast<unsigned>(reportFd + 1), ~0u, 0u);
+  // Keep the report pipe (close-on-exec) and close everything else, then give the program
+  // /dev/null as its standard input, output and error.
   if (reportFd < 3) ::_exit(127);
+  ::syscall(SYS_close_range, 0u, static_cast<unsigned>(reportFd - 1), 0u);
+  ::syscall(SYS_close_range, static_cast<unsigned>(reportFd + 1), ~0u, 0u);
+  const int null = ::open("/dev/null", O_RDWR);  // the lowest free descriptor: 0
+  if (null != 0 || ::dup2(null, 1) != 1 || ::dup2(null, 2) != 2) failChild(reportFd);
+  // An ignored SIGPIPE and a blocked mask would carry over into the program.
+  struct sigaction standard {};
+  standard.sa_handler = SIG_DFL;
+  ::sigemptyset(&standard.sa_mask);
+  ::sigaction(SIGPIPE, &standard, nullptr);
+  sigset_t none;
+  ::sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
   char* const argv[] = {const_cast<char*>(path), nullptr};
   ::execve(path, argv, environ);
-  Report r{'e', errno};
-  (void)!::write(reportFd, &r, sizeof r);
-  ::_exit(127);
+  failChild(reportFd);
 }
 
 }  // namespace
@@ -104,6 +116,13 @@ bool StartProgram(const std::string& path, std::string* error, pid_t* pid) {
   if (program <= 0) return fail("could not start");
   if (pid) *pid = program;
   return true;
+}
+
+void IgnoreBrokenPipe() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 }  // namespace rovik::platform

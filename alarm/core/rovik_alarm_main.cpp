@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "alarm/core/rovik_alarm_app.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ void OnStopSignal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  rovik::platform::IgnoreBrokenPipe();
   // Without any display the monitor still runs (it shows nothing until an alarm comes).
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);

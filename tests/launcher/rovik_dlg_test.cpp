@@ -2,6 +2,7 @@
 // animation, the about box, keyboard closing, and whole upgrade passes against a temp program
 // folder with its own registry and a listening "ROVIKALARM" window.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -258,7 +259,8 @@ TEST_F(SplashTest, WholePassInstallsTellsTheMonitorAndClosesItself) {
   EXPECT_EQ(ReadWholeFile(App("RovikAlarm")), "new alarm");
   EXPECT_EQ(ReadWholeFile(App("FILE/BackFile/RovikAlarm")), "old alarm");
   EXPECT_EQ(ReadWholeFile(App("FILE/Temp/skin/ok.png")), "png");
-  EXPECT_FALSE(fs::exists(App("skin")));
+  EXPECT_EQ(ReadWholeFile(App("skin/ok.png")), "png");
+  EXPECT_FALSE(fs::exists(App("FILE/BackFile/skin")));  // there was no original to save
   alarm.Close();
 }
 
@@ -307,6 +309,39 @@ TEST_F(SplashTest, DestroyingTheWindowMidPassStopsTheWorker) {
   dlg.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_FALSE(fs::exists(App("c.dll")));
+}
+
+// A system-wide install the user cannot write: the window says so, nothing is touched, the running
+// monitor is left alone, and the upgrade stays pending.
+TEST_F(SplashTest, ReadOnlyProgramFolderShowsTheNoticeAndChangesNothing) {
+  if (::geteuid() == 0) {
+    GTEST_SKIP() << "root may write any folder (the launcher's program test covers it as nobody)";
+  }
+  std::atomic<int> received{0};
+  platform::WindowLink alarm;
+  ASSERT_TRUE(alarm.Listen("ROVIKALARM", [&](const platform::CopyDataMessage&) -> int64_t {
+    ++received;
+    return 1;
+  }));
+  ASSERT_TRUE(WriteWholeFile(App("RovikAlarm"), "old alarm"));
+  ASSERT_TRUE(test::WriteZip(App("FILE/Upgrade/patch.zip"), {test::FileEntry("RovikAlarm", "new")}));
+  NameUpgradeFile("patch.zip");
+  fs::permissions(folder_.Path(), fs::perms(0555));
+  RecordingDlg dlg(AppDir(folder_));
+  dlg.WorkerOptions().noticePause = std::chrono::milliseconds(300);
+  const bool closed = RunUntilClosed(dlg);
+  fs::permissions(folder_.Path(), fs::perms(0755));
+  ASSERT_TRUE(closed);
+  const auto calls = dlg.Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1].status, QStringLiteral("程序目录不可写，未安装更新"));
+  EXPECT_EQ(dlg.CurrentDisplay().status, calls[1].status);
+  EXPECT_TRUE(dlg.UpgradeLeftPending());
+  EXPECT_EQ(received.load(), 0);
+  EXPECT_EQ(ReadWholeFile(App("RovikAlarm")), "old alarm");
+  EXPECT_FALSE(fs::exists(App("FILE/Temp")));
+  EXPECT_FALSE(fs::exists(App("FILE/BackFile")));
+  alarm.Close();
 }
 
 }  // namespace

@@ -68,32 +68,57 @@ TEST_F(UpgradeInstallTest, ReplacesProgramFilesAfterSavingThem) {
   EXPECT_EQ(ReadWholeFile(Temp("RovikAlarm")), "new alarm");
 }
 
-TEST_F(UpgradeInstallTest, ProgramsStayRunnableWhenThePackageCarriesNoExecuteBits) {
-  ASSERT_TRUE(WriteWholeFile(App("RovikAlarm"), "old"));
+// Entries made with a private umask must not take the program's files away from other users.
+TEST_F(UpgradeInstallTest, ReplacedFilesKeepTheirModeAndNewFilesGetOrdinaryOnes) {
+  ASSERT_TRUE(WriteWholeFile(App("libQXDll.so"), "old library"));
+  ASSERT_TRUE(WriteWholeFile(App("RovikAlarm"), "old program"));
+  fs::permissions(App("libQXDll.so"), fs::perms(0644));
   fs::permissions(App("RovikAlarm"), fs::perms(0755));
-  Install({test::DosEntry("RovikAlarm", "new", kAttrArchive)});
-  EXPECT_EQ(ReadWholeFile(App("RovikAlarm")), "new");
-  EXPECT_EQ(fs::status(App("RovikAlarm")).permissions() & fs::perms::owner_exec,
-            fs::perms::owner_exec);
+  auto privateEntry = [](const char* name, uint32_t mode) {
+    ZipEntrySpec spec = test::FileEntry(name, std::string("new ") + name);
+    spec.externalAttributes = (0100000u | mode) << 16;
+    return spec;
+  };
+  const InstallResult result =
+      Install({privateEntry("libQXDll.so", 0600), privateEntry("RovikAlarm", 0600),
+               privateEntry("notes.txt", 0600), privateEntry("rovik-tool", 0700),
+               privateEntry("open.txt", 0666), test::DosEntry("dos.txt", "dos", kAttrArchive)});
+  EXPECT_EQ(result.installed, 6);
+  auto mode = [&](const char* name) {
+    return static_cast<unsigned>(fs::status(App(name)).permissions() & fs::perms::mask);
+  };
+  EXPECT_EQ(ReadWholeFile(App("RovikAlarm")), "new RovikAlarm");
+  EXPECT_EQ(mode("libQXDll.so"), 0644u);
+  EXPECT_EQ(mode("RovikAlarm"), 0755u);
+  EXPECT_EQ(mode("notes.txt"), 0644u);
+  EXPECT_EQ(mode("rovik-tool"), 0755u);
+  EXPECT_EQ(mode("open.txt"), 0644u);
+  EXPECT_EQ(mode("dos.txt"), 0644u);
+  // The back-up is the original, mode and all.
+  EXPECT_EQ(static_cast<unsigned>(fs::status(Back("RovikAlarm")).permissions() & fs::perms::mask),
+            0755u);
 }
 
-TEST_F(UpgradeInstallTest, SubfolderFilesReachOnlyFoldersThatExist) {
-  const std::vector<ZipEntrySpec> package = {test::FileEntry("skin/ok.png", "new png")};
-  Install(package);
-  EXPECT_EQ(ReadWholeFile(Temp("skin/ok.png")), "new png");
-  EXPECT_FALSE(fs::exists(App("skin")));
-  EXPECT_FALSE(fs::exists(Back("skin")));
-
-  ASSERT_TRUE(WriteWholeFile(App("skin/ok.png"), "old png"));
-  Install(package);
-  EXPECT_EQ(ReadWholeFile(App("skin/ok.png")), "new png");
-  EXPECT_FALSE(fs::exists(Back("skin")));
-
-  ASSERT_TRUE(WriteWholeFile(App("skin/ok.png"), "old png"));
-  fs::create_directories(Back("skin"));
-  Install(package);
-  EXPECT_EQ(ReadWholeFile(App("skin/ok.png")), "new png");
-  EXPECT_EQ(ReadWholeFile(Back("skin/ok.png")), "old png");
+TEST_F(UpgradeInstallTest, SubfolderEntriesMakeTheFoldersTheyNeedInsideTheirFolders) {
+  ASSERT_TRUE(WriteWholeFile(App("skin/a.png"), "old a"));
+  const fs::path outside = dir_.Path() / "outside";
+  fs::create_directories(outside);
+  fs::create_symlink(outside, App("linked"));
+  fs::create_symlink(outside, Back("elsewhere"));
+  ASSERT_TRUE(WriteWholeFile(App("elsewhere/b.png"), "old b"));
+  const InstallResult result = Install({test::FileEntry("skin/a.png", "new a"),
+                                        test::FileEntry("skin/new/deep/c.png", "new c"),
+                                        test::FileEntry("linked/d.png", "EVIL"),
+                                        test::FileEntry("elsewhere/b.png", "new b")});
+  EXPECT_EQ(ReadWholeFile(App("skin/a.png")), "new a");
+  EXPECT_EQ(ReadWholeFile(Back("skin/a.png")), "old a");
+  EXPECT_EQ(ReadWholeFile(App("skin/new/deep/c.png")), "new c");
+  EXPECT_FALSE(fs::exists(Back("skin/new")));
+  // A folder leading out of the program or back-up folder is never followed; an original whose
+  // back-up cannot be made inside the back-up folder is not replaced.
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_EQ(ReadWholeFile(App("elsewhere/b.png")), "old b");
+  EXPECT_EQ(result.installed, 2);
 }
 
 TEST_F(UpgradeInstallTest, FolderEntriesAreCreatedInTheExtractionFolderOnly) {
@@ -124,13 +149,52 @@ TEST_F(UpgradeInstallTest, MissingOrUnreadablePackageInstallsNothing) {
   EXPECT_EQ(Tree(), before);
 }
 
-TEST_F(UpgradeInstallTest, SecondRunOverwritesTheFirstRunsBackups) {
+// A run stopped after some files were replaced is run again as a whole: the files that already
+// hold the package's bytes keep the back-ups of their originals.
+TEST_F(UpgradeInstallTest, RunAgainKeepsEveryOriginalInTheBackups) {
   ASSERT_TRUE(WriteWholeFile(App("QXDll.so"), "version 1"));
-  Install({test::FileEntry("QXDll.so", "version 2")});
+  ASSERT_TRUE(WriteWholeFile(App("QXPlayDll.so"), "play 1"));
+  const std::vector<ZipEntrySpec> package = {test::FileEntry("QXDll.so", "version 2"),
+                                             test::FileEntry("QXPlayDll.so", "play 2")};
+  Install(package);
+  // An earlier run that was killed after the first file: the second one still is the original.
+  ASSERT_TRUE(WriteWholeFile(App("QXPlayDll.so"), "play 1"));
+  fs::remove(Back("QXPlayDll.so"));
+  const InstallResult again = Install(package);
+  EXPECT_EQ(again.installed, 2);
   EXPECT_EQ(ReadWholeFile(Back("QXDll.so")), "version 1");
-  Install({test::FileEntry("QXDll.so", "version 2")});
-  EXPECT_EQ(ReadWholeFile(Back("QXDll.so")), "version 2");
+  EXPECT_EQ(ReadWholeFile(Back("QXPlayDll.so")), "play 1");
   EXPECT_EQ(ReadWholeFile(App("QXDll.so")), "version 2");
+  EXPECT_EQ(ReadWholeFile(App("QXPlayDll.so")), "play 2");
+  // A later package with other content backs up what the program holds then.
+  Install({test::FileEntry("QXDll.so", "version 3")});
+  EXPECT_EQ(ReadWholeFile(Back("QXDll.so")), "version 2");
+}
+
+// A copy killed between its temporary file and the rename leaves ".name.XXXXXX" beside its target.
+TEST_F(UpgradeInstallTest, LeftoversOfKilledCopiesAreRemovedAndNothingElse) {
+  ASSERT_TRUE(WriteWholeFile(App("QXDll.so"), "old"));
+  for (const fs::path& leftover : {App(".QXDll.so.a1B2c3"), Back(".QXDll.so.Zz9900"),
+                                   App("skin/.a.png.qwerty")}) {
+    ASSERT_TRUE(WriteWholeFile(leftover, "half written"));
+  }
+  for (const fs::path& kept : {App(".QXDll.so.short"), App(".QXDll.so.a1B2c3d"),
+                               App(".QXDll.so.ab-def"), App(".other.so.a1B2c3")}) {
+    ASSERT_TRUE(WriteWholeFile(kept, "someone else's"));
+  }
+  fs::create_directories(App(".QXDll.so.folder"));
+  Install({test::FileEntry("QXDll.so", "new"), test::FileEntry("skin/a.png", "png")});
+  EXPECT_EQ(ReadWholeFile(App("QXDll.so")), "new");
+  EXPECT_EQ(ReadWholeFile(Back("QXDll.so")), "old");
+  std::vector<std::string> hidden;
+  for (const auto& [path, content] : Tree()) {
+    if (fs::path(path).filename().string().rfind('.', 0) == 0) {
+      hidden.push_back(path);
+    }
+  }
+  EXPECT_EQ(hidden, (std::vector<std::string>{"bin/.QXDll.so.a1B2c3d", "bin/.QXDll.so.ab-def",
+                                              "bin/.QXDll.so.folder", "bin/.QXDll.so.short",
+                                              "bin/.other.so.a1B2c3"}));
 }
 
 TEST_F(UpgradeInstallTest, EntryWithBadCrcIsNotInstalledNorTakenFromAnEarlierRun) {
@@ -193,6 +257,14 @@ TEST_F(UpgradeInstallTest, HostileNamesNeverWriteOutsideTheProgramFolder) {
   EXPECT_EQ(ReadWholeFile(Temp("x/evil6.dll")), "EVIL");
   EXPECT_FALSE(fs::exists(App("link.dll")));
   EXPECT_FALSE(fs::exists(Temp("link.dll")));
+}
+
+TEST_F(UpgradeInstallTest, AnOriginalWhoseBackupFailsIsNotReplaced) {
+  ASSERT_TRUE(WriteWholeFile(App("QXDll.so"), "original"));
+  fs::create_directories(Back("QXDll.so"));  // the back-up cannot be written
+  const InstallResult result = Install({test::FileEntry("QXDll.so", "new")});
+  EXPECT_EQ(result.installed, 0);
+  EXPECT_EQ(ReadWholeFile(App("QXDll.so")), "original");
 }
 
 TEST_F(UpgradeInstallTest, ReadOnlyProgramFilesAreSkippedSilently) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/process.h"
 #include "tools/camsim/camera_server.h"
 
 namespace {
@@ -25,6 +26,7 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  rovik::platform::IgnoreBrokenPipe();
   CameraOptions options;
   std::string h264, jpeg;
   for (int i = 1; i < argc; ++i) {

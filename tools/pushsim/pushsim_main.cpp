@@ -7,9 +7,11 @@
 
 #include <cstdio>
 
+#include "platform/process.h"
 #include "tools/pushsim/push_simulator.h"
 
 int main(int argc, char** argv) {
+  rovik::platform::IgnoreBrokenPipe();
   std::string error;
   auto options = ParsePushSimulatorArgs(argc, argv, error);
   if (!options) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
 #include "platform/window_link.h"
 #include "tools/rovik-send/send_text.h"
 
@@ -60,6 +61,7 @@ int listen(const std::string& title, int64_t reply) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  rovik::platform::IgnoreBrokenPipe();
   std::vector<std::string> args(argv + 1, argv + argc);
   uint64_t wParam = 0;
   uint64_t dwData = 0;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/named_mutex.h"
+#include "platform/process.h"
 #include "tools/rovikclient/client_window.h"
 #include "tools/rovikclient/camera_area.h"
 
@@ -38,6 +39,7 @@ void QuitOnSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  rovik::platform::IgnoreBrokenPipe();
   rovik::platform::NamedMutex instance;
   if (instance.Create("RovikClient") != rovik::platform::NamedMutex::Result::Acquired) {
     return 0;  // another client runs
