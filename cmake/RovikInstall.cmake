@@ -75,8 +75,6 @@ if(NOT gzipResult EQUAL 0)
 endif()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/install/copyright ${ROVIK_GENERATED_DIR}/doc/changelog.gz
   DESTINATION share/doc/rovik COMPONENT suite)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/install/lintian-overrides
-  DESTINATION share/lintian/overrides RENAME rovik COMPONENT suite)
 
 # The Debian package (scripts/package): the suite component only, installed under /usr, its
 # dependencies found by dpkg-shlibdeps.
@@ -85,11 +83,11 @@ set(CPACK_PACKAGE_NAME rovik)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Rovik")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "home camera alarm monitor and camera client launcher")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "home camera alarm monitor and camera client launcher
- The Rovik desktop suite: RovikAlarm receives the cameras' alarms from the push
- service, keeps them in a local history and shows them; Rovik opens the camera
- client and installs its upgrades. The player and camera session libraries
- come with C headers and pkg-config files for other clients.")
+# The summary is the first line of the package's description; this is the rest.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "The Rovik desktop suite: RovikAlarm receives the cameras' alarms from the
+push service, keeps them in a local history and shows them; Rovik opens the
+camera client and installs its upgrades. The player and camera session
+libraries come with C headers and pkg-config files for other clients.")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Rovik developers <developers@rovik.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -98,8 +96,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt's platform plug-ins are loaded at run time, out of dpkg-shlibdeps' sight.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-zenhei, fonts-liberation2")
-set(CPACK_COMPONENTS_ALL suite)
-set(CPACK_DEB_COMPONENT_INSTALL OFF)
+# One package of the "suite" component alone (build folder, project, component, sub-folder).
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};suite;/")
 set(CPACK_STRIP_FILES ON)
 # Installed with DESTDIR, so that install-time files (the desktop entries) name /usr.
 set(CPACK_SET_DESTDIR ON)
