@@ -69,7 +69,8 @@ endforeach()
 # Copyright and changelog, as a Debian package carries them (the changelog compressed without a
 # time stamp, so that builds of one source give one package).
 configure_file(${CMAKE_CURRENT_LIST_DIR}/install/changelog ${ROVIK_GENERATED_DIR}/doc/changelog @ONLY)
-execute_process(COMMAND gzip -9nf ${ROVIK_GENERATED_DIR}/doc/changelog RESULT_VARIABLE gzipResult)
+execute_process(COMMAND gzip -9nc ${ROVIK_GENERATED_DIR}/doc/changelog
+  OUTPUT_FILE ${ROVIK_GENERATED_DIR}/doc/changelog.gz RESULT_VARIABLE gzipResult)
 if(NOT gzipResult EQUAL 0)
   message(FATAL_ERROR "RovikInstall: gzip failed on the changelog")
 endif()
