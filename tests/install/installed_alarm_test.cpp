@@ -26,6 +26,16 @@ TEST(InstalledMonitor, AlarmFromTheBrokerReachesTheClientWindow) {
   ASSERT_EQ(tree->Error(), "");
   const fs::path bin = tree->Prefix() / "bin";
   const fs::path programs = tree->ProgramFolder();
+  // A given tree is left as it came, whatever happens below: without the address files and the
+  // store written into its program folder.
+  struct Tidy {
+    fs::path folder;
+    ~Tidy() {
+      std::error_code ec;
+      fs::remove_all(folder / "FILE", ec);
+      for (const char* db : {"ROVIK_ALARM.sdb", "ROVIK_ALARM.sdb-wal", "ROVIK_ALARM.sdb-shm"}) fs::remove(folder / db, ec);
+    }
+  } tidy{programs};
 
   // RUN, REG and XDG_CONFIG_HOME of this test's own; the auto-start question already answered.
   ProgramFolder session;
@@ -82,10 +92,6 @@ TEST(InstalledMonitor, AlarmFromTheBrokerReachesTheClientWindow) {
   EXPECT_TRUE(ended->Success()) << monitor.Stderr();
   client.Signal(SIGTERM);
   client.Wait(5s);
-  // A given tree is left as it came.
-  std::error_code ec;
-  fs::remove_all(programs / "FILE", ec);
-  for (const char* db : {"ROVIK_ALARM.sdb", "ROVIK_ALARM.sdb-wal", "ROVIK_ALARM.sdb-shm"}) fs::remove(programs / db, ec);
 }
 
 }  // namespace
