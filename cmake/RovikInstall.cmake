@@ -7,6 +7,7 @@
 #   <prefix>/share/applications/      desktop entries of the launcher and the monitor
 #   <prefix>/share/icons/hicolor/     the suite's icon
 #   <prefix>/share/doc/rovik/         copyright and changelog
+#   <prefix>/share/man/man1/          manual pages of the commands
 # Two install components: "suite", what a user installs (the Debian package holds exactly this),
 # and "standins", the stand-ins the tests and the demo use (camsim, pushsim, RovikClient,
 # libP2PAPI.so), which go into the same program folder. The areas install their own targets
@@ -76,6 +77,17 @@ if(NOT gzipResult EQUAL 0)
 endif()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/install/copyright ${ROVIK_GENERATED_DIR}/doc/changelog.gz
   DESTINATION share/doc/rovik COMPONENT suite)
+
+# Manual pages of the commands, compressed the same way.
+foreach(command rovik rovik-alarm rovik-send)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/install/man/${command}.1 ${ROVIK_GENERATED_DIR}/man/${command}.1 @ONLY)
+  execute_process(COMMAND gzip -9nc ${ROVIK_GENERATED_DIR}/man/${command}.1
+    OUTPUT_FILE ${ROVIK_GENERATED_DIR}/man/${command}.1.gz RESULT_VARIABLE gzipResult)
+  if(NOT gzipResult EQUAL 0)
+    message(FATAL_ERROR "RovikInstall: gzip failed on the manual page ${command}.1")
+  endif()
+  install(FILES ${ROVIK_GENERATED_DIR}/man/${command}.1.gz DESTINATION share/man/man1 COMPONENT suite)
+endforeach()
 
 # The Debian package (scripts/package): the suite component only, installed under /usr, its
 # dependencies found by dpkg-shlibdeps.

@@ -87,7 +87,7 @@ TEST_F(SuiteTree, CommandsAreRelativeLinksThatRunFromTheProgramFolder) {
   }
 }
 
-TEST_F(SuiteTree, HeadersPkgConfigDesktopEntriesAndIcons) {
+TEST_F(SuiteTree, HeadersPkgConfigDesktopEntriesManualPagesAndIcons) {
   const fs::path include = tree_->Prefix() / "include" / "rovik";
   EXPECT_EQ(Entries(include), (std::set<std::string>{"qx_api.h", "qx_play_api.h"}));
   EXPECT_EQ(ReadWholeFile(include / "qx_play_api.h"),
@@ -116,6 +116,8 @@ TEST_F(SuiteTree, HeadersPkgConfigDesktopEntriesAndIcons) {
       EXPECT_TRUE(valid.status.Success() && valid.out.empty()) << valid.out << valid.err;
     }
   }
+  EXPECT_EQ(Entries(tree_->Prefix() / "share" / "man" / "man1"),
+            (std::set<std::string>{"rovik.1.gz", "rovik-alarm.1.gz", "rovik-send.1.gz"}));
   for (int size : {48, 256}) {
     const fs::path icon = tree_->Prefix() / "share" / "icons" / "hicolor" /
                           (std::to_string(size) + "x" + std::to_string(size)) / "apps" / "rovik.png";
