@@ -15,6 +15,7 @@ if(TARGET rovik_push AND TARGET rovik_alarm_ui AND TARGET Qt6::Widgets)
 
   add_executable(RovikAlarm ${CMAKE_CURRENT_LIST_DIR}/core/rovik_alarm_main.cpp)
   target_link_libraries(RovikAlarm PRIVATE rovik_monitor rovik_resources_alarm)
+  rovik_install(COMPONENT suite TARGETS RovikAlarm)
 endif()
 
 # The command texts alone (no Qt), for the fuzz target.

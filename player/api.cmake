@@ -15,4 +15,7 @@ if(TARGET qxplay_video AND TARGET qxplay_audio AND TARGET qxplay_record)
   target_link_libraries(QXPlayDll PRIVATE qxplay_record qxplay_video qxplay_audio Threads::Threads)
   target_link_options(QXPlayDll PRIVATE
     -Wl,--version-script=${CMAKE_CURRENT_LIST_DIR}/qx_play_api.map)
+  rovik_install(COMPONENT suite TARGETS QXPlayDll)
+  rovik_install_library_interface(HEADER ${CMAKE_CURRENT_LIST_DIR}/qx_play_api.h
+                                  PKGCONFIG ${CMAKE_CURRENT_LIST_DIR}/rovik-qxplay.pc.in)
 endif()

@@ -1,7 +1,8 @@
 // Draws the suite's PNG pictures into a folder (resources/pictures is the committed output):
 //   QT_QPA_PLATFORM=offscreen <build>/tools/rovik_draw_pictures resources/pictures
 // Sizes and alpha channels are fixed by the windows that use them; the look is the suite's own:
-// blue caption band, white close cross, paging arrows, the two prompt buttons, the splash picture.
+// blue caption band, white close cross, paging arrows, the two prompt buttons, the splash picture,
+// the desktop icon.
 #include <QDir>
 #include <QFont>
 #include <QGuiApplication>
@@ -206,6 +207,41 @@ QImage AppIcon()
     return image;
 }
 
+// The desktop icon (menus, docks): the small icon's lens on the splash picture's blue, drawn on
+// a 256-unit square and scaled to `size` pixels.
+QImage DesktopIcon(int size)
+{
+    QImage image = Transparent(size, size);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 256.0, size / 256.0);
+    QLinearGradient sky(0, 0, 256, 256);
+    sky.setColorAt(0.0, QColor(28, 140, 228));
+    sky.setColorAt(1.0, QColor(13, 92, 170));
+    p.setPen(Qt::NoPen);
+    p.setBrush(sky);
+    p.drawRoundedRect(QRectF(8, 8, 240, 240), 48, 48);
+    p.setBrush(Qt::NoBrush);
+    for (int i = 0; i < 2; ++i) {
+        p.setPen(QPen(QColor(255, 255, 255, 60 - i * 25), 6.0));
+        p.drawEllipse(QPointF(128, 128), 92.0 + i * 16, 92.0 + i * 16);
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(128, 128), 72, 72);
+    QRadialGradient lens(QPointF(128, 128), 44);
+    lens.setColorAt(0.0, QColor(70, 90, 120));
+    lens.setColorAt(0.7, QColor(20, 30, 48));
+    lens.setColorAt(1.0, QColor(10, 16, 28));
+    p.setBrush(lens);
+    p.drawEllipse(QPointF(128, 128), 44, 44);
+    p.setBrush(QColor(255, 255, 255, 170));
+    p.drawEllipse(QPointF(114, 114), 11, 11);
+    p.setBrush(QColor(255, 80, 60));
+    p.drawEllipse(QPointF(190, 66), 12, 12);
+    return image;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -239,6 +275,8 @@ int main(int argc, char** argv)
         {"214", [] { return PromptButton(80, 35, QStringLiteral("准！"), true, false); }},
         {"215", [] { return PromptButton(80, 35, QStringLiteral("准！"), true, true); }},
         {"icon128", AppIcon},
+        {"desktop48", [] { return DesktopIcon(48); }},
+        {"desktop256", [] { return DesktopIcon(256); }},
     };
     int failures = 0;
     for (const auto& [name, draw] : pictures) {

@@ -8,6 +8,7 @@
 
 #include "alarm/core/utf_text.h"
 #include "alarm/store/alarm_id_list.h"
+#include "alarm/store/store_folder.h"
 #include "platform/module_path.h"
 
 using rovik::CopyField;
@@ -162,7 +163,7 @@ void MdSQLite::Report(const std::string& text) {
 }
 
 void MdSQLite::Open(const std::string& folder) {
-  const std::string path = DatabasePath(folder.empty() ? rovik::platform::ProgramFolder() : folder);
+  const std::string path = DatabasePath(folder.empty() ? rovik::store::StoreFolder(rovik::platform::ProgramFolder()) : folder);
   std::string failure;
   {
     std::lock_guard<std::mutex> guard(lock_);

@@ -32,7 +32,8 @@ class MdSQLite {
   MdSQLite(const MdSQLite&) = delete;
   MdSQLite& operator=(const MdSQLite&) = delete;
 
-  // Opens (creating when missing) ROVIK_ALARM.sdb in `folder` (empty: the program folder), then
+  // Opens (creating when missing) ROVIK_ALARM.sdb in `folder` (empty: the program folder, or the
+  // user's data folder when the program folder is not writable, see store_folder.h), then
   // creates the tables. A failure is shown through the message hook; every later operation then
   // fails with its failure value.
   void Open(const std::string& folder = {});

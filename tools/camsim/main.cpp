@@ -12,16 +12,16 @@
 #include <string>
 
 #include "platform/process.h"
+#include "platform/program_options.h"
 #include "tools/camsim/camera_server.h"
 
 namespace {
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: camsim [--port N] [--user U] [--password P] (--h264 FILE | --jpeg PATH)\n"
-               "              [--fps N] [--refuse video,audio,talk] [--talk-out FILE]\n");
-  return 2;
-}
+const rovik::platform::ProgramHelp kHelp{
+    "camsim",
+    "camsim: a camera on 127.0.0.1 for the peer-to-peer library's stand-in (tests and the demo).",
+    "camsim [--port N] [--user U] [--password P] (--h264 FILE | --jpeg FILE_OR_FOLDER)\n"
+    "              [--fps N] [--refuse video,audio,talk] [--talk-out FILE]"};
 
 }  // namespace
 
@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
+    if (auto answered = rovik::platform::AnswerStandardOption(arg, kHelp)) return *answered;
     if (arg == "--port" && hasValue) {
       options.port = static_cast<uint16_t>(std::atoi(argv[++i]));
     } else if (arg == "--user" && hasValue) {
@@ -52,10 +53,13 @@ int main(int argc, char** argv) {
     } else if (arg == "--talk-out" && hasValue) {
       options.talkOut = argv[++i];
     } else {
-      return Usage();
+      return rovik::platform::RefuseCommandLine(
+          kHelp, (hasValue ? "unknown option '" : "unknown option, or one without its value: '") + arg + "'");
     }
   }
-  if (options.fps <= 0 || options.fps > 200) return Usage();
+  if (options.fps <= 0 || options.fps > 200) {
+    return rovik::platform::RefuseCommandLine(kHelp, "--fps must be 1 to 200");
+  }
 
   VideoSource video;
   std::string error;

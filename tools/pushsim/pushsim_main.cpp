@@ -8,19 +8,22 @@
 #include <cstdio>
 
 #include "platform/process.h"
+#include "platform/program_options.h"
 #include "tools/pushsim/push_simulator.h"
 
 int main(int argc, char** argv) {
   rovik::platform::IgnoreBrokenPipe();
+  const rovik::platform::ProgramHelp help{
+      "pushsim", "pushsim: the push service's endpoints on 127.0.0.1, for tests and the demo.",
+      "pushsim --lookup-port P1 --reg-port P2 --server-port P3 --broker URL\n"
+      "               --client-id ID --user U --password W [--heart-errno N] [--log FILE]"};
+  // Every option takes a value: options stand at the odd places.
+  for (int i = 1; i < argc; i += 2) {
+    if (auto answered = rovik::platform::AnswerStandardOption(argv[i], help)) return *answered;
+  }
   std::string error;
   auto options = ParsePushSimulatorArgs(argc, argv, error);
-  if (!options) {
-    std::fprintf(stderr, "pushsim: %s\n", error.c_str());
-    std::fprintf(stderr,
-                 "usage: pushsim --lookup-port P1 --reg-port P2 --server-port P3 --broker URL "
-                 "--client-id ID --user U --password W [--heart-errno N] [--log FILE]\n");
-    return 2;
-  }
+  if (!options) return rovik::platform::RefuseCommandLine(help, error);
   // The signals are taken by sigwait below, in this thread; the servers' threads never see them.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);

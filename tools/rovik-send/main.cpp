@@ -4,6 +4,8 @@
 //                                                    3 when it was found but gave no answer
 //   rovik-send --listen TITLE [--reply N]             be the window TITLE: print one line per
 //                                                    message and answer N (default 1)
+// A command line it cannot take (an unknown option, a missing value) ends it with one line on
+// standard error and exit status 2.
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/program_options.h"
 #include "platform/window_link.h"
 #include "tools/rovik-send/send_text.h"
 
@@ -19,12 +22,15 @@ namespace {
 
 using rovik::platform::CopyDataMessage;
 
-int usage() {
-  std::fprintf(stderr,
-               "usage: rovik-send [--wparam N] [--dwdata N] TITLE TEXT\n"
-               "       rovik-send --listen TITLE [--reply N]\n");
-  return 1;
-}
+const rovik::platform::ProgramHelp kHelp{
+    "rovik-send",
+    "rovik-send: send a command text to a window by title and print the answer, or be such a window.\n"
+    "TEXT takes the escapes \\\\, \\n and \\xHH. Exit status: 0 answered, 2 no such window (or a command\n"
+    "line it cannot take), 3 found but no answer.",
+    "rovik-send [--wparam N] [--dwdata N] [--] TITLE TEXT\n"
+    "       rovik-send --listen TITLE [--reply N]"};
+
+int usage(const std::string& problem) { return rovik::platform::RefuseCommandLine(kHelp, problem); }
 
 int listen(const std::string& title, int64_t reply) {
   // Stop on SIGINT/SIGTERM: block them in every thread and wait for them here.
@@ -78,33 +84,36 @@ int main(int argc, char** argv) {
       out = *n;
       return true;
     };
+    if (auto answered = rovik::platform::AnswerStandardOption(a, kHelp)) return *answered;
     if (a == "--wparam") {
-      if (!number(wParam)) return usage();
+      if (!number(wParam)) return usage("--wparam needs a number");
     } else if (a == "--dwdata") {
-      if (!number(dwData)) return usage();
+      if (!number(dwData)) return usage("--dwdata needs a number");
     } else if (a == "--reply") {
-      if (i + 1 >= args.size()) return usage();
+      if (i + 1 >= args.size()) return usage("--reply needs a number");
       char* end = nullptr;
       const std::string& text = args[++i];
       long long v = std::strtoll(text.c_str(), &end, 0);
-      if (text.empty() || *end != '\0') return usage();
+      if (text.empty() || *end != '\0') return usage("--reply needs a number");
       reply = v;
     } else if (a == "--listen") {
-      if (i + 1 >= args.size()) return usage();
+      if (i + 1 >= args.size()) return usage("--listen needs a title");
       listening = true;
       listenTitle = args[++i];
     } else if (a == "--") {
       rest.insert(rest.end(), args.begin() + static_cast<long>(i) + 1, args.end());
       break;
+    } else if (rovik::platform::IsOptionLike(a)) {
+      return usage("unknown option '" + a + "'");
     } else {
       rest.push_back(a);
     }
   }
   if (listening) {
-    if (!rest.empty()) return usage();
+    if (!rest.empty()) return usage("--listen takes no TEXT");
     return listen(listenTitle, reply);
   }
-  if (rest.size() != 2) return usage();
+  if (rest.size() != 2) return usage("needs a TITLE and a TEXT");
   std::string error;
   auto bytes = rovik::tools::DecodeEscapes(rest[1], &error);
   if (!bytes) {

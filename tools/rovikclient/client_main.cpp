@@ -10,6 +10,7 @@
 
 #include "platform/named_mutex.h"
 #include "platform/process.h"
+#include "platform/program_options.h"
 #include "tools/rovikclient/client_window.h"
 #include "tools/rovikclient/camera_area.h"
 
@@ -40,6 +41,10 @@ void QuitOnSignals(QApplication& app) {
 
 int main(int argc, char** argv) {
   rovik::platform::IgnoreBrokenPipe();
+  const rovik::platform::ProgramHelp help{
+      "RovikClient", "RovikClient: the video client stand-in; shows alarms from the monitor and the cameras of its settings.",
+      "RovikClient"};
+  if (auto status = rovik::platform::CheckFixedCommandLine(argc, argv, help)) return *status;
   rovik::platform::NamedMutex instance;
   if (instance.Create("RovikClient") != rovik::platform::NamedMutex::Result::Acquired) {
     return 0;  // another client runs

@@ -1,0 +1,49 @@
+#include "platform/program_options.h"
+
+#include <cstdio>
+#include <string>
+
+#include "rovik_version.h"
+
+namespace rovik::platform {
+
+const char* SuiteVersion() { return ROVIK_VERSION; }
+
+std::optional<int> AnswerStandardOption(std::string_view arg, const ProgramHelp& help) {
+  std::string text;
+  if (arg == "--version") {
+    text = std::string(help.name) + " " + ROVIK_VERSION + "\n";
+  } else if (arg == "--help") {
+    text = std::string(help.summary) + "\n\nusage: " + help.usage +
+           "\n       " + help.name + " --help | --version\n";
+  } else {
+    return std::nullopt;
+  }
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
+int RefuseCommandLine(const ProgramHelp& help, std::string_view problem) {
+  const std::string line = std::string(help.name) + ": " + std::string(problem) + " (see " + help.name + " --help)\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  return kCommandLineError;
+}
+
+std::optional<int> CheckFixedCommandLine(int argc, char** argv, const ProgramHelp& help,
+                                         std::initializer_list<std::string_view> accepted) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (auto answered = AnswerStandardOption(arg, help)) return answered;
+    bool known = false;
+    for (std::string_view a : accepted) known = known || a == arg;
+    if (known) continue;
+    const std::string quoted = "'" + std::string(arg) + "'";
+    return RefuseCommandLine(help, IsOptionLike(arg) ? "unknown option " + quoted : "unexpected argument " + quoted);
+  }
+  return std::nullopt;
+}
+
+bool IsOptionLike(std::string_view arg) { return arg.size() > 1 && arg[0] == '-' && arg != "--"; }
+
+}  // namespace rovik::platform

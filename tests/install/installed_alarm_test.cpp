@@ -1,0 +1,97 @@
+// One alarm through the installed monitor, as a user's machine runs it: rovik-alarm from the
+// tree's bin/, the push service (pushsim) handing out a real Mosquitto broker, and the installed
+// rovik-send standing as the video client's window "RovikClient".
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "tests/fixtures/child_process.h"
+#include "tests/fixtures/mosquitto_fixture.h"
+#include "tests/fixtures/program_folder.h"
+#include "tests/fixtures/recording_window.h"
+#include "tests/fixtures/test_env.h"
+#include "tests/install/installed_tree.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace installtest;
+using namespace rovik::fixtures;
+
+namespace {
+
+TEST(InstalledMonitor, AlarmFromTheBrokerReachesTheClientWindow) {
+  if (!MosquittoFixture::Available()) GTEST_SKIP() << "mosquitto is not installed";
+  if (access("/usr/bin/mosquitto_pub", X_OK) != 0) GTEST_SKIP() << "mosquitto_pub is not installed";
+  if (!fs::exists(BinDir() / "pushsim")) GTEST_SKIP() << "pushsim is not built";
+  auto tree = InstalledTree::SuiteTree();
+  ASSERT_EQ(tree->Error(), "");
+  const fs::path bin = tree->Prefix() / "bin";
+  const fs::path programs = tree->ProgramFolder();
+  // A given tree is left as it came, whatever happens below: without the address files and the
+  // store written into its program folder.
+  struct Tidy {
+    fs::path folder;
+    ~Tidy() {
+      std::error_code ec;
+      fs::remove_all(folder / "FILE", ec);
+      for (const char* db : {"ROVIK_ALARM.sdb", "ROVIK_ALARM.sdb-wal", "ROVIK_ALARM.sdb-shm"}) fs::remove(folder / db, ec);
+    }
+  } tidy{programs};
+
+  // RUN, REG and XDG_CONFIG_HOME of this test's own; the auto-start question already answered.
+  ProgramFolder session;
+  ASSERT_TRUE(WriteWholeFile(session.RegistryRoot() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg",
+                             "\"AUTOALARM\"=dword:00000001\n"));
+  const ChildOptions options = session.Options();
+
+  const MqttLogin login{"rovik", "s3cret"};
+  MosquittoFixture broker;
+  ASSERT_TRUE(broker.Start(login)) << broker.Error();
+  ChildProcess pushsim;
+  ASSERT_TRUE(pushsim.Start(BinDir() / "pushsim",
+                            {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker.Url(),
+                             "--client-id", "rovik-installed-test", "--user", login.user, "--password", login.password,
+                             "--log", (session.Root() / "pushsim.log").string()}));
+  ASSERT_TRUE(pushsim.WaitForStderr("pushsim ready", 10s)) << pushsim.Stderr();
+  int lookup = 0, reg = 0, server = 0;
+  ASSERT_EQ(std::sscanf(pushsim.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d", &lookup, &reg, &server),
+            3);
+  // The deployment's push-service addresses lie in the program folder.
+  const std::string base = "http://127.0.0.1:";
+  ASSERT_TRUE(WriteWholeFile(programs / "FILE" / "RovikPush.txt", base + std::to_string(lookup) + "/\n" + base +
+                                                                          std::to_string(reg) + "/device/reg/\n"));
+  ASSERT_TRUE(WriteWholeFile(programs / "FILE" / "RovikInfo.txt", base + std::to_string(server)));
+
+  ChildProcess client;
+  ASSERT_TRUE(client.Start(bin / "rovik-send", {"--listen", "RovikClient"}, options)) << client.Error();
+  ChildProcess monitor;
+  ASSERT_TRUE(monitor.Start(bin / "rovik-alarm", {"-s"}, options)) << monitor.Error();
+  // The first connection to the broker is announced to the client.
+  EXPECT_TRUE(client.WaitForStdout("cbData=3 data=1~0", 30s)) << client.Stdout() << monitor.Stderr();
+
+  auto send = [&](const std::string& text) { return RunProgram(bin / "rovik-send", {"ROVIKALARM", text}, 15s, options); };
+  auto account = send("2~0~13800000000&pw&Demo user");
+  EXPECT_EQ(account.out, "1\n") << account.err;
+
+  // Publish until the subscription is in place and the alarm block arrives at the client.
+  bool arrived = WaitUntil(
+      [&] {
+        RunProgram("/usr/bin/mosquitto_pub",
+                   {"-h", "127.0.0.1", "-p", std::to_string(broker.Port()), "-q", "1", "-u", login.user, "-P",
+                    login.password, "-t", "13800000000", "-m",
+                    R"({"ipcId":"A1","ipcName":"cam","deviceName":"front door","deviceType":"DS","almTime":1425168000})"},
+                   5s);
+        return client.WaitForStdout("cbData=1243 data=4~", 500ms);
+      },
+      30s);
+  EXPECT_TRUE(arrived) << client.Stdout() << monitor.Stderr();
+  EXPECT_NE(client.Stdout().find("front door"), std::string::npos) << client.Stdout();
+
+  EXPECT_EQ(send("0~").out, "1\n");
+  auto ended = monitor.Wait(10s);
+  ASSERT_TRUE(ended) << "the installed monitor still runs 10 s after 0~";
+  EXPECT_TRUE(ended->Success()) << monitor.Stderr();
+  client.Signal(SIGTERM);
+  client.Wait(5s);
+}
+
+}  // namespace
