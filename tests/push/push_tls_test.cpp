@@ -75,11 +75,18 @@ class PushTlsTest : public ::testing::Test {
     PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
     EXPECT_TRUE(channel.Start(h.owner.Owner()));
     Publisher pub(h.broker.Port());
-    const auto end = std::chrono::steady_clock::now() + 4s;
-    while (std::chrono::steady_clock::now() < end) {
+    // Until the channel has looked the broker up again twice (it tries to connect with each).
+    auto lookups = [&] {
+      int n = 0;
+      for (const auto& r : service->http().Requests()) n += r.target == "/lookup" ? 1 : 0;
+      return n;
+    };
+    const auto end = std::chrono::steady_clock::now() + 20s;
+    while (lookups() < 3 && std::chrono::steady_clock::now() < end) {
       pub.Publish("13800000000", AlarmPayload("front door"));
       std::this_thread::sleep_for(300ms);
     }
+    EXPECT_GE(lookups(), 3);
     channel.Stop();
     const std::string log = CapturedLog();
     EXPECT_EQ(h.StoredAlarms(), 0);
