@@ -25,14 +25,17 @@ pkg_check_modules(ALSA IMPORTED_TARGET alsa)
 pkg_check_modules(MINIZIP IMPORTED_TARGET minizip)
 pkg_check_modules(ZLIB IMPORTED_TARGET zlib)
 
-# Paho MQTT C ships no pkg-config file on Debian; the synchronous client is libpaho-mqtt3c.
-find_library(PAHO_MQTT3C_LIB paho-mqtt3c)
+# Paho MQTT C ships no pkg-config file on Debian. The synchronous client with TLS is
+# libpaho-mqtt3cs (it brings its own libssl/libcrypto dependency); it serves tcp:// as well, and
+# replaces libpaho-mqtt3c everywhere: the two define the same symbols, so a process links one.
+find_library(PAHO_MQTT3CS_LIB paho-mqtt3cs)
 find_path(PAHO_MQTT_INCLUDE MQTTClient.h)
-if(PAHO_MQTT3C_LIB AND PAHO_MQTT_INCLUDE)
+if(PAHO_MQTT3CS_LIB AND PAHO_MQTT_INCLUDE)
   add_library(rovik_paho INTERFACE)
-  target_link_libraries(rovik_paho INTERFACE ${PAHO_MQTT3C_LIB})
+  target_link_libraries(rovik_paho INTERFACE ${PAHO_MQTT3CS_LIB})
   target_include_directories(rovik_paho INTERFACE ${PAHO_MQTT_INCLUDE})
-  add_library(Paho::mqtt3c ALIAS rovik_paho)
+  add_library(Paho::mqtt3cs ALIAS rovik_paho)
+  add_library(Paho::mqtt3c ALIAS rovik_paho)  # the older name, the same TLS-capable library
 endif()
 
 # cpp-httplib is header-only.

@@ -16,6 +16,7 @@ struct Addresses {
   std::u16string serverBase = kDefaultServerBase;
   std::u16string brokerLookup = kDefaultBrokerLookupUrl;
   std::u16string deviceReg = kDefaultDeviceRegUrl;
+  std::string brokerCaFile;  // empty: the system's trust store
 };
 
 std::mutex g_mutex;
@@ -79,11 +80,13 @@ void LoadServerAddressFrom(const std::filesystem::path& programFolder) {
     g_addresses.serverBase = TrimServerAddress(std::move(base));
   }
   // Push-service endpoints of this deployment: one URL a line; a blank line keeps the default.
+  // An optional third line names the CA file that a private service's TLS broker is verified
+  // against (relative to the program folder unless absolute).
   if (auto text = ReadHead(file / "RovikPush.txt", 4096)) {
     std::vector<std::u16string> lines;
     std::u16string all = rovik::Utf8ToUtf16(*text);
     size_t start = 0;
-    while (start <= all.size() && lines.size() < 2) {
+    while (start <= all.size() && lines.size() < 3) {
       size_t nl = all.find(u'\n', start);
       lines.push_back(TrimServerAddress(all.substr(start, nl == std::u16string::npos ? nl : nl - start)));
       if (nl == std::u16string::npos) break;
@@ -92,6 +95,10 @@ void LoadServerAddressFrom(const std::filesystem::path& programFolder) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (lines.size() > 0 && !lines[0].empty()) g_addresses.brokerLookup = lines[0];
     if (lines.size() > 1 && !lines[1].empty()) g_addresses.deviceReg = lines[1];
+    if (lines.size() > 2 && !lines[2].empty()) {
+      const std::filesystem::path ca(rovik::Utf16ToUtf8(lines[2]));
+      g_addresses.brokerCaFile = (ca.is_absolute() ? ca : programFolder / ca).string();
+    }
   }
 }
 
@@ -115,6 +122,11 @@ std::u16string ClientApiAddress() { return ServerBase() + u"/api/client/ipc/"; }
 std::u16string BrokerLookupUrl() {
   std::lock_guard<std::mutex> lock(g_mutex);
   return g_addresses.brokerLookup;
+}
+
+std::string BrokerCaFile() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_addresses.brokerCaFile;
 }
 
 std::u16string DeviceRegUrl() {

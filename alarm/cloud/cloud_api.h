@@ -23,7 +23,8 @@ inline constexpr char16_t kDefaultDeviceRegUrl[] = u"http://reg.push.rovik.examp
 
 // Reads <program folder>/FILE/RovikInfo.txt (the server base) and, when present,
 // <program folder>/FILE/RovikPush.txt (line 1 the broker lookup URL, line 2 the device
-// registration URL). A missing file leaves the addresses as they are.
+// registration URL, optional line 3 the CA file a TLS broker is verified against, relative to
+// the program folder unless absolute). A missing file leaves the addresses as they are.
 void LoadServerAddress();
 void LoadServerAddressFrom(const std::filesystem::path& programFolder);
 // Back to the built-in addresses (tests).
@@ -35,6 +36,8 @@ std::u16string ServerBase();
 std::u16string ClientApiAddress();
 std::u16string BrokerLookupUrl();
 std::u16string DeviceRegUrl();
+// The CA file (PEM) for an ssl:// or mqtts:// broker; empty: the system's trust store.
+std::string BrokerCaFile();
 
 // The trimming of the server address file's text: blanks at the end, blanks at the start,
 // every "<" at the start, every ">" at the end.

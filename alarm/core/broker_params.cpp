@@ -26,6 +26,17 @@ bool TakeUntil(std::string_view text, std::size_t& pos, char separator, std::str
   return true;
 }
 
+// The scheme as the client takes it: tcp, ssl or mqtts; anything else is plain tcp.
+std::string KnownScheme(std::string_view scheme) {
+  std::string lower(scheme);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return lower == "ssl" || lower == "mqtts" ? lower : "tcp";
+}
+
 }  // namespace
 
 std::optional<BrokerParams> ParseBrokerParams(std::string_view address, std::string_view login) {
@@ -47,6 +58,7 @@ std::optional<BrokerParams> ParseBrokerParams(std::string_view address, std::str
     return std::nullopt;
   }
   BrokerParams params;
+  params.scheme = KnownScheme(text.substr(0, scheme));
   params.host = Cut(host, kHostRoom);
   params.port = Cut(port, kPortRoom);
   params.clientId = Cut(clientId, kClientIdRoom);

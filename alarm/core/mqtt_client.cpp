@@ -47,7 +47,10 @@ int MqttClient::Connect(const MqttConnectOptions& options) {
   opts.password = options.password.empty() ? nullptr : options.password.c_str();
   opts.connectTimeout = options.connectTimeout;
   opts.retryInterval = options.retryInterval;
+  MqttTlsAttempt tls(options.tls);
+  opts.ssl = static_cast<MQTTClient_SSLOptions*>(tls.PahoSslOptions());
   const int rc = MQTTClient_connect(Handle(handle_), &opts);
+  tls.Finish(rc);
   if (rc != MQTTCLIENT_SUCCESS) {
     return rc;
   }
@@ -111,6 +114,10 @@ void MqttClient::Disconnect(int timeoutMs) {
 void MqttClient::Destroy() {
   if (handle_ != nullptr) {
     MQTTClient client = Handle(handle_);
+    // Paho frees a connection's TLS session only when it disconnects.
+    if (MQTTClient_isConnected(client)) {
+      MQTTClient_disconnect(client, 0);
+    }
     MQTTClient_destroy(&client);
     handle_ = nullptr;
   }

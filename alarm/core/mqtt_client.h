@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "alarm/core/mqtt_tls.h"
+
 // What the connect sends (the broker login from the device registration reply).
 struct MqttConnectOptions {
   int keepAliveInterval = 10000;  // seconds
@@ -22,6 +24,7 @@ struct MqttConnectOptions {
   std::string password;
   int connectTimeout = 30;  // seconds
   int retryInterval = 20;   // seconds
+  MqttTlsSettings tls;      // for an ssl:// or mqtts:// broker
 };
 
 // One delivered message: the full topic (it may hold zero bytes) and the payload bytes.

@@ -243,6 +243,7 @@ void PushChannel::Connect() {
   MqttConnectOptions options;
   options.userName = params_.userName;
   options.password = params_.password;
+  options.tls = BrokerTlsSettings(params_.scheme, params_.ServerText(), BrokerCaFile());
   if (client_.Connect(options) != 0) {
     return;
   }

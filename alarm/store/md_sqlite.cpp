@@ -8,6 +8,7 @@
 
 #include "alarm/core/utf_text.h"
 #include "alarm/store/alarm_id_list.h"
+#include "alarm/store/private_file.h"
 #include "alarm/store/store_folder.h"
 #include "platform/module_path.h"
 
@@ -168,6 +169,11 @@ void MdSQLite::Open(const std::string& folder) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     CloseLocked();
+    // The store holds the watched accounts' passwords and the alarm history: only its user may
+    // read it. SQLite gives the -wal and -shm files it creates the mode of the database file.
+    rovik::MakeFilePrivate(path, true, "RovikAlarm");
+    rovik::MakeFilePrivate(path + "-wal", false, "RovikAlarm");
+    rovik::MakeFilePrivate(path + "-shm", false, "RovikAlarm");
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (rc != SQLITE_OK) {

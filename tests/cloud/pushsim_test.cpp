@@ -1,5 +1,6 @@
 // The push-service simulator answers the monitor's own cloud requests and logs each of them.
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 #include <json/json.h>
@@ -132,6 +133,9 @@ TEST_F(PushSim, AnswersTheThreeRequestsAndLogsThem) {
   EXPECT_EQ(lines[2]["body"].asString(),
             "phone=13800000001&password=pw&phone_list=13800000001,13800000002");
   EXPECT_EQ(lines[2]["headers"]["User-Agent"].asString(), "RovikAlarm");
+  struct stat st {};  // the log holds the heartbeat's password: the user's alone
+  ASSERT_EQ(::stat((dir_ / "push.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 
   sim_.Signal(SIGTERM);
   auto status = sim_.Wait(10s);

@@ -117,7 +117,7 @@ TEST(BrokerParams, ParsedFromAddressAndLogin) {
   EXPECT_EQ(p->clientId, "client-1");
   EXPECT_EQ(p->userName, "user");
   EXPECT_EQ(p->password, "pa~ss");
-  EXPECT_EQ(p->ServerText(), "127.0.0.1:1883");
+  EXPECT_EQ(p->ServerText(), "tcp://127.0.0.1:1883");
   EXPECT_TRUE(ParseBrokerParams("tcp://h:1", "~~"));  // empty login parts are allowed
   EXPECT_FALSE(ParseBrokerParams("127.0.0.1:1883", "c~u~p"));
   EXPECT_FALSE(ParseBrokerParams("tcp://127.0.0.1", "c~u~p"));

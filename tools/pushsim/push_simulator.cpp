@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "alarm/store/private_file.h"
+
 namespace {
 
 std::string JsonLine(const Json::Value& v) {
@@ -73,6 +75,8 @@ PushSimulator::~PushSimulator() { Stop(); }
 
 bool PushSimulator::Start(std::string& error) {
   if (!options_.logFile.empty()) {
+    // The log holds the heartbeats' passwords: only the user may read it.
+    rovik::MakeFilePrivate(options_.logFile, true, "pushsim");
     log_ = std::fopen(options_.logFile.c_str(), "a");
     if (!log_) {
       error = "cannot open log file " + options_.logFile;

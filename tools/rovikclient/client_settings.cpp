@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "alarm/store/private_file.h"
 #include "platform/module_path.h"
 
 namespace rovikclient {
@@ -24,6 +25,8 @@ ClientSettings LoadClientSettings(const QString& path, QString* error) {
   ClientSettings settings;
   QFile file(path);
   if (!file.exists()) return settings;
+  // The file holds account and camera passwords: only its user may read it.
+  rovik::MakeFilePrivate(QFile::encodeName(path).toStdString(), false, "RovikClient");
   if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSettingsBytes) {
     if (error) *error = QStringLiteral("cannot read %1").arg(path);
     return settings;

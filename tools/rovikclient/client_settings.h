@@ -28,7 +28,8 @@ struct ClientSettings {
 };
 
 // Reads the file; a missing file gives empty settings, a malformed one empty settings and
-// *error set. Members of the wrong type are taken as absent.
+// *error set. Members of the wrong type are taken as absent. A file that others may read is
+// first tightened to 0600 (it holds passwords).
 ClientSettings LoadClientSettings(const QString& path, QString* error = nullptr);
 
 // The settings file of the program folder.

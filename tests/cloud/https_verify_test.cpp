@@ -1,0 +1,98 @@
+// The monitor's HTTP requests to https:// addresses verify the server's certificate: a server
+// whose certificate no trusted CA signed is refused during the handshake, and the heartbeat and
+// the broker lookup reach their sink as the transport failure {"errno":1,...}, like any other.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "alarm/cloud/cloud_api.h"
+#include "alarm/cloud/http_request_queue.h"
+#include "tests/fixtures/https_server_fixture.h"
+#include "tests/fixtures/temp_dir.h"
+#include "tests/fixtures/test_ca.h"
+#include "tests/fixtures/test_env.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using rovik::fixtures::HttpsServerFixture;
+using rovik::fixtures::ScopedEnv;
+using rovik::fixtures::TempDir;
+using rovik::fixtures::TestCa;
+
+class QueueEnvironment : public ::testing::Environment {
+ public:
+  void TearDown() override { HttpRequestQueue::DestroyInstance(); }
+};
+const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QueueEnvironment);
+
+class Sink : public IHttpEvents {
+ public:
+  void OnHttpResult(const std::string& reply, int, int code, int) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      replies_.emplace_back(code, reply);
+    }
+    changed_.notify_all();
+  }
+  // The next reply (code, text); code -1 when none came within the bound.
+  std::pair<int, std::string> Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!changed_.wait_for(lock, 20s, [&] { return !replies_.empty(); })) return {-1, "<none>"};
+    auto r = replies_.front();
+    replies_.erase(replies_.begin());
+    return r;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::pair<int, std::string>> replies_;  // guarded by mutex_
+};
+
+TEST(HttpsVerification, AServerCertificateNoTrustedCaSignedIsATransportFailure) {
+  if (!TestCa::Available()) GTEST_SKIP() << "openssl is not installed";
+  if (!HttpsServerFixture::Available()) GTEST_SKIP() << "python3 is not installed";
+  std::vector<std::unique_ptr<ScopedEnv>> env;
+  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    env.push_back(std::make_unique<ScopedEnv>(name, std::nullopt));
+  }
+  // Everything about the certificate is right except who signed it.
+  TestCa ca("Untrusted Test CA");
+  ASSERT_TRUE(ca.Ok()) << ca.Error();
+  const auto cert = ca.IssueServer("cloud", "IP:127.0.0.1,DNS:localhost");
+  ASSERT_TRUE(cert) << ca.Error();
+  HttpsServerFixture server;
+  ASSERT_TRUE(server.Start(cert->certFile, cert->keyFile)) << server.Error();
+
+  TempDir folder("rovik-https-");
+  folder.WriteFile("FILE/RovikInfo.txt", server.Url());
+  folder.WriteFile("FILE/RovikPush.txt", server.Url("/lookup") + "\n" + server.Url("/device/reg/") + "\n");
+  LoadServerAddressFrom(folder.Path());
+
+  // Outlives a request still in flight when the test gives up waiting.
+  static Sink sink;
+  ASSERT_TRUE(SendHeartbeat(&sink, "13800000000", "pw", "13800000000"));
+  auto reply = sink.Next();
+  EXPECT_EQ(reply.first, HTTP_REQ_HEARTBEAT);
+  EXPECT_EQ(reply.second, R"({"errno":1,"error":"Exception"})");
+  ASSERT_TRUE(RequestBrokerAddress(&sink));
+  reply = sink.Next();
+  EXPECT_EQ(reply.first, HTTP_REQ_BROKER_LOOKUP);
+  EXPECT_EQ(reply.second, R"({"errno":1,"error":"Exception"})");
+
+  // The client itself ended the handshakes over the certificate; no request got through.
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (server.HandshakeFailures().size() < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  const auto failures = server.HandshakeFailures();
+  ASSERT_EQ(failures.size(), 2u);
+  for (const auto& reason : failures) EXPECT_EQ(reason, "TLSV1_ALERT_UNKNOWN_CA");
+  EXPECT_TRUE(server.Requests().empty());
+  ResetServerAddress();
+}
+
+}  // namespace
