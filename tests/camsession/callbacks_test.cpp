@@ -220,7 +220,9 @@ TEST_F(CallBack, EndingExportsFromInsideCallbacks) {
     OnFrameDo([&](int32_t index) {
       if (index == a && fire.exchange(false)) result = c.call(a, b);
     });
-    ASSERT_EQ(QXAPI_StartVideo(a, 0, 0), 0);
+    // The first frame may arrive, and destroy a, before StartVideo returns: then it is -4.
+    const int32_t started = QXAPI_StartVideo(a, 0, 0);
+    ASSERT_TRUE(started == 0 || started == -4) << started;
     ASSERT_TRUE(WaitFor([&] { return result != -100; }, 5s));
     EXPECT_EQ(result.load(), 0);
     OnFrameDo(nullptr);
