@@ -135,7 +135,11 @@ TEST_F(CallBack, RefreshAndMessagesFromCallbacksWhileStopRuns) {
   const int32_t a = Create();
   // Every frame and every camera message calls back into the library for the same camera.
   std::atomic<int> answered{0};
+  std::atomic<bool> inside{false};
   OnFrameDo([&](int32_t index) {
+    // Announces that the connection's thread is in here, so that Stop comes while it is; the
+    // pause only lets Stop get under way before the calls back.
+    if (!inside.exchange(true)) std::this_thread::sleep_for(50ms);
     QXAPI_Refresh(index);
     if (g_cb->frames[index] % 5 == 0) QXAPI_SendMessage(index, 100, 0, 0);
   });
@@ -152,6 +156,8 @@ TEST_F(CallBack, RefreshAndMessagesFromCallbacksWhileStopRuns) {
     const int before = cb_.frames[a];
     ASSERT_TRUE(WaitFor([&] { return cb_.frames[a] >= before + 10; }, 5s)) << "round " << round;
     // Stop while the connection's thread is inside the callbacks, calling back.
+    inside = false;
+    ASSERT_TRUE(WaitFor([&] { return inside.load(); }, 5s));
     EXPECT_EQ(QXAPI_Stop(a), 0);
     const int after = cb_.frames[a];
     std::this_thread::sleep_for(100ms);
