@@ -43,9 +43,14 @@ class SessionTable {
     {
       std::lock_guard<std::mutex> hold(lock_);
       auto it = sessions_.find(handle);
-      if (it == sessions_.end()) return P2PAPI_ERR_HANDLE;  // -1 and stale handles: nothing
-      session = std::move(it->second);
-      sessions_.erase(it);
+      if (it != sessions_.end()) {
+        session = std::move(it->second);
+        sessions_.erase(it);
+      }
+    }
+    if (!session) {  // -1 and stale handles: nothing but the reaping
+      ThreadReaper::Get().JoinRetired();
+      return P2PAPI_ERR_HANDLE;
     }
     // Ends the connection outside the lock; its reader is joined here, or later when this runs
     // on a reader thread. A reader still running keeps the session alive until it ends.
