@@ -49,23 +49,53 @@ bool P2PConnection::FlushUnsentLocked(Clock::time_point deadline, bool* error) {
   return unsent_.empty();
 }
 
+bool P2PConnection::TakeTurn(Clock::time_point deadline) {
+  std::unique_lock<std::mutex> hold(turnLock_);
+  if (!turnFree_.wait_until(hold, deadline, [this] { return !sending_; })) return false;
+  sending_ = true;
+  return true;
+}
+
+bool P2PConnection::TryTakeTurn() {
+  std::lock_guard<std::mutex> hold(turnLock_);
+  if (sending_) return false;
+  sending_ = true;
+  return true;
+}
+
+void P2PConnection::GiveTurn() {
+  {
+    std::lock_guard<std::mutex> hold(turnLock_);
+    sending_ = false;
+  }
+  turnFree_.notify_one();
+}
+
 bool P2PConnection::Send(const std::vector<uint8_t>& frame) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(kSendTimeoutMs);
-  // Another sender holds the lock at most until the same bound: if it is still stuck by then,
+  // Another sender holds the turn at most until the same bound: if it is still stuck by then,
   // the camera is not reading and that sender ends the connection.
-  std::unique_lock<std::timed_mutex> hold(sendLock_, deadline);
-  if (!hold.owns_lock() || ended_) return false;
-  bool error = false;
-  bool whole = FlushUnsentLocked(deadline, &error);
-  if (whole) whole = WriteUntil(frame.data(), frame.size(), deadline, &error) == frame.size();
-  if (!whole) End(false);
+  if (!TakeTurn(deadline)) return false;
+  bool whole = false;
+  if (!ended_) {
+    bool error = false;
+    whole = FlushUnsentLocked(deadline, &error);
+    if (whole) whole = WriteUntil(frame.data(), frame.size(), deadline, &error) == frame.size();
+    if (!whole) End(false);
+  }
+  GiveTurn();
   return whole;
 }
 
 P2PConnection::Offer P2PConnection::TrySend(const std::vector<uint8_t>& frame) {
-  std::unique_lock<std::timed_mutex> hold(sendLock_, std::try_to_lock);
   if (ended_) return Offer::kFailed;
-  if (!hold.owns_lock()) return Offer::kDropped;
+  if (!TryTakeTurn()) return Offer::kDropped;
+  const Offer offer = OfferLocked(frame);
+  GiveTurn();
+  return offer;
+}
+
+P2PConnection::Offer P2PConnection::OfferLocked(const std::vector<uint8_t>& frame) {
   const auto now = Clock::now();
   bool error = false;
   if (!FlushUnsentLocked(now, &error)) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -46,6 +47,7 @@ class P2PConnection {
 
   // Writes from *data until done or the deadline passes (now: no waiting); the bytes written.
   size_t WriteUntil(const uint8_t* data, size_t length, Clock::time_point deadline, bool* error);
+  Offer OfferLocked(const std::vector<uint8_t>& frame);
   // Writes the rest of a cut frame; true when nothing is left.
   bool FlushUnsentLocked(Clock::time_point deadline, bool* error);
 
@@ -54,7 +56,15 @@ class P2PConnection {
   std::atomic<bool> endedByOwner_{false};
   std::once_flag endOnce_;
 
-  std::timed_mutex sendLock_;  // held by one sender at a time; guards unsent_, unsentSince_
+  // One sender at a time holds the turn; a sender waits for it at most until its own deadline.
+  bool TakeTurn(Clock::time_point deadline);
+  bool TryTakeTurn();
+  void GiveTurn();
+
+  std::mutex turnLock_;  // guards sending_
+  std::condition_variable turnFree_;
+  bool sending_ = false;
+  // Owned by the sender holding the turn.
   std::vector<uint8_t> unsent_;
   Clock::time_point unsentSince_;
 };
