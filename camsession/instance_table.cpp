@@ -45,7 +45,8 @@ void InstanceTable::ResetSlot(InstanceSlot& slot) {
   slot.playerHandle = -1;
   slot.inUse = 0;
   slot.talkOn = 0;
-  std::lock_guard<std::mutex> play(slot.playLock);
+  // Not under the play lock: the table lock is taken inside the player's capture callback, so
+  // nothing is locked while it is held. The player goes with the slot.
   slot.videoWindow = 0;
   slot.audioOn = 0;
   slot.videoStarted = 0;
@@ -120,7 +121,6 @@ int32_t InstanceTable::CreateInstance(int32_t* index) {
     slot.p2pHandle = p2p;
     slot.playerHandle = player;
     slot.talkOn = 0;
-    std::lock_guard<std::mutex> play(slot.playLock);
     slot.videoWindow = 0;
     slot.audioOn = 0;
     slot.videoStarted = 0;  // osdText stays as it was
@@ -209,12 +209,12 @@ int32_t InstanceTable::StartVideo(int32_t index, uintptr_t window, int32_t param
   Handles h;
   if (Claim(index, &h) != kOk) return kBadIndex;
   if (P2PAPI_StartVideo(h.p2p, parameter) == kRefused) return kRefused;
-  return IfStillOwned(index, h.p2p, [&](InstanceSlot& slot) {
-    std::lock_guard<std::mutex> play(slot.playLock);
-    slot.videoWindow = window;
-    slot.videoStarted = 0;  // the next frame starts the player with the decoder it needs
-    return kOk;
-  });
+  InstanceSlot& slot = slots_[index];
+  std::lock_guard<std::mutex> play(slot.playLock);
+  if (slot.p2pHandle != h.p2p) return kBadIndex;  // destroyed meanwhile
+  slot.videoWindow = window;
+  slot.videoStarted = 0;  // the next frame starts the player with the decoder it needs
+  return kOk;
 }
 
 int32_t InstanceTable::StopVideo(int32_t index) {

@@ -2,6 +2,9 @@
 // callbacks, and the three forwarders that P2PAPI and the player call. Three locks, never
 // nested: the table lock, the AV-callback lock and the message-callback lock; below them two
 // leaf locks (a slot's play lock, the on-screen text lock) that only guard calls into the player.
+// The table lock is taken inside the player's capture callback (the talk-back forwarder), so no
+// other lock is ever taken, and nothing is called, while it is held (the text lock excepted,
+// which guards bytes only).
 //
 // Any export may be called from any callback, for the same camera or another. The table lock is
 // only held to read or change slots: every call into P2PAPI (which may wait on a camera, or for
@@ -28,7 +31,7 @@ struct InstanceSlot {
   std::atomic<int32_t> talkOn{0};  // read by the talk-back forwarder under the table lock
   // The player's start and audio state, changed together with the player calls that set it so
   // that the player and the marks never disagree (a stop racing the first frame).
-  std::mutex playLock;  // guards the writes of videoWindow, videoStarted, audioOn
+  std::mutex playLock;  // guards the writes of videoWindow, videoStarted, audioOn while in use
   std::atomic<uintptr_t> videoWindow{0};
   std::atomic<int32_t> videoStarted{0};
   std::atomic<int32_t> audioOn{0};
