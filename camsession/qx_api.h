@@ -8,7 +8,9 @@
  * Any export may be called from inside the callbacks below, for the same camera instance or
  * another (answering a message, reconnecting with QXAPI_Start, stopping or destroying a camera,
  * even QXAPI_DeInitial). A connection ended from inside one of its own callbacks delivers nothing
- * after that callback returns. A camera that stops reading never holds up calls on other cameras:
+ * after that callback returns; a start of video, audio or talk-back called from a callback of the
+ * same camera instance cannot wait for the camera's answer and counts as accepted. A camera that
+ * stops reading never holds up calls on other cameras:
  * a message it does not take within about a second fails with -6 and its connection is reported
  * lost; microphone audio for it is dropped.
  *
