@@ -6,6 +6,7 @@ if(TARGET qxdll_objects AND TARGET qxplay_video AND TARGET qxplay_audio AND TARG
   rovik_add_bench(bench_camsession
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_camsession.cpp $<TARGET_OBJECTS:qxdll_objects>
             ${PROJECT_SOURCE_DIR}/player/qx_play_api.cpp ${PROJECT_SOURCE_DIR}/player/player_slot_table.cpp
+            ${PROJECT_SOURCE_DIR}/tests/camsession/mute_camera.cpp
     LIBS p2p_protocol P2PAPI qxplay_record qxplay_video qxplay_audio PkgConfig::X11)
   add_dependencies(bench_camsession camsim)
 endif()

@@ -21,6 +21,7 @@
 
 #include "camsession/qx_api.h"
 #include "player/player_slot_table.h"
+#include "tests/camsession/mute_camera.h"
 
 extern char** environ;
 
@@ -114,6 +115,24 @@ void BM_SixteenCameras(benchmark::State& state) {
     QXAPI_StartVideo(index, windows[static_cast<size_t>(i)], 0);
     cameras.push_back(index);
   }
+  // One more camera in the same process that logs in and never reads, flooded with messages and
+  // talk-back all along (reconnected whenever its connection is ended): it must cost the sixteen
+  // nothing.
+  MuteCamera mute(1);
+  const std::string muteAddress = mute.address();
+  int32_t muted = -1;
+  QXAPI_CreateInstance(&muted);
+  std::atomic<bool> flooding{true};
+  std::atomic<int64_t> floodSent{0}, floodLost{0};
+  std::thread flood([&] {
+    while (flooding) {
+      QXAPI_Start(muted, reinterpret_cast<intptr_t>(muteAddress.c_str()),
+                  reinterpret_cast<intptr_t>(login), reinterpret_cast<intptr_t>(login));
+      QXAPI_StartTalk(muted);
+      for (int i = 0; flooding && QXAPI_SendMessage(muted, 7, i, 0) == 0; ++i) ++floodSent;
+      ++floodLost;
+    }
+  });
   std::this_thread::sleep_for(std::chrono::seconds(1));  // connections settle
   const int seconds = static_cast<int>(state.range(0));
   for (auto _ : state) {
@@ -137,7 +156,13 @@ void BM_SixteenCameras(benchmark::State& state) {
                 "%.1f pictures/s shown (%.3f of %.0f), using %.2f cores for receiving, decoding "
                 "and drawing\n",
                 fps, fps / kTargetFps, kTargetFps, shown, shown / kTargetFps, kTargetFps, cores);
+    std::printf("  with 1 mute camera flooded meanwhile: %lld messages taken before its "
+                "connections were ended as stalled (%lld times)\n",
+                static_cast<long long>(floodSent.load()), static_cast<long long>(floodLost.load()));
   }
+  flooding = false;
+  QXAPI_Stop(muted);
+  flood.join();
   QXAPI_DestroyAllInstance();
   QXAPI_DeInitial();
   kill(camsim, SIGTERM);

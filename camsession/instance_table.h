@@ -1,6 +1,16 @@
 // The camera instance table of QXDll: 64 fixed slots, the initialised mark, the caller's two
 // callbacks, and the three forwarders that P2PAPI and the player call. Three locks, never
-// nested: the table lock, the AV-callback lock and the message-callback lock.
+// nested: the table lock, the AV-callback lock and the message-callback lock; below them two
+// leaf locks (a slot's play lock, the on-screen text lock) that only guard calls into the player.
+// The table lock is taken inside the player's capture callback (the talk-back forwarder), so no
+// other lock is ever taken, and nothing is called, while it is held (the text lock excepted,
+// which guards bytes only).
+//
+// Any export may be called from any callback, for the same camera or another. The table lock is
+// only held to read or change slots: every call into P2PAPI (which may wait on a camera, or for
+// a connection's thread) and into the player is made after it is released, with the handles
+// copied out of the slot. Marks changed after such a call are only written while the slot still
+// holds the same P2PAPI handle.
 #pragma once
 
 #include <atomic>
@@ -17,8 +27,12 @@ struct InstanceSlot {
   std::atomic<int32_t> p2pHandle{-1};
   std::atomic<int32_t> playerHandle{-1};
   int32_t inUse = 0;  // table lock
-  std::atomic<uintptr_t> videoWindow{0};
+  bool reserved = false;  // table lock: a creation in progress holds this free slot
   std::atomic<int32_t> talkOn{0};  // read by the talk-back forwarder under the table lock
+  // The player's start and audio state, changed together with the player calls that set it so
+  // that the player and the marks never disagree (a stop racing the first frame).
+  std::mutex playLock;  // guards the writes of videoWindow, videoStarted, audioOn while in use
+  std::atomic<uintptr_t> videoWindow{0};
   std::atomic<int32_t> videoStarted{0};
   std::atomic<int32_t> audioOn{0};
   char osdText[kOsdBytes] = {};  // osdLock
@@ -63,15 +77,25 @@ class InstanceTable {
  private:
   InstanceTable() = default;
 
-  // Runs op on an in-use slot under the table lock; -4 for a bad index or a free slot.
+  // The two handles of an in-use slot, copied under the table lock.
+  struct Handles {
+    int32_t p2p = -1;
+    int player = -1;
+  };
+  // Copies the handles of an in-use slot: 0, or -4 for a bad index or a free slot.
+  int32_t Claim(int32_t index, Handles* handles);
+  // Runs op on the slot under the table lock if it still belongs to the camera instance with
+  // this P2PAPI handle: op's result, or -4.
   template <typename Op>
-  int32_t WithSlot(int32_t index, Op op);
+  int32_t IfStillOwned(int32_t index, int32_t p2p, Op op);
   void ResetSlot(InstanceSlot& slot);
-  void OnAV(int32_t mediaKind, const uint8_t* data, int32_t length, intptr_t index);
+  void OnAV(int32_t handle, int32_t mediaKind, const uint8_t* data, int32_t length,
+            intptr_t index);
   void OnMessage(intptr_t v1, intptr_t v2, intptr_t v3, intptr_t index);
   void OnTalk(const unsigned char* pcm, uint32_t length);
 
-  std::recursive_mutex tableLock_;  // guards slots_ (inUse, and every write), initialised_
+  std::recursive_mutex tableLock_;  // guards slots_ (inUse, reserved, every handle and talkOn
+                                    // write), initialised_
   InstanceSlot slots_[kSlots];
   int32_t initialised_ = 0;
 

@@ -5,6 +5,14 @@
  * QXAPI_StartVideo (an X11 Window id; 0 = none), received audio is played while audio is on, and
  * microphone audio goes to every camera whose talk-back is on.
  *
+ * Any export may be called from inside the callbacks below, for the same camera instance or
+ * another (answering a message, reconnecting with QXAPI_Start, stopping or destroying a camera,
+ * even QXAPI_DeInitial). A connection ended from inside one of its own callbacks delivers nothing
+ * after that callback returns; a start of video, audio or talk-back called from a callback of the
+ * same camera instance cannot wait for the camera's answer and counts as accepted. A camera that
+ * stops reading never holds up calls on other cameras: a message it does not take within about a
+ * second fails with -6 and its connection is reported lost; microphone audio for it is dropped.
+ *
  * Results: 0 success; -1 QXAPI_DeInitial while not initialised; -3 no camera instance could be
  * created; -4 index above 63 or not in use; -6 the camera refused (start of video, audio or
  * talk-back, or a message that could not be sent).

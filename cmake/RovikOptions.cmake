@@ -1,7 +1,12 @@
 # Compiler flags shared by every target of the suite.
 add_compile_options(-Wall -Wextra)
 
-if(ROVIK_SANITIZE)
+# ROVIK_SANITIZE: ON or address = AddressSanitizer with UndefinedBehaviorSanitizer; thread =
+# ThreadSanitizer (it cannot be combined with the others).
+if(ROVIK_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(ROVIK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()

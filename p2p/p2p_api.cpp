@@ -10,16 +10,19 @@
 
 #include "p2p/p2p_session.h"
 #include "p2p/p2p_wire.h"
+#include "p2p/thread_reaper.h"
 
 namespace {
 
 class SessionTable {
  public:
+  // The reaper is made first, so that it outlives this table at unload.
+  SessionTable() { ThreadReaper::Get(); }
   ~SessionTable() { Clear(); }
 
   int32_t Create(int32_t* handle) {
+    ThreadReaper::Get().JoinRetired();
     std::lock_guard<std::mutex> hold(lock_);
-    ReapLocked();
     if (sessions_.size() >= kMaxSessions) return P2PAPI_ERR_HANDLE;
     do {
       next_ = next_ >= kMaxHandle ? 1 : next_ + 1;
@@ -40,46 +43,40 @@ class SessionTable {
     {
       std::lock_guard<std::mutex> hold(lock_);
       auto it = sessions_.find(handle);
-      if (it == sessions_.end()) return P2PAPI_ERR_HANDLE;  // -1 and stale handles: nothing
-      session = std::move(it->second);
-      sessions_.erase(it);
-      if (InsideAnyReader()) {
-        // Called from a session's own callback: it cannot wait for that thread here.
-        session->Close();
-        graveyard_.push_back(std::move(session));
-        return P2PAPI_OK;
+      if (it != sessions_.end()) {
+        session = std::move(it->second);
+        sessions_.erase(it);
       }
-      ReapLocked();
     }
-    session.reset();  // closes and joins its reader
+    if (!session) {  // -1 and stale handles: nothing but the reaping
+      ThreadReaper::Get().JoinRetired();
+      return P2PAPI_ERR_HANDLE;
+    }
+    // Ends the connection outside the lock; its reader is joined here, or later when this runs
+    // on a reader thread. A reader still running keeps the session alive until it ends.
+    session->Destroy();
+    session.reset();
+    ThreadReaper::Get().JoinRetired();
     return P2PAPI_OK;
   }
 
   void Clear() {
     std::map<int32_t, std::shared_ptr<P2PSession>> all;
-    std::vector<std::shared_ptr<P2PSession>> dead;
     {
       std::lock_guard<std::mutex> hold(lock_);
       all.swap(sessions_);
-      dead.swap(graveyard_);
     }
+    for (auto& entry : all) entry.second->Destroy();
     all.clear();
-    dead.clear();
+    ThreadReaper::Get().JoinRetired();
   }
 
  private:
   static constexpr size_t kMaxSessions = 1024;
   static constexpr int32_t kMaxHandle = 1 << 30;
 
-  static bool InsideAnyReader() { return P2PSession::OnReaderThread(); }
-
-  void ReapLocked() {
-    if (!InsideAnyReader()) graveyard_.clear();
-  }
-
-  std::mutex lock_;  // guards sessions_, graveyard_, next_
+  std::mutex lock_;  // guards sessions_, next_; nothing waits while it is held
   std::map<int32_t, std::shared_ptr<P2PSession>> sessions_;
-  std::vector<std::shared_ptr<P2PSession>> graveyard_;  // destroyed from their own callbacks
   int32_t next_ = 0;
 };
 
@@ -162,16 +159,20 @@ int32_t P2PAPI_SetAVDataCallBack(int32_t handle, P2PAPI_AVDataCallback callback,
 
 int32_t P2PAPI_Connect(int32_t handle, intptr_t value1, intptr_t value2, intptr_t value3) {
   if (value1 == 0) return P2PAPI_ERR_HANDLE;
-  return WithSession(handle, [&](P2PSession& s) {
+  const int32_t result = WithSession(handle, [&](P2PSession& s) {
     return s.Connect(Text(value1), Text(value2), Text(value3));
   });
+  ThreadReaper::Get().JoinRetired();  // an earlier connection's reader, if it ended in a callback
+  return result;
 }
 
 int32_t P2PAPI_Close(int32_t handle) {
-  return WithSession(handle, [](P2PSession& s) {
+  const int32_t result = WithSession(handle, [](P2PSession& s) {
     s.Close();
     return P2PAPI_OK;
   });
+  ThreadReaper::Get().JoinRetired();
+  return result;
 }
 
 int32_t P2PAPI_StartVideo(int32_t handle, int32_t videoParameter) {
@@ -212,7 +213,8 @@ int32_t P2PAPI_TalkData(int32_t handle, const uint8_t* data, int32_t length) {
     return P2PAPI_ERR_HANDLE;
   }
   return WithSession(handle, [&](P2PSession& s) {
-    return s.Send(EncodeWireFrame(kWireTalkData, data, static_cast<size_t>(length)));
+    // Talk-back never waits for a camera that is not keeping up: such audio is dropped.
+    return s.SendDroppable(EncodeWireFrame(kWireTalkData, data, static_cast<size_t>(length)));
   });
 }
 

@@ -32,6 +32,9 @@ extern "C" {
 #define P2PAPI_MSG_STATUS 1
 #define P2PAPI_STATUS_CONNECTED 1
 #define P2PAPI_STATUS_LOST 3
+/* A camera's own MESSAGE with value1 P2PAPI_MSG_STATUS arrives with this value1 instead, so that
+ * a camera can never pass for the library's own state reports. */
+#define P2PAPI_MSG_CAMERA_RESERVED (-1)
 
 /* (handle, media kind, data, length, user value). Video data starts with the 32-byte frame
  * header; audio is raw PCM. The data is valid during the call only. */

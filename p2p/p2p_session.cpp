@@ -8,8 +8,9 @@
 #include <chrono>
 #include <vector>
 
-#include "p2p/p2p_wire.h"
+#include "p2p/p2p_connection.h"
 #include "p2p/tcp_socket.h"
+#include "p2p/thread_reaper.h"
 
 namespace {
 
@@ -31,16 +32,16 @@ bool ReadFrameWithin(int fd, WireStream& stream, WireFrame* frame, int timeoutMs
   return true;
 }
 
-thread_local bool t_onReader = false;
+// The connection whose reader runs on this thread, if any.
+thread_local const P2PConnection* t_readerOf = nullptr;
 
 }  // namespace
-
-bool P2PSession::OnReaderThread() { return t_onReader; }
 
 P2PSession::P2PSession(int32_t handle) : handle_(handle) {}
 
 P2PSession::~P2PSession() {
-  // The API never lets the last reference go on the session's own reader thread.
+  // Runs where the last reference goes, which may be this session's own ending reader: Close
+  // then hands that thread to the reaper instead of joining it.
   Close();
 }
 
@@ -56,84 +57,108 @@ void P2PSession::SetMessageCallback(P2PAPI_MessageCallback callback, intptr_t us
   messageUser_ = user;
 }
 
+std::shared_ptr<P2PConnection> P2PSession::Current() const {
+  std::lock_guard<std::mutex> hold(stateLock_);
+  return connection_;
+}
+
 int32_t P2PSession::Connect(const std::string& address, const std::string& user,
                             const std::string& password) {
   Close();
+  {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    if (destroyed_) return P2PAPI_ERR_HANDLE;
+  }
   const int fd = TcpConnect(address, kConnectTimeoutMs);
   if (fd < 0) return P2PAPI_ERR_CONNECT;
-  const std::vector<uint8_t> login = EncodeLogin(user, password);
+  auto connection = std::make_shared<P2PConnection>(fd);  // owns fd from here
   WireStream stream;
   WireFrame reply;
   int32_t result = 1;
-  if (!WriteAll(fd, login.data(), login.size()) ||
+  if (!connection->Send(EncodeLogin(user, password)) ||
       !ReadFrameWithin(fd, stream, &reply, kReplyTimeoutMs) || reply.type != kWireLoginReply ||
       !ParseInt32(reply.payload, reply.length, &result)) {
-    close(fd);
     return P2PAPI_ERR_CONNECT;
   }
-  if (result != 0) {
-    close(fd);
-    return P2PAPI_ERR_LOGIN;
+  if (result != 0) return P2PAPI_ERR_LOGIN;
+
+  std::shared_ptr<P2PConnection> earlier;
+  std::thread earlierReader;
+  {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    if (destroyed_) return P2PAPI_ERR_HANDLE;  // destroyed while this connect was under way
+    // Another connect that finished meanwhile gives way to this one.
+    earlier = std::move(connection_);
+    earlierReader = std::move(reader_);
+    connection_ = connection;
+    reader_ = std::thread(&P2PSession::ReaderLoop, shared_from_this(), connection,
+                          std::move(stream));
   }
-  std::lock_guard<std::mutex> hold(stateLock_);
-  fd_ = fd;
-  connected_ = true;
-  closing_ = false;
-  reader_ = std::thread(&P2PSession::ReaderLoop, this, fd);
+  if (earlier) earlier->End(true);
+  ThreadReaper::Get().JoinOrRetire(std::move(earlierReader));
   return P2PAPI_OK;
 }
 
 void P2PSession::Close() {
+  std::shared_ptr<P2PConnection> connection;
   std::thread reader;
   {
     std::lock_guard<std::mutex> hold(stateLock_);
-    closing_ = true;
-    connected_ = false;
-    if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);  // wakes the reader; it closes the socket
+    connection = std::move(connection_);
+    reader = std::move(reader_);
     replyArrived_.notify_all();
-    if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) {
-      reader = std::move(reader_);
-    }
   }
-  if (reader.joinable()) reader.join();
-  // Senders hold sendLock_ while they write: the socket is closed only between two sends.
-  std::lock_guard<std::mutex> sending(sendLock_);
-  std::lock_guard<std::mutex> hold(stateLock_);
-  if (!reader_.joinable() && fd_ >= 0) {
-    close(fd_);
-    fd_ = -1;
+  if (connection) connection->End(true);
+  ThreadReaper::Get().JoinOrRetire(std::move(reader));
+}
+
+void P2PSession::Destroy() {
+  {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    destroyed_ = true;
   }
+  Close();
 }
 
 int32_t P2PSession::Send(const std::vector<uint8_t>& frame) {
-  std::lock_guard<std::mutex> sending(sendLock_);
-  int fd = -1;
-  {
-    std::lock_guard<std::mutex> hold(stateLock_);
-    if (!connected_ || fd_ < 0) return P2PAPI_ERR_NOT_CONNECTED;
-    fd = fd_;
-  }
-  return WriteAll(fd, frame.data(), frame.size()) ? P2PAPI_OK : P2PAPI_ERR_NOT_CONNECTED;
+  const std::shared_ptr<P2PConnection> connection = Current();
+  if (!connection || connection->ended()) return P2PAPI_ERR_NOT_CONNECTED;
+  return connection->Send(frame) ? P2PAPI_OK : P2PAPI_ERR_NOT_CONNECTED;
+}
+
+int32_t P2PSession::SendDroppable(const std::vector<uint8_t>& frame) {
+  const std::shared_ptr<P2PConnection> connection = Current();
+  if (!connection) return P2PAPI_ERR_NOT_CONNECTED;
+  return connection->TrySend(frame) == P2PConnection::Offer::kFailed ? P2PAPI_ERR_NOT_CONNECTED
+                                                                    : P2PAPI_OK;
 }
 
 int32_t P2PSession::Start(uint16_t request, const void* payload, size_t length) {
+  if (request >= kRequestKinds) return P2PAPI_REFUSED;
+  const std::shared_ptr<P2PConnection> connection = Current();
+  if (!connection || connection->ended()) return P2PAPI_REFUSED;
+  const std::vector<uint8_t> frame = EncodeWireFrame(request, payload, length);
+  if (t_readerOf == connection.get()) {
+    // Called from this connection's own callback: the answer would be read by this very thread.
+    return connection->Send(frame) ? P2PAPI_OK : P2PAPI_REFUSED;
+  }
+  uint32_t asked;
   {
     std::lock_guard<std::mutex> hold(stateLock_);
-    if (!connected_) return P2PAPI_REFUSED;
-    replyFor_ = request;
-    replied_ = false;
+    asked = replies_[request];
   }
-  if (Send(EncodeWireFrame(request, payload, length)) != P2PAPI_OK) return P2PAPI_REFUSED;
+  if (!connection->Send(frame)) return P2PAPI_REFUSED;
   std::unique_lock<std::mutex> hold(stateLock_);
   const bool answered = replyArrived_.wait_for(
-      hold, std::chrono::milliseconds(kReplyTimeoutMs), [this] { return replied_ || !connected_; });
-  if (!answered || !replied_) return P2PAPI_REFUSED;
-  return replyResult_ == 0 ? P2PAPI_OK : P2PAPI_REFUSED;
+      hold, std::chrono::milliseconds(kReplyTimeoutMs),
+      [&] { return replies_[request] != asked || connection->ended(); });
+  if (!answered || replies_[request] == asked) return P2PAPI_REFUSED;
+  return replyResults_[request] == 0 ? P2PAPI_OK : P2PAPI_REFUSED;
 }
 
 bool P2PSession::connected() const {
-  std::lock_guard<std::mutex> hold(stateLock_);
-  return connected_;
+  const std::shared_ptr<P2PConnection> connection = Current();
+  return connection && !connection->ended();
 }
 
 void P2PSession::Notify(intptr_t v1, intptr_t v2, intptr_t v3) {
@@ -165,6 +190,8 @@ void P2PSession::Dispatch(uint16_t type, const uint8_t* payload, uint32_t length
     case kWireMessage: {
       int64_t v[3];
       if (ParseMessage(payload, length, v)) {
+        // value1 P2PAPI_MSG_STATUS is the library's own: a camera cannot report a state.
+        if (v[0] == P2PAPI_MSG_STATUS) v[0] = P2PAPI_MSG_CAMERA_RESERVED;
         Notify(static_cast<intptr_t>(v[0]), static_cast<intptr_t>(v[1]), static_cast<intptr_t>(v[2]));
       }
       break;
@@ -172,13 +199,11 @@ void P2PSession::Dispatch(uint16_t type, const uint8_t* payload, uint32_t length
     case kWireStartReply: {
       uint16_t request = 0;
       int32_t result = 0;
-      if (ParseStartReply(payload, length, &request, &result)) {
+      if (ParseStartReply(payload, length, &request, &result) && request < kRequestKinds) {
         std::lock_guard<std::mutex> hold(stateLock_);
-        if (request == replyFor_) {
-          replyResult_ = result;
-          replied_ = true;
-          replyArrived_.notify_all();
-        }
+        ++replies_[request];
+        replyResults_[request] = result;
+        replyArrived_.notify_all();
       }
       break;
     }
@@ -187,25 +212,30 @@ void P2PSession::Dispatch(uint16_t type, const uint8_t* payload, uint32_t length
   }
 }
 
-void P2PSession::ReaderLoop(int fd) {
-  t_onReader = true;
-  Notify(P2PAPI_MSG_STATUS, P2PAPI_STATUS_CONNECTED, 0);
-  WireStream stream;
+void P2PSession::ReaderLoop(std::shared_ptr<P2PSession> self,
+                            std::shared_ptr<P2PConnection> connection, WireStream stream) {
+  ThreadReaper::MarkReaderThread();
+  t_readerOf = connection.get();
+  if (!connection->ended()) self->Notify(P2PAPI_MSG_STATUS, P2PAPI_STATUS_CONNECTED, 0);
   std::vector<uint8_t> buffer(64 << 10);
+  WireFrame frame;
   for (;;) {
-    const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+    // Frames already here (after the login reply, or from the last read) first.
+    while (!connection->ended() && stream.Next(&frame)) {
+      self->Dispatch(frame.type, frame.payload, frame.length);
+    }
+    if (connection->ended() || stream.broken()) break;
+    const ssize_t n = recv(connection->fd(), buffer.data(), buffer.size(), 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || !stream.Feed(buffer.data(), static_cast<size_t>(n))) break;
-    WireFrame frame;
-    while (stream.Next(&frame)) Dispatch(frame.type, frame.payload, frame.length);
-    if (stream.broken()) break;
   }
-  bool lost = false;
+  connection->End(false);  // a camera that went away or broke the stream: no effect after Close
   {
-    std::lock_guard<std::mutex> hold(stateLock_);
-    lost = !closing_;
-    connected_ = false;
-    replyArrived_.notify_all();
+    std::lock_guard<std::mutex> hold(self->stateLock_);
+    self->replyArrived_.notify_all();
   }
-  if (lost) Notify(P2PAPI_MSG_STATUS, P2PAPI_STATUS_LOST, 0);
+  if (!connection->endedByOwner()) {
+    self->Notify(P2PAPI_MSG_STATUS, P2PAPI_STATUS_LOST, 0);
+  }
+  t_readerOf = nullptr;
 }

@@ -1,16 +1,23 @@
-// One P2PAPI instance: a connection to one camera, its reader thread and its two callbacks.
+// One P2PAPI instance: its connection to one camera, the reader thread of that connection and
+// its two callbacks. Any call may come from any thread, a callback of this or another instance
+// included: nothing here waits for a reader from a reader thread (see ThreadReaper), and no lock
+// is held while a callback runs or while the camera is waited for.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "p2p/p2p_api.h"
+#include "p2p/p2p_wire.h"
 
-class P2PSession {
+class P2PConnection;
+
+class P2PSession : public std::enable_shared_from_this<P2PSession> {
  public:
   static constexpr int kConnectTimeoutMs = 3000;
   static constexpr int kReplyTimeoutMs = 3000;
@@ -23,24 +30,36 @@ class P2PSession {
   void SetAVCallback(P2PAPI_AVDataCallback callback, intptr_t user);
   void SetMessageCallback(P2PAPI_MessageCallback callback, intptr_t user);
 
-  // Connects and logs in, then starts the reader. P2PAPI_OK or an error code.
+  // Connects and logs in (ending any earlier connection first), then starts a reader for the new
+  // connection. P2PAPI_OK or an error code.
   int32_t Connect(const std::string& address, const std::string& user,
                   const std::string& password);
-  // Ends the connection and joins the reader (unless called on the reader itself).
+  // Ends the connection. Its reader is joined here, or, on a reader thread, by a later call.
+  // Nothing is delivered for the connection after its current callback.
   void Close();
-  // Sends a start request and waits for the camera's answer: P2PAPI_OK or P2PAPI_REFUSED.
+  // Closes for good: a connect in progress or later is refused.
+  void Destroy();
+  // Sends a start request and waits for the camera's answer: P2PAPI_OK or P2PAPI_REFUSED. On
+  // this connection's own reader thread the answer cannot be read while waiting: the request is
+  // sent and counts as accepted.
   int32_t Start(uint16_t request, const void* payload, size_t length);
-  // Sends one frame: P2PAPI_OK, or P2PAPI_ERR_NOT_CONNECTED.
+  // Sends one frame within the send bound: P2PAPI_OK, or P2PAPI_ERR_NOT_CONNECTED (a camera that
+  // did not take it in time has its connection ended and reported lost).
   int32_t Send(const std::vector<uint8_t>& frame);
+  // Sends a frame that may be lost (talk-back): dropped when the camera is not keeping up.
+  // P2PAPI_OK (sent or dropped) or P2PAPI_ERR_NOT_CONNECTED.
+  int32_t SendDroppable(const std::vector<uint8_t>& frame);
 
   bool connected() const;
-  // True on any session's reader thread (inside a callback).
-  static bool OnReaderThread();
 
  private:
-  void ReaderLoop(int fd);
+  static void ReaderLoop(std::shared_ptr<P2PSession> self,
+                         std::shared_ptr<P2PConnection> connection, WireStream stream);
+  std::shared_ptr<P2PConnection> Current() const;
   void Dispatch(uint16_t type, const uint8_t* payload, uint32_t length);
   void Notify(intptr_t v1, intptr_t v2, intptr_t v3);
+
+  static constexpr int kRequestKinds = 16;  // start requests are frame types below this
 
   const int32_t handle_;
 
@@ -50,16 +69,12 @@ class P2PSession {
   P2PAPI_MessageCallback messageCallback_ = nullptr;
   intptr_t messageUser_ = 0;
 
-  std::mutex sendLock_;  // serialises writes on the socket; taken before stateLock_
-
-  mutable std::mutex stateLock_;  // guards fd_, connected_, closing_, replyFor_, replyResult_,
-                                  // replied_, reader_
+  mutable std::mutex stateLock_;  // guards connection_, reader_, destroyed_, replies_,
+                                  // replyResults_
   std::condition_variable replyArrived_;
-  int fd_ = -1;
-  bool connected_ = false;
-  bool closing_ = false;
-  uint16_t replyFor_ = 0;
-  int32_t replyResult_ = 0;
-  bool replied_ = false;
-  std::thread reader_;  // started by Connect; joined by Close or the destructor
+  std::shared_ptr<P2PConnection> connection_;
+  std::thread reader_;  // reads connection_; joined (or handed to ThreadReaper) by Close
+  bool destroyed_ = false;
+  uint32_t replies_[kRequestKinds] = {};  // answers counted per request type
+  int32_t replyResults_[kRequestKinds] = {};
 };

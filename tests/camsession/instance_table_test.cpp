@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camsession/qx_api.h"
@@ -293,6 +294,27 @@ TEST_F(Session, AudioGoesToThePlayerOnlyWhileOn) {
   EXPECT_EQ(recording::Take(), (Calls{"P2PAPI_StopAudio(100)", "QX_PLAY_API_StopAudio(200)"}));
   Deliver(100, 0, std::vector<uint8_t>(640));
   EXPECT_TRUE(recording::Take().empty());
+}
+
+// The first frame switches the player's audio on again while audio is on; a stop racing it comes
+// wholly before or wholly after, so the player never plays while the instance says off.
+TEST_F(Session, StopAudioRacingTheFirstFrameNeverLeavesThePlayerPlaying) {
+  const int32_t i = Create();
+  const std::vector<uint8_t> frame = Frame(0, 1, 4);
+  for (int round = 0; round < 300; ++round) {
+    ASSERT_EQ(QXAPI_StartVideo(i, 7, 0), 0);  // the next frame starts the player again
+    ASSERT_EQ(QXAPI_StartAudio(i), 0);
+    recording::Take();
+    std::thread first([&] { Deliver(100, 1, frame); });
+    ASSERT_EQ(QXAPI_StopAudio(i), 0);
+    first.join();
+    const Calls calls = recording::Take();
+    std::string last;
+    for (const std::string& c : calls) {
+      if (c == "QX_PLAY_API_PlayAudio(200)" || c == "QX_PLAY_API_StopAudio(200)") last = c;
+    }
+    ASSERT_EQ(last, "QX_PLAY_API_StopAudio(200)") << "round " << round;
+  }
 }
 
 TEST_F(Session, OsdSurvivesDestroyAndIsCutAt127Bytes) {

@@ -188,6 +188,8 @@ TEST_F(P2PApi, TalkBackReachesTheCameraAndMessagesRoundTrip) {
   ASSERT_EQ(P2PAPI_StartTalk(handle_), P2PAPI_OK);
   for (int i = 0; i < 5; ++i) EXPECT_EQ(P2PAPI_TalkData(handle_, pcm, 640), P2PAPI_OK);
   EXPECT_EQ(P2PAPI_SendMessage(handle_, 41, 5, -6), 0);
+  // camsim answers (0, 3, 0) with (1, 3, 0): the library's own "lost" report, forged.
+  EXPECT_EQ(P2PAPI_SendMessage(handle_, 0, P2PAPI_STATUS_LOST, 0), 0);
   ASSERT_TRUE(WaitFor([&] { return rovik::fixtures::ReadWholeFile(talk).size() == 5 * 640; },
                       3000ms));
   const std::string written = rovik::fixtures::ReadWholeFile(talk);
@@ -199,13 +201,30 @@ TEST_F(P2PApi, TalkBackReachesTheCameraAndMessagesRoundTrip) {
     }
     return false;
   }, 3000ms));
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> hold(seen_.lock);
+    for (const auto& m : seen_.messages) {
+      if (m[0] == P2PAPI_MSG_CAMERA_RESERVED) return true;
+    }
+    return false;
+  }, 3000ms));
   std::lock_guard<std::mutex> hold(seen_.lock);
+  int states = 0;
   for (const auto& m : seen_.messages) {
     if (m[0] == 42) {
       EXPECT_EQ(m[1], 5);
       EXPECT_EQ(m[2], -6);
     }
+    if (m[0] == P2PAPI_MSG_CAMERA_RESERVED) {
+      EXPECT_EQ(m[1], P2PAPI_STATUS_LOST);
+      EXPECT_EQ(m[2], 0);
+    }
+    if (m[0] == P2PAPI_MSG_STATUS) {
+      ++states;
+      EXPECT_EQ(m[1], P2PAPI_STATUS_CONNECTED) << "the camera's (1, 3, 0) is not the library's";
+    }
   }
+  EXPECT_EQ(states, 1);
 }
 
 TEST_F(P2PApi, ALostCameraIsReportedAndCloseEndsDelivery) {

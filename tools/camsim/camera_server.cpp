@@ -107,14 +107,15 @@ class CameraServer::Connection {
     }
   }
 
-  // Switches a stream; a start is answered, started or refused.
+  // Switches a stream; a start is answered, started or refused. The answer goes out before the
+  // stream's first block, so the client knows the stream started when its data arrives.
   void SetFlag(bool* flag, bool on, uint16_t request) {
+    if (request != 0) Send(EncodeStartReply(request, on ? 0 : -6));
     {
       std::lock_guard<std::mutex> hold(lock_);
       *flag = on;
     }
     changed_.notify_all();
-    if (request != 0) Send(EncodeStartReply(request, on ? 0 : -6));
   }
 
   void PumpLoop() {
