@@ -173,6 +173,43 @@ TEST(DisplayX11, JpegPlayerDrawsPictureTextAndClock) {
   EXPECT_GT(dark, 40);
 }
 
+TEST(DisplayX11, WindowWithAnAlphaChannelGetsOpaquePixels) {
+  // Under a compositor a 32-bit window's top byte is alpha: pictures, the text and the black of
+  // a frame that does not decode must all come out opaque.
+  const auto clip = ReadH264Clip("solid_320x240.h264");
+  SKIP_WITHOUT(clip, "solid_320x240.h264");
+  const auto jpeg = ReadFileBytes(ClipPath("solid_320x240.jpg"));
+  SKIP_WITHOUT(jpeg, "solid_320x240.jpg");
+  TestWindow window(320, 240, true);
+  if (!window.Valid()) {
+    GTEST_SKIP() << "no X display, or no 32-bit visual on it";
+  }
+  {
+    CH264Player player(window.Id());
+    ASSERT_EQ(player.Display()->Format(), kPixelFormatRgb32);
+    player.Start();
+    Feed(player, std::vector<ClipFrame>(clip.begin(), clip.begin() + 3));
+    EXPECT_TRUE(Near(PixelSoon(window, 160, 120, kClipBlue, 10), kClipBlue, 10));
+    EXPECT_EQ(window.RawPixelAt(160, 120) >> 24, 0xFFu);
+    EXPECT_EQ(window.RawPixelAt(319, 239) >> 24, 0xFFu);
+  }
+  window.Resize(400, 300);  // stretched through the back picture, with text and clock on top
+  CJPEGPlayer player(window.Id());
+  player.SetOSDText("Porch");
+  player.Start();
+  player.InputFrame(jpeg.data(), static_cast<int32_t>(jpeg.size()), 1, 0);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 1; }));
+  EXPECT_TRUE(Near(PixelSoon(window, 200, 150, kClipBlue, 10), kClipBlue, 10));
+  for (auto [x, y] : {std::pair{200, 150}, {399, 299}, {6, 282}, {226, 6}}) {
+    EXPECT_EQ(window.RawPixelAt(x, y) >> 24, 0xFFu) << x << "," << y;
+  }
+  const uint8_t damaged[] = {0xFF, 0xD8, 0xFF, 0x00};
+  player.InputFrame(damaged, sizeof damaged, 1, 0);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 2; }));
+  EXPECT_TRUE(Near(PixelSoon(window, 200, 150, {0, 0, 0}, 4), {0, 0, 0}, 4));
+  EXPECT_EQ(window.RawPixelAt(200, 150) >> 24, 0xFFu);
+}
+
 TEST(DisplayX11, WindowThatDoesNotExistShowsNothingAndDecodingGoesOn) {
   const auto clip = ReadH264Clip("solid_320x240.h264");
   SKIP_WITHOUT(clip, "solid_320x240.h264");
