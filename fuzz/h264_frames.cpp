@@ -49,8 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   H264Decoder copier;
   DecodedPicture copy;
   std::vector<uint8_t> surface;
-  DisplaySurface display(1, "null");
-  display.SetUp();
+  // One display for the whole run, as a player draws picture after picture into one window.
+  static DisplaySurface display(1, "null");
+  static const int ready = display.SetUp();
+  (void)ready;
   size_t at = 0;
   while (at + 3 <= size) {
     const size_t length = data[at] | (data[at + 1] << 8);

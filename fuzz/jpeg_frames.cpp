@@ -37,8 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> surface(static_cast<size_t>(pitch) * h);
     decoder.Decode(frame.data(), frame.bytes.size(), {surface.data(), pitch, w, h, format});
   }
-  DisplaySurface display(1, "null");
-  display.SetUp();
+  // One display for the whole run, as a player draws frame after frame into one window.
+  static DisplaySurface display(1, "null");
+  static const int ready = display.SetUp();
+  (void)ready;
   int32_t shownWidth = 0;
   int32_t shownHeight = 0;
   display.DrawJpeg(frame.data(), frame.bytes.size(), "", false, &shownWidth, &shownHeight);
