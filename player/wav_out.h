@@ -53,5 +53,7 @@ class CWavOut {
  private:
   const AudioBackend& backend_;
   const AudioFormat format_;
-  std::shared_ptr<Core> core_;  // replaced by a fresh one when a stalled device keeps the old
+  // Replaced by a fresh one when a stalled device keeps the old; Open, Write and Close are
+  // therefore never called at the same time (the feeder is joined before Close).
+  std::shared_ptr<Core> core_;
 };
