@@ -2,7 +2,9 @@
 // The input is a run of units, each: a 16-bit little-endian length, a flag byte (bit 0 the key
 // flag, bits 1-2 the display layout 1..4 minus one), then the unit's bytes. Every unit also goes
 // through a second decoder that hands its pictures out as copies (taken band by band while
-// decoding), and each copy must equal the first decoder's own picture.
+// decoding), and each copy must equal the first decoder's own picture. No picture may exceed the
+// player's limit, whatever the parameter sets claim, and every picture is also drawn through a
+// display surface (null back end) as a player shows it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,8 +12,10 @@
 #include <vector>
 
 #include "player/color_convert.h"
+#include "player/display_surface.h"
 #include "player/frame_queue.h"
 #include "player/h264_decoder.h"
+#include "player/picture_limits.h"
 
 using namespace qxplay;
 
@@ -45,6 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   H264Decoder copier;
   DecodedPicture copy;
   std::vector<uint8_t> surface;
+  // One display for the whole run, as a player draws picture after picture into one window.
+  static DisplaySurface display(1, "null");
+  static const int ready = display.SetUp();
+  (void)ready;
   size_t at = 0;
   while (at + 3 <= size) {
     const size_t length = data[at] | (data[at + 1] << 8);
@@ -60,16 +68,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!decoder.Decode(frame.data(), frame.bytes.size(), picture)) {
         continue;
       }
+      if (!PictureSizeAllowed(picture.width, picture.height)) {
+        std::abort();  // the decoder let a picture beyond the limit through
+      }
       if (gotCopy) {
         CheckCopy(picture, copy.View());
       }
       const auto format = static_cast<PixelFormatCode>(1 + ((flags >> 1) & 3));
-      // Bounded as the display is: a smaller surface than the picture is clipped.
-      const int32_t w = picture.width < 2048 ? picture.width : 2048;
-      const int32_t h = picture.height < 2048 ? picture.height : 2048;
-      const int32_t pitch = w * BytesPerPixel(format);
-      surface.assign(static_cast<size_t>(pitch) * h, 0);
-      ConvertI420(picture, {surface.data(), pitch, w, h, format});
+      const int32_t pitch = picture.width * BytesPerPixel(format);
+      surface.assign(static_cast<size_t>(pitch) * picture.height, 0);
+      ConvertI420(picture, {surface.data(), pitch, picture.width, picture.height, format});
+      if (display.Draw(picture) != 1) {
+        std::abort();  // a picture within the limit is always shown
+      }
     }
   }
   return 0;

@@ -1,11 +1,16 @@
 // Bytes -> FrameQueue -> JPEG decoding into each display layout, as a JPEG camera's frames take
-// them. The last input byte picks the layout (1..4); the rest is the frame.
+// them. The last input byte picks the layout (1..4); the rest is the frame. Declared sizes are
+// not restricted here: the decoder itself must refuse what is beyond the player's limit. The
+// frame is also drawn through a display surface (null back end) as a JPEG player draws it.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
+#include "player/display_surface.h"
 #include "player/frame_queue.h"
 #include "player/jpeg_decoder.h"
+#include "player/picture_limits.h"
 
 using namespace qxplay;
 
@@ -23,15 +28,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   JpegDecoder decoder;
   int32_t w = 0;
   int32_t h = 0;
-  if (!decoder.ReadSize(frame.data(), frame.bytes.size(), &w, &h)) {
-    return 0;
+  const bool sized = decoder.ReadSize(frame.data(), frame.bytes.size(), &w, &h);
+  if (sized) {
+    if (!PictureSizeAllowed(w, h)) {
+      std::abort();  // a size beyond the limit must be refused by its header
+    }
+    const int32_t pitch = w * BytesPerPixel(format);
+    std::vector<uint8_t> surface(static_cast<size_t>(pitch) * h);
+    decoder.Decode(frame.data(), frame.bytes.size(), {surface.data(), pitch, w, h, format});
   }
-  // Large declared sizes are legal up to the decoder's limit; keep the fuzzer's memory sane.
-  if (static_cast<int64_t>(w) * h > 4096 * 4096) {
-    return 0;
-  }
-  const int32_t pitch = w * BytesPerPixel(format);
-  std::vector<uint8_t> surface(static_cast<size_t>(pitch) * h);
-  decoder.Decode(frame.data(), frame.bytes.size(), {surface.data(), pitch, w, h, format});
+  // One display for the whole run, as a player draws frame after frame into one window.
+  static DisplaySurface display(1, "null");
+  static const int ready = display.SetUp();
+  (void)ready;
+  int32_t shownWidth = 0;
+  int32_t shownHeight = 0;
+  display.DrawJpeg(frame.data(), frame.bytes.size(), "", false, &shownWidth, &shownHeight);
   return 0;
 }

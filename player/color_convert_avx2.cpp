@@ -50,8 +50,10 @@ inline void Store16(__m256i y16, const Terms& t, PixelFormatCode format, uint8_t
     case kPixelFormatRgb32:
     case kPixelFormatRgb24: {
       const __m256i bg = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
-      const __m256i lo = _mm256_unpacklo_epi16(bg, r);  // pixels [0..3 | 8..11]
-      const __m256i hi = _mm256_unpackhi_epi16(bg, r);  // pixels [4..7 | 12..15]
+      // The fourth byte of a 32-bit pixel is 0xFF: an ARGB window shows it opaque.
+      const __m256i ra = _mm256_or_si256(r, _mm256_set1_epi16(static_cast<int16_t>(0xFF00)));
+      const __m256i lo = _mm256_unpacklo_epi16(bg, ra);  // pixels [0..3 | 8..11]
+      const __m256i hi = _mm256_unpackhi_epi16(bg, ra);  // pixels [4..7 | 12..15]
       const __m256i first = _mm256_permute2x128_si256(lo, hi, 0x20);
       const __m256i second = _mm256_permute2x128_si256(lo, hi, 0x31);
       if (format == kPixelFormatRgb32) {

@@ -45,8 +45,10 @@ inline void Store8(__m128i y16, const Terms& t, PixelFormatCode format, uint8_t*
   switch (format) {
     case kPixelFormatRgb32: {
       const __m128i bg = _mm_or_si128(b, _mm_slli_epi16(g, 8));
-      Put(dst, _mm_unpacklo_epi16(bg, r), stream);
-      Put(dst + 16, _mm_unpackhi_epi16(bg, r), stream);
+      // The fourth byte is 0xFF: an ARGB window shows the pixel opaque.
+      const __m128i ra = _mm_or_si128(r, _mm_set1_epi16(static_cast<int16_t>(0xFF00)));
+      Put(dst, _mm_unpacklo_epi16(bg, ra), stream);
+      Put(dst + 16, _mm_unpackhi_epi16(bg, ra), stream);
       break;
     }
     case kPixelFormatRgb24: {

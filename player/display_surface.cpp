@@ -10,6 +10,7 @@
 #include "player/color_convert.h"
 #include "player/jpeg_decoder.h"
 #include "player/osd.h"
+#include "player/picture_limits.h"
 
 namespace qxplay {
 namespace {
@@ -74,11 +75,24 @@ int DisplaySurface::SetUp() {
 }
 
 bool DisplaySurface::EnsureCapacity(int32_t width, int32_t height) {
+  if (!PictureSizeAllowed(width, height)) {
+    return false;
+  }
   const SurfaceView picture = backend_->Picture();
-  if (width <= picture.width && height <= picture.height) {
+  const bool fits = width <= picture.width && height <= picture.height;
+  // The off-screen picture follows the pictures: never smaller than the size made at set-up,
+  // made larger for a larger picture, and made small again once the pictures got smaller.
+  const int32_t wantWidth = std::max(width, kInitialWidth);
+  const int32_t wantHeight = std::max(height, kInitialHeight);
+  const int64_t have = static_cast<int64_t>(picture.width) * picture.height;
+  const int64_t want = static_cast<int64_t>(wantWidth) * wantHeight;
+  if (fits && have <= kShrinkFactor * want) {
     return true;
   }
-  return backend_->Grow(std::max(width, picture.width), std::max(height, picture.height));
+  if (backend_->Resize(wantWidth, wantHeight)) {
+    return true;
+  }
+  return fits;  // a smaller picture could not be made: the larger one serves on
 }
 
 void DisplaySurface::WriteSnapshot(const SurfaceView& shown) {
@@ -166,11 +180,7 @@ bool DisplaySurface::DrawJpeg(const uint8_t* bytes, size_t length, const char* o
     }
   }
   if (!decoded) {
-    const SurfaceView picture = backend_->Picture();
-    for (int32_t row = 0; row < shownHeight && row < picture.height; ++row) {
-      std::memset(picture.pixels + static_cast<size_t>(row) * picture.pitch, 0,
-                  static_cast<size_t>(std::min(shownWidth, picture.width)) * BytesPerPixel(format_));
-    }
+    FillBlack(backend_->Picture(), shownWidth, shownHeight);
   }
   PackedOsd text;
   PackedOsd clock;

@@ -31,9 +31,13 @@ class SnapshotWriter {
 
 class DisplaySurface {
  public:
-  // Size of the off-screen picture made at set-up; it grows for larger pictures.
+  // Size of the off-screen picture made at set-up. It is made larger for a larger picture, up
+  // to the largest picture taken (picture_limits.h: 4096 x 2304 pixels, either way up; larger
+  // pictures are refused and the window keeps the last one), and made small again once it
+  // holds more than kShrinkFactor times the pixels the pictures need.
   static constexpr int32_t kInitialWidth = 1280;
   static constexpr int32_t kInitialHeight = 720;
+  static constexpr int64_t kShrinkFactor = 2;
   static constexpr size_t kOsdTextBytes = 128;
   static constexpr size_t kSnapshotPathBytes = 260;
 

@@ -1,5 +1,7 @@
 #include "player/h264_decoder.h"
 
+#include "player/picture_limits.h"
+
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -63,6 +65,9 @@ H264Decoder::H264Decoder() {
   // Live pictures: show each one as soon as its unit is in, no frame-threading delay.
   context_->thread_count = 1;
   context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  // A stream whose parameter sets claim a picture beyond the player's limit gets no picture
+  // buffers at all: libavcodec refuses to allocate them.
+  context_->max_pixels = kMaxPicturePixels;
   // Rows are copied out for the presenter as they are finished (picture_copier.h).
   context_->opaque = this;
   context_->draw_horiz_band = &H264Decoder::OnBand;
@@ -99,7 +104,12 @@ bool H264Decoder::DecodeUnit(const uint8_t* data, size_t size, I420View& out) {
       size > static_cast<size_t>(std::numeric_limits<int>::max() - AV_INPUT_BUFFER_PADDING_SIZE)) {
     return false;
   }
-  padded_.resize(size + AV_INPUT_BUFFER_PADDING_SIZE);
+  // A unit much larger than the stream's usual ones does not pin its copy.
+  const size_t padded = size + AV_INPUT_BUFFER_PADDING_SIZE;
+  if (padded_.capacity() > kKeptUnitBytes && padded_.capacity() > 2 * padded) {
+    std::vector<uint8_t>().swap(padded_);
+  }
+  padded_.resize(padded);
   std::memcpy(padded_.data(), data, size);
   std::memset(padded_.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
   packet_->data = padded_.data();
@@ -159,7 +169,7 @@ void H264Decoder::OnBand(AVCodecContext* context, const AVFrame* source, int* /*
 }
 
 bool H264Decoder::ToI420(AVFrame* frame, I420View& out) {
-  if (frame->width <= 0 || frame->height <= 0 || frame->data[0] == nullptr) {
+  if (frame->data[0] == nullptr || !PictureSizeAllowed(frame->width, frame->height)) {
     return false;
   }
   AVFrame* src = frame;

@@ -39,8 +39,13 @@ class DecodedPicture {
   I420View view_;
 };
 
+// Pictures beyond the player's limit (picture_limits.h) do not come out: libavcodec is told
+// not to allocate them.
 class H264Decoder {
  public:
+  // Room kept between units for the padded copy of a unit; more is let go when units shrink.
+  static constexpr size_t kKeptUnitBytes = size_t{1} << 20;
+
   H264Decoder();
   ~H264Decoder();
   H264Decoder(const H264Decoder&) = delete;

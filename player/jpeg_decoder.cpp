@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include "player/picture_limits.h"
+
 namespace qxplay {
 namespace {
 
@@ -50,7 +52,7 @@ bool JpegDecoder::ReadSize(const uint8_t* bytes, size_t length, int32_t* width, 
     Reset();
     return false;
   }
-  if (w <= 0 || h <= 0 || w > kMaxSide || h > kMaxSide) {
+  if (!PictureSizeAllowed(w, h)) {
     return false;
   }
   *width = w;
@@ -78,23 +80,26 @@ bool JpegDecoder::Decode(const uint8_t* bytes, size_t length, const SurfaceView&
   };
   switch (dst.format) {
     case kPixelFormatRgb32:
-      return decode(dst.pixels, dst.pitch, TJPF_BGRX);
+      return decode(dst.pixels, dst.pitch, TJPF_BGRA);  // alpha 0xFF
     case kPixelFormatRgb24:
       return decode(dst.pixels, dst.pitch, TJPF_BGR);
     case kPixelFormatRgb565:
     case kPixelFormatRgb555: {
       scratch_.resize(static_cast<size_t>(w) * h * 3);
-      if (!decode(scratch_.data(), w * 3, TJPF_RGB)) {
-        return false;
-      }
-      for (int32_t row = 0; row < h; ++row) {
-        const uint8_t* s = scratch_.data() + static_cast<size_t>(row) * w * 3;
-        uint8_t* d = dst.pixels + static_cast<size_t>(row) * dst.pitch;
-        for (int32_t x = 0; x < w; ++x, s += 3, d += 2) {
-          PackPixel(dst.format, s[0], s[1], s[2], d);
+      const bool usable = decode(scratch_.data(), w * 3, TJPF_RGB);
+      if (usable) {
+        for (int32_t row = 0; row < h; ++row) {
+          const uint8_t* s = scratch_.data() + static_cast<size_t>(row) * w * 3;
+          uint8_t* d = dst.pixels + static_cast<size_t>(row) * dst.pitch;
+          for (int32_t x = 0; x < w; ++x, s += 3, d += 2) {
+            PackPixel(dst.format, s[0], s[1], s[2], d);
+          }
         }
       }
-      return true;
+      if (scratch_.capacity() > kKeptScratchBytes) {
+        std::vector<uint8_t>().swap(scratch_);  // one large picture does not pin its space
+      }
+      return usable;
     }
     case kPixelFormatNone:
       break;

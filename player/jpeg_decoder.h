@@ -11,10 +11,12 @@
 
 namespace qxplay {
 
+// Pictures beyond the player's limit (picture_limits.h) are refused by their header, before
+// anything is allocated for them.
 class JpegDecoder {
  public:
-  // Largest accepted picture side; larger declared sizes are refused before any allocation.
-  static constexpr int32_t kMaxSide = 8192;
+  // Work space kept between pictures for the 16-bit layouts; more is let go after each picture.
+  static constexpr size_t kKeptScratchBytes = size_t{1280} * 720 * 3;
 
   JpegDecoder();
   ~JpegDecoder();
@@ -24,7 +26,8 @@ class JpegDecoder {
   // Reads the picture size from the header; false when the bytes are no JPEG it can decode.
   bool ReadSize(const uint8_t* bytes, size_t length, int32_t* width, int32_t* height);
 
-  // Decodes the whole picture into the top-left of `dst`, which must hold its full size.
+  // Decodes the whole picture into the top-left of `dst`, which must hold its full size. The
+  // fourth byte of 32-bit pixels is 0xFF.
   bool Decode(const uint8_t* bytes, size_t length, const SurfaceView& dst);
 
  private:

@@ -53,7 +53,7 @@ void PackPixel(PixelFormatCode format, uint8_t r, uint8_t g, uint8_t b, uint8_t*
       dst[0] = b;
       dst[1] = g;
       dst[2] = r;
-      dst[3] = 0;
+      dst[3] = 0xFF;
       break;
     case kPixelFormatRgb24:
       dst[0] = b;
@@ -72,6 +72,30 @@ void PackPixel(PixelFormatCode format, uint8_t r, uint8_t g, uint8_t b, uint8_t*
     }
     case kPixelFormatNone:
       break;
+  }
+}
+
+void FillBlack(const SurfaceView& view, int32_t width, int32_t height) {
+  const int bpp = BytesPerPixel(view.format);
+  if (bpp == 0 || view.pixels == nullptr) {
+    return;
+  }
+  width = std::min(width, view.width);
+  height = std::min(height, view.height);
+  if (width <= 0 || height <= 0) {
+    return;
+  }
+  uint8_t black[4] = {};
+  PackPixel(view.format, 0, 0, 0, black);
+  for (int32_t row = 0; row < height; ++row) {
+    uint8_t* p = view.pixels + static_cast<size_t>(row) * view.pitch;
+    if (bpp != 4) {
+      std::memset(p, 0, static_cast<size_t>(width) * bpp);  // black is all zero bits there
+      continue;
+    }
+    for (int32_t x = 0; x < width; ++x, p += 4) {
+      std::memcpy(p, black, 4);
+    }
   }
 }
 

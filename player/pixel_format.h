@@ -13,7 +13,7 @@ enum PixelFormatCode : int32_t {
   kPixelFormatRgb555 = 1,  // 16-bit word: bit 15 clear, red 14..10, green 9..5, blue 4..0
   kPixelFormatRgb565 = 2,  // 16-bit word: red 15..11, green 10..5, blue 4..0
   kPixelFormatRgb24 = 3,   // three bytes: blue, green, red
-  kPixelFormatRgb32 = 4,   // four bytes: blue, green, red, 0
+  kPixelFormatRgb32 = 4,   // four bytes: blue, green, red, 0xFF (opaque in an ARGB window)
 };
 
 // Bytes per pixel of a layout; 0 for kPixelFormatNone.
@@ -56,5 +56,8 @@ std::vector<uint8_t> SurfaceToRgb(const SurfaceView& view, int32_t width, int32_
 
 // Packs one 8-bit red, green, blue pixel into a layout at `dst`.
 void PackPixel(PixelFormatCode format, uint8_t r, uint8_t g, uint8_t b, uint8_t* dst);
+
+// Paints the top-left width x height of a picture opaque black (clipped to the picture).
+void FillBlack(const SurfaceView& view, int32_t width, int32_t height);
 
 }  // namespace qxplay

@@ -65,9 +65,10 @@ int PlayerSlotTable::Initial() {
     ReleasePlayers(slot);
     slot.inUse = 0;
   }
-  std::lock_guard<std::recursive_mutex> callbackGuard(callbackLock_);
-  callback_ = nullptr;
-  callbackUser_ = 0;
+  // Without callbackLock_: a capture thread that outlived its stop may hold it while its
+  // callback waits for apiLock_.
+  callback_.store(nullptr);
+  callbackUser_.store(0);
   return kOk;
 }
 
@@ -182,11 +183,8 @@ int PlayerSlotTable::StartCapture() {
   std::lock_guard<std::mutex> guard(apiLock_);
   if (initialised_ != 1) return kNotInitialised;
   if (capture_) return kOk;
-  uintptr_t user;
-  {
-    std::lock_guard<std::recursive_mutex> callbackGuard(callbackLock_);
-    user = callbackUser_;
-  }
+  // The user value is read without callbackLock_ (see the lock order in the header).
+  const uintptr_t user = callbackUser_.load();
   capture_ = std::make_unique<CWaveIn>();
   capture_->SetLibraryReceiver(&CaptureForwarder, static_cast<intptr_t>(user));
   capture_->Start();  // without a microphone nothing is ever delivered; still 0
@@ -272,14 +270,15 @@ int PlayerSlotTable::InputPCMData(int index, const unsigned char* pcm, int lengt
 
 int PlayerSlotTable::SetPCMDataCallBack(PcmDataCallback callback, uintptr_t user) {
   std::lock_guard<std::recursive_mutex> guard(callbackLock_);
-  callback_ = callback;
-  callbackUser_ = user;
+  callback_.store(callback);
+  callbackUser_.store(user);
   return kOk;
 }
 
 void PlayerSlotTable::ForwardCapture(const uint8_t* pcm, int length, uintptr_t user) {
   std::lock_guard<std::recursive_mutex> guard(callbackLock_);
-  if (callback_ != nullptr) callback_(pcm, static_cast<uint16_t>(length), user);
+  const PcmDataCallback callback = callback_.load();
+  if (callback != nullptr) callback(pcm, static_cast<uint16_t>(length), user);
 }
 
 uint64_t PlayerSlotTable::PicturesShown() {

@@ -5,6 +5,7 @@
 // above 127 (taken as unsigned) with -2 before taking the library lock or looking at the state.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -90,15 +91,21 @@ class PlayerSlotTable {
   // Frees every slot in use; apiLock_ held.
   void FreeAllSlots();
 
+  // Lock order: callbackLock_ before apiLock_, never the other way round. The capture forwarder
+  // holds callbackLock_ while the caller's callback runs, and that callback may call any export
+  // (which takes apiLock_); so no code holding apiLock_ ever waits for callbackLock_. The
+  // exports that need the callback pair under apiLock_ (StartCapture reads the user value,
+  // Initial clears both) use the atomic fields without callbackLock_.
   std::mutex apiLock_;  // guards initialised_, slots_, capture_ (held through every export)
   int32_t initialised_ = 0;
   PlayerSlot slots_[kSlotCount];
   std::unique_ptr<CWaveIn> capture_;
 
   // Recursive, so that a callback may set the callback again.
-  std::recursive_mutex callbackLock_;  // guards callback_, callbackUser_ (held while it runs)
-  PcmDataCallback callback_ = nullptr;
-  uintptr_t callbackUser_ = 0;
+  std::recursive_mutex callbackLock_;  // serialises the writers of callback_ and callbackUser_
+                                       // and is held while the callback runs
+  std::atomic<PcmDataCallback> callback_{nullptr};
+  std::atomic<uintptr_t> callbackUser_{0};
 };
 
 }  // namespace qxplay

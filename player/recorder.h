@@ -44,6 +44,8 @@ class Recorder final : public FrameRecorder {
   // Hand-over from the player: copies the frame into the queue with its picture size.
   bool Push(const uint8_t* bytes, int32_t length, int32_t keyFlag, int32_t width, int32_t height);
   FrameQueue& Queue() override { return queue_; }
+  // The thread has ended (an error, a change of picture size), or was never started.
+  bool Ended() const override { return !thread_.joinable() || ended_.load(); }
 
   // The players' recorder factory (PlayerHooks::makeRecorder).
   static std::unique_ptr<FrameRecorder> Make();

@@ -97,6 +97,10 @@ int CVideoPlayer::OfferToRecorder(const uint8_t* bytes, int32_t length, int32_t 
   if (recorder_ == nullptr) {
     return 0;
   }
+  if (recorder_->Ended()) {
+    recorder_.reset();  // its thread has ended: the join inside returns at once
+    return 0;
+  }
   recorder_->Queue().Push(bytes, length, keyFlag, 0, width, height);
   return 1;
 }

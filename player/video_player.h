@@ -33,6 +33,9 @@ class FrameRecorder {
   virtual int Start(const char* path, int32_t kind) = 0;
   // The recorder's queue; the player pushes copies of the shown frames into it.
   virtual FrameQueue& Queue() = 0;
+  // True once the recording can take no more frames (its thread has ended, or never started):
+  // the player then lets the recorder go.
+  virtual bool Ended() const { return false; }
 };
 
 // What the player library gives its players; everything may be left empty (tests, a build
@@ -71,7 +74,8 @@ class CVideoPlayer {
   // Stops and frees the recorder; 1.
   virtual int StopRecord();
 
-  // Hands one shown frame to the recorder, when one exists: 1 when handed over, else 0.
+  // Hands one shown frame to the recorder, when one exists: 1 when handed over, else 0. A
+  // recorder whose recording has ended is let go here instead (its file is already closed).
   int OfferToRecorder(const uint8_t* bytes, int32_t length, int32_t keyFlag, int32_t width,
                       int32_t height);
 

@@ -1,9 +1,16 @@
 // CWavOut: the playback device with its 16 chunk buffers. The feeder writes one chunk at a time;
 // a chunk is dropped when all 16 buffers are queued on the device, so playback never lags by
 // more than 16 chunks (640 ms).
+//
+// A device can stall with a buffer in its own thread's hands (a sound server that stopped
+// reading): its close is then refused. The buffers, the free list and its lock live in a shared
+// core that such a device keeps alive: Close hands the core and the device to a process-wide
+// owner that closes the device once its thread has let go, so that nothing the device's thread
+// still uses is ever freed under it.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 
 #include "player/backends/audio_backend.h"
@@ -28,6 +35,8 @@ class CWavOut {
   // Queues one 640-byte chunk, or drops it when no buffer is free (also while closed).
   void Write(const uint8_t* chunk);
   // Waits for the queued buffers (at most kCloseWaitMillis), then resets and closes the device.
+  // A device that refuses to close is left to the process-wide owner (above); the object is
+  // closed either way and may be opened again.
   void Close();
 
   bool isOpen() const;
@@ -35,26 +44,16 @@ class CWavOut {
   int64_t writtenChunks() const;
   int64_t droppedChunks() const;
 
+  // Devices whose close was refused and that are still not closed. Each call (and each Open)
+  // tries to close them again.
+  static int StalledDevices();
+
+  struct Core;  // what the device's thread touches: the buffers, the free list, their lock
+
  private:
-  struct Buffer {
-    AudioBuffer header;
-    uint8_t data[kPcmChunkBytes];
-  };
-
-  static void OnDone(void* context, AudioBuffer* buffer);
-  void PushFree(AudioBuffer* header);  // lock_ held
-
   const AudioBackend& backend_;
   const AudioFormat format_;
-  Buffer buffers_[kBufferCount];
-  AudioOutput* device_ = nullptr;  // set by Open/Close on the owner's thread; read under lock_
-
-  mutable std::mutex lock_;  // guards freeList_, freeHead_, freeCount_, accepting_, written_,
-                             // dropped_ and the reads of device_ by Write
-  AudioBuffer* freeList_[kBufferCount] = {};
-  int freeHead_ = 0;
-  int freeCount_ = 0;
-  bool accepting_ = false;  // completions return buffers to the free list only while open
-  int64_t written_ = 0;
-  int64_t dropped_ = 0;
+  // Replaced by a fresh one when a stalled device keeps the old; Open, Write and Close are
+  // therefore never called at the same time (the feeder is joined before Close).
+  std::shared_ptr<Core> core_;
 };

@@ -301,7 +301,10 @@ void CWaveIn::StopThread() {
   core_->queue.Post(kWmQuit);
   core_->queue.Close();  // nothing posted later is waited for; a late thread sees the end
   bool ended = false;
-  {
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    // Stopped from its own receiver (a callback that calls the stop): the thread cannot end
+    // before this returns, so it is not waited for; it ends as soon as its receiver returns.
+  } else {
     std::unique_lock<std::mutex> hold(core_->lock);
     ended = core_->finished.wait_for(hold,
                                      std::chrono::milliseconds(kStopChecks * kStopCheckMillis),

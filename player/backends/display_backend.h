@@ -32,8 +32,10 @@ class DisplayBackend {
   // Binds to `window` and makes an off-screen picture of at least width x height in the
   // window's layout. Returns that layout, or kPixelFormatNone when it cannot.
   virtual PixelFormatCode Open(uintptr_t window, int32_t width, int32_t height) = 0;
-  // Makes the picture at least width x height (its contents are lost); false when it cannot.
-  virtual bool Grow(int32_t width, int32_t height) = 0;
+  // Makes a new picture of at least width x height in place of the old one, larger or smaller
+  // (its contents are lost). The old picture is let go only once the new one exists: false,
+  // with the old picture kept as it was, when the new one cannot be made.
+  virtual bool Resize(int32_t width, int32_t height) = 0;
   // The off-screen picture; its width and height are its capacity.
   virtual SurfaceView Picture() = 0;
   // The window's current client size; false when the window is gone.

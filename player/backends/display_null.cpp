@@ -10,23 +10,23 @@ PixelFormatCode NullDisplayBackend::Open(uintptr_t window, int32_t width, int32_
   if (window == 0) {
     return kPixelFormatNone;
   }
-  return Grow(width, height) ? kPixelFormatRgb32 : kPixelFormatNone;
+  return Resize(width, height) ? kPixelFormatRgb32 : kPixelFormatNone;
 }
 
-bool NullDisplayBackend::Grow(int32_t width, int32_t height) {
+bool NullDisplayBackend::Resize(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) {
     return false;
   }
-  std::lock_guard<std::mutex> hold(lock_);
-  const int32_t w = std::max(width, width_);
-  const int32_t h = std::max(height, height_);
+  std::vector<uint8_t> fresh;
   try {
-    picture_.assign(static_cast<size_t>(w) * h * 4, 0);
+    fresh.assign(static_cast<size_t>(width) * height * 4, 0);
   } catch (const std::bad_alloc&) {
     return false;
   }
-  width_ = w;
-  height_ = h;
+  std::lock_guard<std::mutex> hold(lock_);
+  picture_.swap(fresh);
+  width_ = width;
+  height_ = height;
   return true;
 }
 

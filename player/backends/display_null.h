@@ -21,7 +21,7 @@ class NullDisplayBackend : public DisplayBackend {
   };
 
   PixelFormatCode Open(uintptr_t window, int32_t width, int32_t height) override;
-  bool Grow(int32_t width, int32_t height) override;
+  bool Resize(int32_t width, int32_t height) override;
   SurfaceView Picture() override;
   bool ClientSize(int32_t* width, int32_t* height) override;
   bool Present(int32_t width, int32_t height, std::span<const DisplayOverlay> overlays) override;

@@ -88,7 +88,7 @@ class X11DisplayBackend : public DisplayBackend {
 
   ~X11DisplayBackend() override;
   PixelFormatCode Open(uintptr_t window, int32_t width, int32_t height) override;
-  bool Grow(int32_t width, int32_t height) override;
+  bool Resize(int32_t width, int32_t height) override;
   SurfaceView Picture() override;
   bool ClientSize(int32_t* width, int32_t* height) override;
   bool Present(int32_t width, int32_t height, std::span<const DisplayOverlay> overlays) override;
@@ -102,6 +102,8 @@ class X11DisplayBackend : public DisplayBackend {
   void FreePixmaps();
 
   bool MakeImage(Image& target, int32_t width, int32_t height);
+  // Black with the alpha byte of a 32-bit window set, so that a compositor shows it opaque.
+  unsigned long OpaqueBlack() const { return depth_ == 32 ? 0xFF000000UL : 0UL; }
   void FreeImage(Image& target);
   // Takes in the window's news and the server's reports of finished puts, without waiting.
   void ReadEvents();
@@ -192,6 +194,9 @@ PixelFormatCode X11DisplayBackend::Open(uintptr_t window, int32_t width, int32_t
     return kPixelFormatNone;
   }
   window_ = static_cast<Window>(window);
+  // Resizes are followed through ConfigureNotify events: they are selected before the size is
+  // read, so a resize between the two cannot go unseen.
+  XSelectInput(display_, window_, StructureNotifyMask);
   XWindowAttributes attributes{};
   tErrorSeen = false;
   if (XGetWindowAttributes(display_, window_, &attributes) == 0 || !SyncClean(display_)) {
@@ -201,7 +206,6 @@ PixelFormatCode X11DisplayBackend::Open(uintptr_t window, int32_t width, int32_t
   depth_ = attributes.depth;
   clientWidth_ = attributes.width;
   clientHeight_ = attributes.height;
-  XSelectInput(display_, window_, StructureNotifyMask);
   format_ = FormatOf(attributes);
   if (format_ == kPixelFormatNone) {
     return kPixelFormatNone;
@@ -297,18 +301,22 @@ void X11DisplayBackend::FreeImage(Image& target) {
   target = Image{};
 }
 
-bool X11DisplayBackend::Grow(int32_t width, int32_t height) {
+bool X11DisplayBackend::Resize(int32_t width, int32_t height) {
   if (display_ == nullptr || Current().image == nullptr) {
     return false;
   }
-  const int32_t w = std::max(width, Current().image->width);
-  const int32_t h = std::max(height, Current().image->height);
-  // Both go; the second is made again at the new size when it is needed.
-  for (Image& image : images_) {
-    FreeImage(image);
+  // The new picture is made in the spare place (an XImage refers to its segment record by
+  // address, so an Image is never moved); the current one goes only once the new one exists.
+  // The spare is made again at the new size when it is next needed.
+  const int spare = current_ ^ 1;
+  FreeImage(images_[spare]);
+  if (!MakeImage(images_[spare], width, height)) {
+    FreeImage(images_[spare]);
+    return false;
   }
-  current_ = 0;
-  return MakeImage(images_[0], w, h);
+  FreeImage(images_[current_]);
+  current_ = spare;
+  return true;
 }
 
 void X11DisplayBackend::ReadEvents() {
@@ -478,7 +486,7 @@ bool X11DisplayBackend::Present(int32_t width, int32_t height,
   }
   if (sameSize || renderFormat_ == nullptr || backPicture_ == 0) {
     // Without XRender the picture is shown unscaled at the top-left.
-    XSetForeground(display_, gc_, 0);
+    XSetForeground(display_, gc_, OpaqueBlack());
     XFillRectangle(display_, back_, gc_, 0, 0, clientWidth, clientHeight);
     PutPicture(back_, width, height);
   } else {

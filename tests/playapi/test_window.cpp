@@ -1,6 +1,7 @@
 #include "tests/playapi/test_window.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace rovik_test {
 
@@ -13,6 +14,28 @@ bool TestWindow::Open(int width, int height) {
                                 0);
   XMapWindow(display, window_);
   XSync(display, False);
+  return true;
+}
+
+namespace {
+int Channel(unsigned long pixel, unsigned long mask) {
+  if (mask == 0) return 0;
+  int shift = 0;
+  while (((mask >> shift) & 1) == 0) ++shift;
+  return static_cast<int>(((pixel & mask) >> shift) * 255 / (mask >> shift));
+}
+}  // namespace
+
+bool TestWindow::PixelAt(int x, int y, int* r, int* g, int* b) const {
+  Display* display = static_cast<Display*>(display_);
+  if (display == nullptr) return false;
+  XImage* image = XGetImage(display, window_, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (image == nullptr) return false;
+  const unsigned long pixel = XGetPixel(image, 0, 0);
+  *r = Channel(pixel, image->red_mask);
+  *g = Channel(pixel, image->green_mask);
+  *b = Channel(pixel, image->blue_mask);
+  XDestroyImage(image);
   return true;
 }
 

@@ -16,6 +16,9 @@ class TestWindow {
   // Opens the display named by DISPLAY and maps a width x height window; false without one.
   bool Open(int width, int height);
   uintptr_t id() const { return window_; }
+  // The colour of one pixel of the window as 8-bit red, green and blue; false when it cannot
+  // be read.
+  bool PixelAt(int x, int y, int* r, int* g, int* b) const;
 
  private:
   void* display_ = nullptr;

@@ -69,16 +69,17 @@ const PixelFormatCode kFormats[] = {kPixelFormatRgb555, kPixelFormatRgb565, kPix
 }  // namespace
 
 TEST(ColorConvert, ReferenceArithmeticOnKnownValues) {
-  // Black and white of the limited range.
-  EXPECT_EQ(OnePixel(16, 128, 128, kPixelFormatRgb32), (std::vector<uint8_t>{0, 0, 0, 0}));
-  EXPECT_EQ(OnePixel(0, 128, 128, kPixelFormatRgb32), (std::vector<uint8_t>{0, 0, 0, 0}));
-  EXPECT_EQ(OnePixel(235, 128, 128, kPixelFormatRgb32), (std::vector<uint8_t>{255, 255, 255, 0}));
+  // Black and white of the limited range; the fourth byte of a 32-bit pixel is always 0xFF, so
+  // that a window with an alpha channel shows the picture opaque.
+  EXPECT_EQ(OnePixel(16, 128, 128, kPixelFormatRgb32), (std::vector<uint8_t>{0, 0, 0, 255}));
+  EXPECT_EQ(OnePixel(0, 128, 128, kPixelFormatRgb32), (std::vector<uint8_t>{0, 0, 0, 255}));
+  EXPECT_EQ(OnePixel(235, 128, 128, kPixelFormatRgb32), (std::vector<uint8_t>{255, 255, 255, 255}));
   // Terms are the high half of the product (floored), sums clamped: Y 81, U 90, V 240 gives
   // luma 75, red 75 + 179, green 75 + 14 - 92, blue 75 - 77.
-  EXPECT_EQ(OnePixel(81, 90, 240, kPixelFormatRgb32), (std::vector<uint8_t>{0, 0, 254, 0}));
+  EXPECT_EQ(OnePixel(81, 90, 240, kPixelFormatRgb32), (std::vector<uint8_t>{0, 0, 254, 255}));
   EXPECT_EQ(OnePixel(81, 90, 240, kPixelFormatRgb24), (std::vector<uint8_t>{0, 0, 254}));
   // Y 128, U 200, V 60: luma 130, red 21, green 156, blue 275 clamped.
-  EXPECT_EQ(OnePixel(128, 200, 60, kPixelFormatRgb32), (std::vector<uint8_t>{255, 156, 21, 0}));
+  EXPECT_EQ(OnePixel(128, 200, 60, kPixelFormatRgb32), (std::vector<uint8_t>{255, 156, 21, 255}));
 }
 
 TEST(ColorConvert, SixteenBitLayoutsKeepTheTopBits) {
@@ -191,7 +192,7 @@ TEST(ColorConvert, ClipsToTheSmallerOfPictureAndSurface) {
   // The margin of the small target stays untouched although the picture is larger.
   EXPECT_EQ(small.bytes[static_cast<size_t>(small.view.pitch) * 10], kGuard);
   EXPECT_EQ(small.bytes[40 * 4], kGuard);
-  EXPECT_EQ(small.bytes[3], 0) << "the first pixel was converted";
+  EXPECT_EQ(small.bytes[3], 0xFF) << "the first pixel was converted";
 }
 
 TEST(ColorConvert, PicturesWithoutChromaAreGrey) {

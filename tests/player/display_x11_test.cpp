@@ -173,6 +173,43 @@ TEST(DisplayX11, JpegPlayerDrawsPictureTextAndClock) {
   EXPECT_GT(dark, 40);
 }
 
+TEST(DisplayX11, WindowWithAnAlphaChannelGetsOpaquePixels) {
+  // Under a compositor a 32-bit window's top byte is alpha: pictures, the text and the black of
+  // a frame that does not decode must all come out opaque.
+  const auto clip = ReadH264Clip("solid_320x240.h264");
+  SKIP_WITHOUT(clip, "solid_320x240.h264");
+  const auto jpeg = ReadFileBytes(ClipPath("solid_320x240.jpg"));
+  SKIP_WITHOUT(jpeg, "solid_320x240.jpg");
+  TestWindow window(320, 240, true);
+  if (!window.Valid()) {
+    GTEST_SKIP() << "no X display, or no 32-bit visual on it";
+  }
+  {
+    CH264Player player(window.Id());
+    ASSERT_EQ(player.Display()->Format(), kPixelFormatRgb32);
+    player.Start();
+    Feed(player, std::vector<ClipFrame>(clip.begin(), clip.begin() + 3));
+    EXPECT_TRUE(Near(PixelSoon(window, 160, 120, kClipBlue, 10), kClipBlue, 10));
+    EXPECT_EQ(window.RawPixelAt(160, 120) >> 24, 0xFFu);
+    EXPECT_EQ(window.RawPixelAt(319, 239) >> 24, 0xFFu);
+  }
+  window.Resize(400, 300);  // stretched through the back picture, with text and clock on top
+  CJPEGPlayer player(window.Id());
+  player.SetOSDText("Porch");
+  player.Start();
+  player.InputFrame(jpeg.data(), static_cast<int32_t>(jpeg.size()), 1, 0);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 1; }));
+  EXPECT_TRUE(Near(PixelSoon(window, 200, 150, kClipBlue, 10), kClipBlue, 10));
+  for (auto [x, y] : {std::pair{200, 150}, {399, 299}, {6, 282}, {226, 6}}) {
+    EXPECT_EQ(window.RawPixelAt(x, y) >> 24, 0xFFu) << x << "," << y;
+  }
+  const uint8_t damaged[] = {0xFF, 0xD8, 0xFF, 0x00};
+  player.InputFrame(damaged, sizeof damaged, 1, 0);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 2; }));
+  EXPECT_TRUE(Near(PixelSoon(window, 200, 150, {0, 0, 0}, 4), {0, 0, 0}, 4));
+  EXPECT_EQ(window.RawPixelAt(200, 150) >> 24, 0xFFu);
+}
+
 TEST(DisplayX11, WindowThatDoesNotExistShowsNothingAndDecodingGoesOn) {
   const auto clip = ReadH264Clip("solid_320x240.h264");
   SKIP_WITHOUT(clip, "solid_320x240.h264");
@@ -200,58 +237,113 @@ TEST(DisplayX11, WindowDestroyedWhilePlayingIsSurvived) {
 }
 
 // An Xvfb of our own at depth 16: the layout code is 2 (5-6-5) and the colours still right.
+namespace {
+
+// An Xvfb server of this test's own, ended (and waited for) when it goes out of scope, so that
+// a failing check cannot leave it running.
+class OwnServer {
+ public:
+  ~OwnServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // Starts a server of that depth on a free display number and waits until it answers. Other
+  // servers may be started on this machine at the same moment: a server that ends at once (its
+  // number was taken meanwhile) or a display that is not ours is passed over for the next
+  // number.
+  bool Start(int depth) {
+    for (int n = 90 + getpid() % 300, tries = 0; n < 1000 && tries < 5; n += 7) {
+      if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0 ||
+          access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) {
+        continue;
+      }
+      ++tries;
+      const std::string name = ":" + std::to_string(n);
+      const std::string screen = "640x480x" + std::to_string(depth);
+      const char* argv[] = {"Xvfb", name.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
+                            "tcp", nullptr};
+      pid_t pid = -1;
+      if (posix_spawn(&pid, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(argv),
+                      environ) != 0) {
+        continue;
+      }
+      bool gone = false;
+      const bool up = WaitFor([&] {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+          gone = true;
+          return true;
+        }
+        Display* d = XOpenDisplay(name.c_str());
+        if (d == nullptr) {
+          return false;
+        }
+        const bool ours = DefaultDepth(d, DefaultScreen(d)) == depth;
+        XCloseDisplay(d);
+        return ours;
+      }, 20);
+      if (up && !gone) {
+        pid_ = pid;
+        name_ = name;
+        return true;
+      }
+      if (!gone) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+    return false;
+  }
+  const std::string& Name() const { return name_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+// DISPLAY set for the scope, restored after it.
+class DisplayNamed {
+ public:
+  explicit DisplayNamed(const std::string& name) {
+    const char* saved = std::getenv("DISPLAY");
+    had_ = saved != nullptr;
+    previous_ = had_ ? saved : "";
+    setenv("DISPLAY", name.c_str(), 1);
+  }
+  ~DisplayNamed() {
+    if (had_) {
+      setenv("DISPLAY", previous_.c_str(), 1);
+    } else {
+      unsetenv("DISPLAY");
+    }
+  }
+
+ private:
+  bool had_ = false;
+  std::string previous_;
+};
+
+}  // namespace
+
 TEST(DisplayX11, SixteenBitServerGivesCodeTwo) {
   const auto clip = ReadH264Clip("solid_320x240.h264");
   SKIP_WITHOUT(clip, "solid_320x240.h264");
   if (access("/usr/bin/Xvfb", X_OK) != 0) {
     GTEST_SKIP() << "Xvfb is not installed";
   }
-  // A display number unlikely to be taken; try a few.
-  pid_t server = -1;
-  std::string name;
-  for (int n = 90 + getpid() % 300; server < 0 && n < 1000; n += 7) {
-    if (access(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), F_OK) == 0 ||
-        access(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), F_OK) == 0) {
-      continue;
-    }
-    name = ":" + std::to_string(n);
-    const char* argv[] = {"Xvfb", name.c_str(), "-screen", "0", "640x480x16", "-nolisten", "tcp",
-                          nullptr};
-    if (posix_spawn(&server, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(argv),
-                    environ) != 0) {
-      server = -1;
-    }
-  }
-  ASSERT_GT(server, 0);
-  const char* saved = std::getenv("DISPLAY");
-  const std::string previous = saved != nullptr ? saved : "";
-  setenv("DISPLAY", name.c_str(), 1);
-  bool up = WaitFor([&] {
-    Display* d = XOpenDisplay(nullptr);
-    if (d != nullptr) {
-      XCloseDisplay(d);
-    }
-    return d != nullptr;
-  }, 20);
-  if (up) {
-    TestWindow window(320, 240);
-    ASSERT_TRUE(window.Valid());
-    EXPECT_EQ(window.Depth(), 16);
-    CH264Player player(window.Id());
-    EXPECT_EQ(player.Display()->Format(), kPixelFormatRgb565);
-    player.Start();
-    Feed(player, std::vector<ClipFrame>(clip.begin(), clip.begin() + 3));
-    ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 3; }));
-    const Rgb got = PixelSoon(window, 160, 120, kClipBlue, 14);
-    // Five and six bits per channel.
-    EXPECT_TRUE(Near(got, kClipBlue, 14)) << got.r << " " << got.g << " " << got.b;
-  }
-  if (previous.empty()) {
-    unsetenv("DISPLAY");
-  } else {
-    setenv("DISPLAY", previous.c_str(), 1);
-  }
-  kill(server, SIGTERM);
-  waitpid(server, nullptr, 0);
-  ASSERT_TRUE(up) << "the depth-16 Xvfb on " << name << " did not come up";
+  OwnServer server;
+  ASSERT_TRUE(server.Start(16)) << "no depth-16 Xvfb of this test's own came up";
+  DisplayNamed display(server.Name());
+  TestWindow window(320, 240);
+  SKIP_WITHOUT_X(window);
+  EXPECT_EQ(window.Depth(), 16);
+  CH264Player player(window.Id());
+  EXPECT_EQ(player.Display()->Format(), kPixelFormatRgb565);
+  player.Start();
+  Feed(player, std::vector<ClipFrame>(clip.begin(), clip.begin() + 3));
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 3; }));
+  const Rgb got = PixelSoon(window, 160, 120, kClipBlue, 14);
+  // Five and six bits per channel.
+  EXPECT_TRUE(Near(got, kClipBlue, 14)) << got.r << " " << got.g << " " << got.b;
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "player/frame_queue.h"
 
@@ -129,4 +130,46 @@ TEST(FrameQueue, PopWaitReturnsOnArrivalAndOnWake) {
   woken.store(true);
   waker.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(FrameQueue, HardLimitSkipsToTheNextKeyFrameAndCountsWhatItDrops) {
+  // One key frame in 250 and a consumer that has stalled: the key-frame rule never fires.
+  FrameQueue q;
+  int pushed = 0;
+  ASSERT_TRUE(PushByte(q, 0, 1));
+  ++pushed;
+  for (int i = 1; i < 249; ++i, ++pushed) {
+    PushByte(q, static_cast<uint8_t>(i), 0);
+    ASSERT_LE(q.Count(), FrameQueue::kMaxFrames);
+  }
+  EXPECT_TRUE(q.WaitingForKey()) << "what follows needs the frames that were dropped";
+  EXPECT_FALSE(PushByte(q, 249, 0));
+  ++pushed;
+  EXPECT_EQ(q.Dropped() + q.Count(), static_cast<uint64_t>(pushed)) << "every lost frame counted";
+  ASSERT_TRUE(PushByte(q, 250, 1));
+  ASSERT_TRUE(PushByte(q, 251, 0));
+  EXPECT_EQ(DrainValues(q), (std::vector<uint8_t>{250, 251}));
+  EXPECT_EQ(q.Dropped(), static_cast<uint64_t>(pushed));
+}
+
+TEST(FrameQueue, HardLimitHoldsForBytesToo) {
+  FrameQueue q;
+  const std::vector<uint8_t> big(FrameQueue::kMaxBytes / 4, 0x55);
+  for (int i = 0; i < 10; ++i) {
+    q.Push(big.data(), static_cast<int32_t>(big.size()), i == 0 ? 1 : 0, 0, 0, 0);
+    ASSERT_LE(q.Bytes(), FrameQueue::kMaxBytes);
+  }
+  EXPECT_GT(q.Dropped(), 0u);
+  // A key frame that would pass the limit is kept; what waited before it goes.
+  ASSERT_TRUE(q.Push(big.data(), static_cast<int32_t>(big.size()), 1, 7, 0, 0));
+  ASSERT_TRUE(q.Push(big.data(), static_cast<int32_t>(big.size()), 0, 8, 0, 0));
+  ASSERT_TRUE(q.Push(big.data(), static_cast<int32_t>(big.size()), 0, 9, 0, 0));
+  ASSERT_TRUE(q.Push(big.data(), static_cast<int32_t>(big.size()), 0, 10, 0, 0));
+  EXPECT_EQ(q.Bytes(), FrameQueue::kMaxBytes) << "the limit itself is reached, not passed";
+  ASSERT_TRUE(q.Push(big.data(), static_cast<int32_t>(big.size()), 1, 11, 0, 0));
+  EXPECT_EQ(q.Count(), 1u);
+  QueuedFrame f;
+  ASSERT_TRUE(q.Pop(f));
+  EXPECT_EQ(f.frameValue, 11u);
+  EXPECT_EQ(q.Bytes(), 0u);
 }

@@ -22,14 +22,28 @@ int Channel(unsigned long pixel, unsigned long mask) {
 
 }  // namespace
 
-TestWindow::TestWindow(int width, int height) {
+TestWindow::TestWindow(int width, int height, bool argb) {
   display_ = XOpenDisplay(nullptr);
   if (display_ == nullptr) {
     return;
   }
   const int screen = DefaultScreen(display_);
-  window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0,
-                                BlackPixel(display_, screen), BlackPixel(display_, screen));
+  if (argb) {
+    XVisualInfo info{};
+    if (XMatchVisualInfo(display_, screen, 32, TrueColor, &info) == 0) {
+      return;
+    }
+    XSetWindowAttributes attributes{};
+    attributes.colormap = XCreateColormap(display_, RootWindow(display_, screen), info.visual, AllocNone);
+    attributes.border_pixel = 0;
+    attributes.background_pixel = 0;  // fully transparent until something is drawn
+    window_ = XCreateWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0, 32,
+                            InputOutput, info.visual, CWColormap | CWBorderPixel | CWBackPixel,
+                            &attributes);
+  } else {
+    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0,
+                                  BlackPixel(display_, screen), BlackPixel(display_, screen));
+  }
   XMapWindow(display_, window_);
   XSync(display_, False);
 }
@@ -65,6 +79,16 @@ Rgb TestWindow::PixelAt(int x, int y) const {
           Channel(pixel, image->blue_mask)};
   XDestroyImage(image);
   return rgb;
+}
+
+unsigned long TestWindow::RawPixelAt(int x, int y) const {
+  XImage* image = XGetImage(display_, window_, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (image == nullptr) {
+    return 0;
+  }
+  const unsigned long pixel = XGetPixel(image, 0, 0);
+  XDestroyImage(image);
+  return pixel;
 }
 
 bool Near(const Rgb& got, const Rgb& want, int tolerance) {

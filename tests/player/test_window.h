@@ -15,8 +15,10 @@ struct Rgb {
 
 class TestWindow {
  public:
-  // Opens $DISPLAY and maps a window of that size; Valid() is false without a display.
-  TestWindow(int width, int height);
+  // Opens $DISPLAY and maps a window of that size; Valid() is false without a display. With
+  // `argb` the window has a 32-bit visual with an alpha channel (as under a compositor), and
+  // Valid() is also false when the server offers none.
+  TestWindow(int width, int height, bool argb = false);
   ~TestWindow();
   TestWindow(const TestWindow&) = delete;
   TestWindow& operator=(const TestWindow&) = delete;
@@ -27,6 +29,8 @@ class TestWindow {
   void Resize(int width, int height);
   // The colour of one pixel of the window, read with XGetImage.
   Rgb PixelAt(int x, int y) const;
+  // The pixel value as the server stores it (in a 32-bit window the top byte is alpha).
+  unsigned long RawPixelAt(int x, int y) const;
 
  private:
   Display* display_ = nullptr;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "player/ensure_directories.h"
+#include "player/video_player.h"
 #include "tests/recorder/media_clips.h"
 
 using namespace rovik_test;
@@ -273,4 +274,34 @@ TEST_F(RecorderTest, AKilledRecordingLeavesAReadableFile) {
   EXPECT_GE(std::atoi(p["nb_frames"].c_str()), 50);
   EXPECT_GE(std::atoi(p["packets"].c_str()), 40);
   EXPECT_EQ(p["first_flags"].substr(0, 1), "K");
+}
+
+TEST_F(RecorderTest, PlayerLetsGoOfARecordingThatEndedAndFeedsItNoMore) {
+  // A JPEG player records; the camera changes its picture size, which ends the recording. The
+  // player then releases the recorder instead of copying every frame into its queue for good.
+  qxplay::PlayerHooks hooks;
+  hooks.displayBackend = "null";
+  hooks.makeRecorder = &Recorder::Make;
+  qxplay::CJPEGPlayer player(1, hooks);
+  player.Start();
+  const std::string file = dir_ / "ended.avi";
+  ASSERT_EQ(player.StartRecord(file.c_str()), 1);
+  const auto small = MakeJpeg(320, 240, 1);
+  const auto large = MakeJpeg(640, 480, 2);
+  for (int i = 0; i < 10; ++i) {
+    player.InputFrame(small.data(), static_cast<int32_t>(small.size()), 1, 0);
+    std::this_thread::sleep_for(30ms);
+  }
+  EXPECT_TRUE(player.Recording());
+  EXPECT_TRUE(WaitFor([&] {
+    player.InputFrame(large.data(), static_cast<int32_t>(large.size()), 1, 0);
+    std::this_thread::sleep_for(30ms);
+    return !player.Recording();
+  }, 5000ms)) << "a recorder whose thread ended is released";
+  const uint64_t shown = player.PicturesShown();
+  player.InputFrame(large.data(), static_cast<int32_t>(large.size()), 1, 0);
+  EXPECT_TRUE(WaitFor([&] { return player.PicturesShown() > shown; }, 5000ms));
+  auto p = ProbeVideo(file);
+  EXPECT_EQ(p["width"], "320") << "the file was closed with the pictures of its size";
+  EXPECT_GE(std::atoi(p["packets"].c_str()), 5);
 }
