@@ -55,13 +55,15 @@ HttpRequestQueue::~HttpRequestQueue() {
   // Requests still queued are dropped unsent and without a reply.
 }
 
-void HttpRequestQueue::Post(std::unique_ptr<HttpRequest> request) {
-  if (!request) return;
+bool HttpRequestQueue::Post(std::unique_ptr<HttpRequest> request) {
+  if (!request) return false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.size() >= kMaxQueued) return false;
     queue_.push_back(std::move(request));
   }
   messages_->queue.Post(WM_HTTPQUEUE_PROCESS);
+  return true;
 }
 
 std::unique_ptr<HttpRequest> HttpRequestQueue::TakeFront() {

@@ -146,7 +146,7 @@ TEST_F(PushChannelTest, ABrokerRestartIsSurvivedAndAlarmsFlowAgain) {
   StartBroker();
   h.SaveUsers({{"13800000000", "pw", "张三"}});
   PushTiming timing;
-  timing.lookupIdlePasses = 20;  // a lookup (and a retry) every 2 s instead of 15 s
+  timing.lookupInterval = 2s;  // a lookup (and a retry) every 2 s instead of 15 s
   PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   {
@@ -170,7 +170,7 @@ TEST_F(PushChannelTest, TheHeartbeatMovesOnAfterARefusalAndSkipsNullPasswords) {
   h.SaveUsers({{"111", "NULL", "a"}, {"222", "p2", "b"}, {"333", "p3", "c"}});
   service->SetHeartbeatReply(R"({"errno":1,"error":"refused"})");
   PushTiming timing;
-  timing.heartbeatPasses = 5;  // a heartbeat about every second
+  timing.heartbeatInterval = 1s;  // a heartbeat every second
   PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   ASSERT_TRUE(WaitUntil([&] { return service->HeartbeatBodies().size() >= 4; }, 15s));
