@@ -18,10 +18,12 @@
 
 // What the connect sends (the broker login from the device registration reply).
 // The defaults keep the monitor from going deaf: a keep-alive whose unanswered ping ends a dead
-// connection within two intervals, and a persistent session (the broker keeps the subscriptions
+// connection within about 40 s of its last byte (Paho looks at the keep-alive every 5 s, so a ping
+// goes out up to 5 s late and its missing answer is noticed up to 5 s late), and a persistent
+// session (the broker keeps the subscriptions
 // and the QoS 1 messages published while the monitor is away) under the stable client id.
 struct MqttConnectOptions {
-  int keepAliveInterval = 20;  // seconds
+  int keepAliveInterval = 15;  // seconds
   bool cleanSession = false;
   bool reliable = false;
   std::string userName;

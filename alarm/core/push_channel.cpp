@@ -192,6 +192,7 @@ void PushChannel::Run() {
   QueueDeviceRegistration();
   cycleStart_ = std::chrono::steady_clock::now();
   lastLookup_ = cycleStart_;
+  lastAttempt_ = cycleStart_;
   bool delivered = false;  // the last pass took a message: do not wait in this one
   Event* const events[] = {resubscribeEvent_.get(), unreadCountEvent_.get(), stopEvent_.get()};
   for (;;) {
@@ -221,7 +222,10 @@ void PushChannel::Run() {
         cycleStart_ = now;
       }
       lastLookup_ = now;
-    } else if (now - lastLookup_ >= timing_.lookupInterval) {
+      lastAttempt_ = now;
+      continue;
+    }
+    if (now - lastLookup_ >= timing_.lookupInterval) {
       lastLookup_ = now;
       QueueBrokerLookup();
       bool loginKnown = false;
@@ -232,11 +236,12 @@ void PushChannel::Run() {
       if (!loginKnown) {
         QueueDeviceRegistration();  // the first registration failed: without a login no connect
       }
-      // A broker that came back at the same address answers the lookup with the address in use,
-      // which calls for nothing: try the parameters we have.
-      if (haveParams_) {
-        Connect();
-      }
+    }
+    // A broker that came back at the same address answers the lookup with the address in use,
+    // which calls for nothing: try the parameters we have.
+    if (haveParams_ && now - lastAttempt_ >= timing_.reconnectInterval) {
+      lastAttempt_ = now;
+      Connect();
     }
   }
   LeaveBroker();

@@ -63,9 +63,10 @@ struct PushServiceRequests {
 // that took a message the next one does not wait). Tests shorten them.
 struct PushTiming {
   std::chrono::milliseconds heartbeatInterval{std::chrono::minutes(8)};
-  // While disconnected: a broker lookup (and a registration while no login is known), and a
-  // connect with the parameters in hand, this often.
+  // While disconnected: a broker lookup (and a registration while no login is known) this often,
   std::chrono::milliseconds lookupInterval{std::chrono::seconds(15)};
+  // and a connect with the parameters in hand this often.
+  std::chrono::milliseconds reconnectInterval{std::chrono::seconds(5)};
   // Failed subscriptions are retried while a heartbeat cycle is younger than this.
   std::chrono::milliseconds resubscribeWindow{std::chrono::seconds(60)};
   // How long Stop waits for the push thread.
@@ -196,6 +197,7 @@ class PushChannel {
   int redelivered_ = -1;        // alarms taken since the reconnection; -1 when not counting
   SteadyTime cycleStart_{};     // the heartbeat cycle began (and the resubscription window)
   SteadyTime lastLookup_{};     // the last lookup while disconnected
+  SteadyTime lastAttempt_{};    // the last connect attempt while disconnected
   int accountCount_ = 0;
   int heartIndex_ = -1;
   int subscribeFailures_ = 0;
