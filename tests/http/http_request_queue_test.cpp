@@ -133,9 +133,12 @@ TEST_F(HttpQueue, AHangingServerDoesNotHoldUpExit) {
   server_.SetDefault(HttpScriptedReply::NeverAnswer());
   Sink sink;
   auto queue = std::make_unique<HttpRequestQueue>();
-  queue->Post(Request(1, "/hang", &sink));
-  queue->Post(Request(2, "/queued", &sink));
+  ASSERT_TRUE(queue->Post(Request(1, "/hang", &sink)));
   ASSERT_TRUE(server_.WaitForRequests(1, 5s));
+  // Behind the hanging request the queue stays bounded: the rest is refused, not kept.
+  std::size_t taken = 0;
+  for (int i = 0; i < 200; ++i) taken += queue->Post(Request(2, "/queued", &sink)) ? 1 : 0;
+  EXPECT_EQ(taken, HttpRequestQueue::kMaxQueued);
   const auto start = std::chrono::steady_clock::now();
   queue.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
