@@ -66,6 +66,21 @@ void CAlarmServerHttpEventsHandler::OnHttpResult(const std::string& reply, int, 
   }
 }
 
+void CAlarmServerHttpEventsHandler::OnHttpDropped(int requestCode, int) {
+  bool last = false;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (channel_ != nullptr) {
+      channel_->OnHttpDropped(requestCode);
+    }
+    --pending_;
+    last = ReleasedAndIdleLocked();
+  }
+  if (last) {
+    delete this;
+  }
+}
+
 void CAlarmServerHttpEventsHandler::AddPending() {
   std::lock_guard<std::mutex> guard(mutex_);
   ++pending_;
@@ -554,6 +569,15 @@ void PushChannel::MessageIntake(std::string_view topic, const void* payload, lon
 
 // ---------------------------------------------------------------------------------------------
 // Replies (HTTP request queue's thread)
+
+void PushChannel::OnHttpDropped(int requestCode) {
+  std::lock_guard<std::mutex> guard(replyLock_);
+  if (requestCode == HTTP_REQ_BROKER_LOOKUP) {
+    reply_.lookupPending = false;
+  } else if (requestCode == HTTP_REQ_DEVICE_REG) {
+    reply_.registrationPending = false;
+  }
+}
 
 void PushChannel::OnHttpReply(const std::string& reply, int requestCode) {
   {

@@ -83,6 +83,7 @@ class CAlarmServerHttpEventsHandler : public IHttpEvents {
  public:
   explicit CAlarmServerHttpEventsHandler(PushChannel* channel) : channel_(channel) {}
   void OnHttpResult(const std::string& reply, int flag, int requestCode, int context) override;
+  void OnHttpDropped(int requestCode, int context) override;  // settles the request's share
 
   void AddPending();   // a request naming this sink is about to be queued
   void DropPending();  // ... and could not be
@@ -137,6 +138,8 @@ class PushChannel {
 
   // Reply handling, on the HTTP request queue's thread (codes 5507, 5510, 5511).
   void OnHttpReply(const std::string& reply, int requestCode);
+  // A request of the channel went unsent: one of its kind may be queued again.
+  void OnHttpDropped(int requestCode);
 
   // Push-thread operations, public so that tests and the intake fuzz target can drive them on
   // a channel that was not started. Never call them while the thread runs.

@@ -32,12 +32,17 @@ class Sink : public IHttpEvents {
     if (next && queue) queue->Post(std::move(next));
     changed.notify_all();
   }
+  void OnHttpDropped(int, int) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++dropped;
+  }
   bool WaitFor(size_t n, std::chrono::milliseconds bound) {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, bound, [&] { return replies.size() >= n; });
   }
   std::mutex mutex;
   std::condition_variable changed;
+  size_t dropped = 0;  // guarded by mutex
   std::vector<std::pair<int, std::string>> replies;  // guarded by mutex
   std::vector<std::thread::id> threads;              // guarded by mutex
   std::unique_ptr<HttpRequest> followUp;             // guarded by mutex
@@ -146,6 +151,7 @@ TEST_F(HttpQueue, AHangingServerDoesNotHoldUpExit) {
   ASSERT_EQ(sink.replies.size(), 1u);
   EXPECT_EQ(sink.replies[0], std::make_pair(1, kException));
   EXPECT_EQ(server_.RequestCount(), 1u);
+  EXPECT_EQ(sink.dropped, taken) << "each request left unsent is settled with its sink";
 }
 
 TEST_F(HttpQueue, ProcessInstanceIsCreatedOnceAndNeverAgainAfterDestroy) {

@@ -245,6 +245,27 @@ TEST_F(MonitorLivenessTest, QuitWithTheBrokerFrozenEndsWithinFiveSeconds) {
   EXPECT_EQ(mutex.Create("ROVIKALARM"), rovik::platform::NamedMutex::Result::Acquired);
 }
 
+// A push service that takes the lookup and never answers: SIGTERM still ends the monitor within
+// 5 s (the request in flight is given up).
+TEST(MonitorSilentServiceTest, TerminateWhileThePushServiceHangsEndsWithinFiveSeconds) {
+  HangingServerFixture service;
+  ASSERT_TRUE(service.Start());
+  ProgramFolder folder;
+  const std::string url = "http://127.0.0.1:" + std::to_string(service.Port());
+  PrepareMonitorFolder(folder, url + "/\n" + url + "/device/reg/\n", url);
+  auto env = folder.ApplyToThisProcess();
+  ChildProcess monitor;
+  ASSERT_TRUE(folder.Start(monitor, "RovikAlarm"));
+  ASSERT_TRUE(WaitUntil([&] { return FindWindowByTitle("ROVIKALARM") && service.Accepted() > 0; }, 30s))
+      << monitor.Stderr();
+  const auto begin = Clock::now();
+  ASSERT_TRUE(monitor.Signal(SIGTERM));
+  auto status = monitor.Wait(5s);
+  ASSERT_TRUE(status) << "still running 5 s after SIGTERM";
+  EXPECT_TRUE(status->Success()) << monitor.Stderr();
+  std::printf("SIGTERM with the push service hanging: ended after %.2f s\n", Seconds(Clock::now() - begin));
+}
+
 // Accounts stored with texts that would watch other topics are never subscribed.
 TEST_F(MonitorLivenessTest, WildcardAccountTextsAreNotSubscribed) {
   StartService();
