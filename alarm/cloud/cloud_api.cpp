@@ -55,8 +55,7 @@ void SetBody(HttpRequest& request, std::string body) {
 bool Queue(std::unique_ptr<HttpRequest> request) {
   HttpRequestQueue* queue = HttpRequestQueue::GetInstance();
   if (!queue) return false;
-  queue->Post(std::move(request));
-  return true;
+  return queue->Post(std::move(request));
 }
 
 }  // namespace

@@ -10,4 +10,7 @@ class IHttpEvents {
   // reply: the server's body (status 200) or a failure text whose "errno" is 1; flag: always 1;
   // requestCode and context: as the caller put them into the request.
   virtual void OnHttpResult(const std::string& reply, int flag, int requestCode, int context) = 0;
+  // A request that will never be sent, and so never get a reply (the queue ended with it still
+  // waiting): a sink that counts its requests learns that this one is settled.
+  virtual void OnHttpDropped(int /*requestCode*/, int /*context*/) {}
 };

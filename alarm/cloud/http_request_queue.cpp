@@ -9,6 +9,11 @@ struct HttpQueueMessages {
 
 namespace {
 
+// A request that goes unsent tells its sink so.
+void Drop(std::unique_ptr<HttpRequest> request) {
+  if (request && request->events) request->events->OnHttpDropped(request->requestCode, request->context);
+}
+
 std::mutex g_instanceMutex;
 HttpRequestQueue* g_instance = nullptr;  // guarded by g_instanceMutex
 bool g_destroyed = false;                // guarded by g_instanceMutex
@@ -53,15 +58,23 @@ HttpRequestQueue::~HttpRequestQueue() {
   worker_.join();
   messages_->queue.Close();
   // Requests still queued are dropped unsent and without a reply.
-}
-
-void HttpRequestQueue::Post(std::unique_ptr<HttpRequest> request) {
-  if (!request) return;
+  std::deque<std::unique_ptr<HttpRequest>> left;
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    left.swap(queue_);
+  }
+  for (auto& request : left) Drop(std::move(request));
+}
+
+bool HttpRequestQueue::Post(std::unique_ptr<HttpRequest> request) {
+  if (!request) return false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.size() >= kMaxQueued) return false;
     queue_.push_back(std::move(request));
   }
   messages_->queue.Post(WM_HTTPQUEUE_PROCESS);
+  return true;
 }
 
 std::unique_ptr<HttpRequest> HttpRequestQueue::TakeFront() {
@@ -79,7 +92,10 @@ void HttpRequestQueue::Run() {
     if (message->message != WM_HTTPQUEUE_PROCESS) continue;
     // One wake-up sends everything queued by now, and what is posted meanwhile.
     while (std::unique_ptr<HttpRequest> request = TakeFront()) {
-      if (abort_) continue;  // exit is under way: drop the rest unsent
+      if (abort_) {  // exit is under way: drop the rest unsent
+        Drop(std::move(request));
+        continue;
+      }
       try {
         ExecuteRequest(*request, &abort_);
       } catch (...) {

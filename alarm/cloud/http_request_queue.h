@@ -27,7 +27,7 @@ class HttpRequestQueue {
 
   // A queue of its own (tests; the process uses GetInstance). The worker runs before the
   // constructor returns, so no wake-up is lost.
-  explicit HttpRequestQueue(std::chrono::milliseconds abortGrace = std::chrono::milliseconds(1500));
+  explicit HttpRequestQueue(std::chrono::milliseconds abortGrace = std::chrono::milliseconds(500));
   // Quit message; the worker finishes what it is sending and what was queued before it. If it has
   // not ended after abortGrace, the request in flight is aborted (its reply is the Exception text)
   // and the rest of the queue is dropped without replies. Then the worker is joined.
@@ -35,8 +35,11 @@ class HttpRequestQueue {
   HttpRequestQueue(const HttpRequestQueue&) = delete;
   HttpRequestQueue& operator=(const HttpRequestQueue&) = delete;
 
-  // Appends the request and wakes the worker; the queue owns the request from here on.
-  void Post(std::unique_ptr<HttpRequest> request);
+  // Appends the request and wakes the worker; the queue owns the request from here on. False
+  // (the request dropped unsent, without a reply) when kMaxQueued requests wait already: a
+  // service that stops answering never makes the queue grow without end.
+  static constexpr std::size_t kMaxQueued = 64;
+  bool Post(std::unique_ptr<HttpRequest> request);
 
  private:
   void Run();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "alarm/core/account_text.h"
 #include "alarm/core/utf_text.h"
 
 int ReadCode(std::string_view text) {
@@ -50,6 +51,7 @@ AccountList ParseAccountList(std::string_view argument) {
     if (parts.size() < 3) continue;
     auto user = std::make_unique<UserRecord>();
     rovik::CopyField(user->account, sizeof user->account, parts[0], sizeof user->account - 1);
+    if (!IsWatchableAccount(rovik::FieldText(user->account))) continue;  // never stored or watched
     rovik::CopyField(user->password, sizeof user->password, parts[1], sizeof user->password - 1);
     rovik::CopyField(user->name, sizeof user->name, parts[2], sizeof user->name - 1);
     out.users.push_back(std::move(user));

@@ -48,7 +48,8 @@ int ReadCode(std::string_view text);
 // when there are fewer than two elements (nothing is to be done). The first element read as a
 // code decides `replace` (0: delete the stored accounts first). Each further element with at
 // least three "&"-parts gives one record (account, password, display name), each cut to its
-// field at a character boundary; elements with fewer parts are skipped.
+// field at a character boundary; elements with fewer parts are skipped, and so are elements
+// whose account may not be watched (IsWatchableAccount: empty, a wildcard, "/" at either end).
 struct AccountList {
   bool enough = false;
   bool replace = false;

@@ -8,6 +8,7 @@
 namespace {
 
 constexpr int kQos = 1;
+constexpr unsigned long kCommandTimeoutMs = 5000;  // the least Paho takes
 
 MQTTClient Handle(void* handle) { return static_cast<MQTTClient>(handle); }
 
@@ -32,10 +33,13 @@ int MqttClient::Create(const std::string& serverUri, const std::string& clientId
     return rc;
   }
   handle_ = client;
+  // Un/subscribe wait for the broker's answer no longer than Paho allows at least.
+  MQTTClient_setCommandTimeout(client, kCommandTimeoutMs);
   return 0;
 }
 
 int MqttClient::Connect(const MqttConnectOptions& options) {
+  sessionPresent_ = false;
   if (handle_ == nullptr) {
     return MQTTCLIENT_FAILURE;
   }
@@ -49,12 +53,19 @@ int MqttClient::Connect(const MqttConnectOptions& options) {
   opts.retryInterval = options.retryInterval;
   MqttTlsAttempt tls(options.tls);
   opts.ssl = static_cast<MQTTClient_SSLOptions*>(tls.PahoSslOptions());
+  // One protocol version: a second attempt with an older one would double the time a broker
+  // that never answers holds the caller. 3.1.1 also tells whether the session was kept.
+  opts.MQTTVersion = MQTTVERSION_3_1_1;
   const int rc = MQTTClient_connect(Handle(handle_), &opts);
   tls.Finish(rc);
   if (rc != MQTTCLIENT_SUCCESS) {
     return rc;
   }
-  // A clean session starts without subscriptions: take up again the topics held.
+  sessionPresent_ = !opts.cleansession && opts.returned.sessionPresent != 0;
+  if (sessionPresent_) {
+    return 0;  // the broker kept the subscriptions with the session
+  }
+  // A new session starts without subscriptions: take up again the topics held.
   for (const std::string& topic : topics_) {
     MQTTClient_subscribe(Handle(handle_), topic.c_str(), kQos);
   }
@@ -97,6 +108,7 @@ int MqttClient::Receive(MqttMessage& message, bool& delivered, std::chrono::mill
     message.topic.assign(topic != nullptr ? topic : "", length);
     const auto* bytes = static_cast<const unsigned char*>(msg->payload);
     message.payload.assign(bytes, bytes + (msg->payloadlen > 0 && bytes != nullptr ? msg->payloadlen : 0));
+    message.duplicate = msg->dup != 0;
     MQTTClient_freeMessage(&msg);
   }
   if (topic != nullptr) {

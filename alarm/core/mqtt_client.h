@@ -1,8 +1,11 @@
 // The push channel's MQTT client: a thin layer over Paho's synchronous MQTTClient API that offers
 // the calls the channel relies on (create, connect, subscribe, unsubscribe, receive, disconnect,
 // destroy) with their results. Beyond Paho it remembers the topics it was asked to subscribe and
-// subscribes them again after every successful connect, so a reconnection (which starts a clean
-// session at the broker) never leaves the channel deaf.
+// subscribes them again after a connect that found no session at the broker, so a reconnection
+// never leaves the channel deaf.
+//
+// Every call is bounded: the connect by its time-out, un/subscribe by Paho's command time-out
+// (its floor, 5 s), the disconnect by its own argument.
 //
 // Not thread-safe: one thread (the push thread) makes every call.
 #pragma once
@@ -16,21 +19,27 @@
 #include "alarm/core/mqtt_tls.h"
 
 // What the connect sends (the broker login from the device registration reply).
+// The defaults keep the monitor from going deaf: a keep-alive whose unanswered ping ends a dead
+// connection within about 40 s of its last byte (Paho looks at the keep-alive every 5 s, so a ping
+// goes out up to 5 s late and its missing answer is noticed up to 5 s late), and a persistent
+// session (the broker keeps the subscriptions
+// and the QoS 1 messages published while the monitor is away) under the stable client id.
 struct MqttConnectOptions {
-  int keepAliveInterval = 10000;  // seconds
-  bool cleanSession = true;
+  int keepAliveInterval = 15;  // seconds
+  bool cleanSession = false;
   bool reliable = false;
   std::string userName;
   std::string password;
-  int connectTimeout = 30;  // seconds
-  int retryInterval = 20;   // seconds
-  MqttTlsSettings tls;      // for an ssl:// or mqtts:// broker
+  int connectTimeout = 3;  // seconds: bounds how long a broker that never answers holds the caller
+  int retryInterval = 20;  // seconds
+  MqttTlsSettings tls;     // for an ssl:// or mqtts:// broker
 };
 
 // One delivered message: the full topic (it may hold zero bytes) and the payload bytes.
 struct MqttMessage {
   std::string topic;
   std::vector<unsigned char> payload;
+  bool duplicate = false;  // the broker sends it again (QoS 1 redelivery): it may have come before
 };
 
 class MqttClient {
@@ -45,8 +54,11 @@ class MqttClient {
   int Create(const std::string& serverUri, const std::string& clientId);
   bool Exists() const { return handle_ != nullptr; }
 
-  // 0 when connected; afterwards every topic held is subscribed again.
+  // 0 when connected; unless the broker kept our session, every topic held is subscribed again.
   int Connect(const MqttConnectOptions& options);
+  // The broker kept the session of the client id (subscriptions and queued messages) at the
+  // last successful connect.
+  bool SessionPresent() const { return sessionPresent_; }
   // Adds the topic to the ones held and subscribes it (QoS 1); 0 when the broker granted it.
   int Subscribe(const std::string& topic);
   // Drops the topic from the ones held and unsubscribes it.
@@ -62,5 +74,6 @@ class MqttClient {
 
  private:
   void* handle_ = nullptr;      // MQTTClient
-  std::set<std::string> topics_;  // subscribed again after each connect
+  std::set<std::string> topics_;  // subscribed again after a connect without a kept session
+  bool sessionPresent_ = false;
 };

@@ -8,17 +8,27 @@
 // unread-count reports. HTTP replies arrive on the request queue's thread and only record what
 // they carry; a connection they call for is made by the push thread. The user-interface thread
 // calls Start, Stop, the two Request functions and the destructor.
+//
+// Liveness: the MQTT keep-alive ends a dead connection (one that swallows every byte) within two
+// keep-alive intervals, and the channel connects again at once; the session at the broker is
+// persistent, so alarms published meanwhile are delivered when it is back, and a message the
+// broker sends again is stored once (its delivery key). No MQTT call blocks the push thread for
+// more than a few seconds, and Stop returns within its bound whatever the broker does.
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "alarm/cloud/http_events.h"
 #include "alarm/core/alarm_record.h"
@@ -49,13 +59,23 @@ struct PushServiceRequests {
   static PushServiceRequests None();
 };
 
-// The pass counts behind the channel's cadences (a pass lasts about 100 ms idle, 200 ms
-// connected). Tests shorten them.
+// The channel's cadences, measured on the steady clock (a pass takes no fixed time: after a pass
+// that took a message the next one does not wait). Tests shorten them.
 struct PushTiming {
-  int heartbeatPasses = 2400;    // connected passes between heartbeats (about 8 minutes)
-  int lookupIdlePasses = 150;    // disconnected passes between broker lookups (about 15 s)
-  int resubscribePasses = 300;   // failed subscriptions are retried while the count is below
+  std::chrono::milliseconds heartbeatInterval{std::chrono::minutes(8)};
+  // While disconnected: a broker lookup (and a registration while no login is known) this often,
+  std::chrono::milliseconds lookupInterval{std::chrono::seconds(15)};
+  // and a connect with the parameters in hand this often.
+  std::chrono::milliseconds reconnectInterval{std::chrono::seconds(5)};
+  // Failed subscriptions are retried while a heartbeat cycle is younger than this.
+  std::chrono::milliseconds resubscribeWindow{std::chrono::seconds(60)};
+  // How long Stop waits for the push thread.
+  std::chrono::milliseconds stopBound{5000};
 };
+
+// The exit status of a process whose push thread did not end within Stop's bound: nothing can
+// safely go on in the process, so it ends at once.
+inline constexpr int kPushThreadStuckExitCode = 70;
 
 // Receives the replies of the channel's HTTP requests (IHttpEvents) and hands them to the
 // channel while it is attached. It outlives the channel while requests naming it are queued.
@@ -63,6 +83,7 @@ class CAlarmServerHttpEventsHandler : public IHttpEvents {
  public:
   explicit CAlarmServerHttpEventsHandler(PushChannel* channel) : channel_(channel) {}
   void OnHttpResult(const std::string& reply, int flag, int requestCode, int context) override;
+  void OnHttpDropped(int requestCode, int context) override;  // settles the request's share
 
   void AddPending();   // a request naming this sink is about to be queued
   void DropPending();  // ... and could not be
@@ -101,7 +122,10 @@ class PushChannel {
   // Starts the push thread, which at once asks for the broker address and the login. False when
   // it could not be started (then call Stop).
   bool Start(AlarmOwner owner);
-  // Asks the thread to end and joins it. Safe to call more than once, and before Start.
+  // Asks the thread to end and joins it; the thread disconnects from the broker (without
+  // unsubscribing: the session keeps the subscriptions while the monitor is away). Waits at most
+  // timing.stopBound; a thread still running then ends the process (kPushThreadStuckExitCode).
+  // Safe to call more than once, and before Start.
   void Stop();
 
   // Reload the accounts and subscribe again / report the unread count to the video client.
@@ -114,26 +138,48 @@ class PushChannel {
 
   // Reply handling, on the HTTP request queue's thread (codes 5507, 5510, 5511).
   void OnHttpReply(const std::string& reply, int requestCode);
+  // A request of the channel went unsent: one of its kind may be queued again.
+  void OnHttpDropped(int requestCode);
 
   // Push-thread operations, public so that tests and the intake fuzz target can drive them on
   // a channel that was not started. Never call them while the thread runs.
-  void MessageIntake(std::string_view topic, const void* payload, long length);
+  // `redelivered`: the broker marked the message as sent before; one whose delivery key the store
+  // knows is dropped.
+  void MessageIntake(std::string_view topic, const void* payload, long length, bool redelivered = false);
   void SubscribeAll();
   void SetClock(UtcClock clock) { clock_ = std::move(clock); }
   void SetOwner(AlarmOwner owner) { owner_ = std::move(owner); }
 
  private:
+  using SteadyTime = std::chrono::steady_clock::time_point;
+  // What the reply thread hands the push thread, and which requests wait for their reply.
+  struct ReplyState {
+    std::optional<BrokerParams> params;  // a connect the replies called for
+    bool chooseHeartbeat = false;        // the server refused the heartbeat account
+    bool loginKnown = false;             // a registration reply gave a login
+    bool lookupPending = false;          // a broker lookup is queued or under way
+    bool registrationPending = false;    // a device registration is queued or under way
+  };
+
   void Run();
+  bool Receive();
+  void LeaveBroker();
   void TakeReplyWork();
   void Connect();
-  void UnsubscribeAll();
+  void LogConnected();
+  void KnowStoredAccounts();
+  // Unsubscribes every topic but those in `keep`, and empties the table.
+  void UnsubscribeAll(const std::set<std::string>& keep = {});
   void ResubscribeKnownTopics();
   void Heartbeat();
   void ChooseHeartbeatAccount();
   void ReportUnreadCount();
   void QueueBrokerLookup();
   void QueueDeviceRegistration();
+  // Queues one request unless one of its kind waits for its reply (`pending`, under replyLock_).
+  void QueueOnce(bool ReplyState::*pending, const std::function<bool(IHttpEvents*)>& send);
   void TryConnect();  // reply thread
+  bool Stopping() const { return stopping_.load(); }
 
   MdSQLite* store_;
   PushServiceRequests requests_;
@@ -149,6 +195,12 @@ class PushChannel {
   MqttClient client_;
   bool connected_ = false;
   bool announced_ = false;
+  bool everConnected_ = false;  // a connection was made once: later ones are reconnections
+  bool lossLogged_ = false;     // the current outage was logged
+  int redelivered_ = -1;        // alarms taken since the reconnection; -1 when not counting
+  SteadyTime cycleStart_{};     // the heartbeat cycle began (and the resubscription window)
+  SteadyTime lastLookup_{};     // the last lookup while disconnected
+  SteadyTime lastAttempt_{};    // the last connect attempt while disconnected
   int accountCount_ = 0;
   int heartIndex_ = -1;
   int subscribeFailures_ = 0;
@@ -164,9 +216,13 @@ class PushChannel {
   std::string brokerAddress_;  // "c" of the last broker lookup reply
   std::string brokerLogin_;    // c "~" u "~" p of the last device registration reply
 
-  std::mutex replyLock_;  // guards pendingParams_ and chooseHeartbeatPending_
-  std::optional<BrokerParams> pendingParams_;  // a connect the replies called for
-  bool chooseHeartbeatPending_ = false;        // the server refused the heartbeat account
+  std::mutex replyLock_;  // guards reply_
+  ReplyState reply_;
+
+  std::atomic<bool> stopping_{false};  // Stop was called: no new long call is begun
+  std::mutex doneLock_;                // guards threadDone_
+  bool threadDone_ = false;            // the push thread has left Run
+  std::condition_variable doneChanged_;
 
   std::atomic<bool> hasClient_{false};
   std::unique_ptr<rovik::platform::Event> stopEvent_;

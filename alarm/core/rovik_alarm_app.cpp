@@ -14,12 +14,23 @@
 namespace {
 
 CRovikAlarmApp* gApp = nullptr;
+bool gStoreFailed = false;  // start-up thread only: the store reported a failure
+
+// Without a screen (the offscreen platform, or none) a message box would wait for a click nobody
+// can give.
+bool HaveScreen() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
 
 // The store's failure message: a message box over whatever is on screen, and a line on stderr
 // for a monitor running without anyone watching.
 void ShowStoreMessage(const std::string& caption, const std::string& text) {
   rovik::platform::DebugLog("RovikAlarm", caption + ": " + text);
-  QMessageBox::critical(nullptr, QString::fromStdString(caption), QString::fromStdString(text));
+  gStoreFailed = true;
+  if (HaveScreen()) {
+    QMessageBox::critical(nullptr, QString::fromStdString(caption), QString::fromStdString(text));
+  }
 }
 
 }  // namespace
@@ -47,7 +58,14 @@ bool CRovikAlarmApp::InitInstance() {
   CreateFonts();
   // 7. The alarm store (created on this first use); its failure message goes through the hook.
   MdSQLite::SetMessageHook(ShowStoreMessage);
+  gStoreFailed = false;
   if (MdSQLite* store = MdSQLite::GetInstance()) store->Open();
+  if (gStoreFailed && !HaveScreen()) {
+    // Nobody sees a box here: the failure went to stderr, and the monitor ends with an error
+    // instead of watching without a place to keep alarms.
+    exitCode_ = 1;
+    return false;
+  }
   // 8. The hidden frame, owner of the program's dialogs; never shown.
   hiddenFrame_ = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::WindowStaysOnTopHint);
   hiddenFrame_->setWindowTitle(QString::fromLatin1(kHiddenFrameTitle));
@@ -58,7 +76,7 @@ bool CRovikAlarmApp::InitInstance() {
   LoadServerAddress();
   // 11. The auto-start prompt, once. Without a screen nobody could answer it: the choice then
   // stays pending until the monitor runs where the user sees it.
-  if (QGuiApplication::platformName() != QLatin1String("offscreen")) rovik::OfferAutoRun(hiddenFrame_.get());
+  if (HaveScreen()) rovik::OfferAutoRun(hiddenFrame_.get());
   // 12. The main dialog, run modally until the program is told to quit.
   {
     CRovikAlarmDlg dlg;
@@ -82,7 +100,7 @@ int CRovikAlarmApp::ExitInstance() {
   // 5. The shared view and mapping.
   sharedView = nullptr;
   sharedMapping.Close();
-  return 0;
+  return exitCode_;
 }
 
 void CRovikAlarmApp::CreateSharedBlock() {

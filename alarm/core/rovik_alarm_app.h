@@ -32,7 +32,8 @@ class CRovikAlarmApp {
   // The start-up sequence; returns false in every case: the program ends when it returns,
   // after ExitInstance.
   bool InitInstance();
-  // The shut-down sequence; returns the program's exit code.
+  // The shut-down sequence; returns the program's exit code: non-zero when, with no screen to
+  // show a message on, the alarm store could not be opened.
   int ExitInstance();
 
   // True when start-up found another copy running and ended at once.
@@ -58,5 +59,6 @@ class CRovikAlarmApp {
   void DeleteFonts();
 
   bool refused_ = false;
+  int exitCode_ = 0;  // non-zero: start-up failed where nobody could be told but stderr
   std::unique_ptr<QWidget> hiddenFrame_;
 };

@@ -46,6 +46,15 @@ constexpr const char* kCreateIndexes =
     "create index if not exists Alarm_Time_Index on Alarm(Alarm_Time);"
     "create index if not exists Alarm_RecvTime_Index on Alarm(Alarm_RecvTime);";
 
+// The keys of the messages taken from the broker, oldest first (rowid order).
+constexpr const char* kCreateDelivery =
+    "create table if not exists AlarmDelivery(Delivery_Key text PRIMARY KEY NOT NULL);";
+constexpr const char* kNoteDelivery = "insert or ignore into AlarmDelivery(Delivery_Key) values(?1);";
+constexpr const char* kDeliverySeen = "select 1 from AlarmDelivery where Delivery_Key = ?1;";
+constexpr const char* kPruneDelivery =
+    "delete from AlarmDelivery where rowid <= (select max(rowid) from AlarmDelivery) - ?1;";
+constexpr int kPruneEvery = 256;
+
 constexpr const char* kInsertAlarm =
     "Insert into Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,"
     "Alarm_DevType,Alarm_Time) values(?1,?2,?3,?4,?5,?6,?7);";
@@ -211,6 +220,7 @@ void MdSQLite::CreateTables() {
     }
     if (failure.empty()) {
       sqlite3_exec(db_, kCreateIndexes, nullptr, nullptr, nullptr);  // a lookup aid only
+      sqlite3_exec(db_, kCreateDelivery, nullptr, nullptr, nullptr);  // missing: no key is noted
     }
     lastError_ = failure;
   }
@@ -255,6 +265,72 @@ bool MdSQLite::Execute(sqlite3_stmt* stmt) {
 
 int MdSQLite::InsertAlarm(AlarmRecord record) {
   std::lock_guard<std::mutex> guard(lock_);
+  return InsertAlarmLocked(record);
+}
+
+int MdSQLite::InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (db_ == nullptr || !ExecLocked("begin immediate;")) {
+    return -1;
+  }
+  NoteDeliveryLocked(deliveryKey);  // a key that cannot be noted never costs the alarm
+  const int id = InsertAlarmLocked(record);
+  if (id <= 0 || !ExecLocked("commit;")) {
+    ExecLocked("rollback;");
+    return -1;
+  }
+  return id;
+}
+
+bool MdSQLite::NoteDelivery(std::string_view deliveryKey) {
+  std::lock_guard<std::mutex> guard(lock_);
+  return NoteDeliveryLocked(deliveryKey) == 1;
+}
+
+bool MdSQLite::DeliverySeen(std::string_view deliveryKey) {
+  std::lock_guard<std::mutex> guard(lock_);
+  sqlite3_stmt* stmt = Prepare(kDeliverySeen);
+  if (stmt == nullptr) {
+    return false;
+  }
+  Bind(stmt, 1, deliveryKey);
+  const bool seen = sqlite3_step(stmt) == SQLITE_ROW;
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  return seen;
+}
+
+int MdSQLite::NoteDeliveryLocked(std::string_view deliveryKey) {
+  sqlite3_stmt* stmt = Prepare(kNoteDelivery);
+  if (stmt == nullptr) {
+    return -1;
+  }
+  Bind(stmt, 1, deliveryKey);
+  if (!Execute(stmt)) {
+    return -1;
+  }
+  const bool added = sqlite3_changes(db_) > 0;
+  if (added && ++deliveriesSincePrune_ >= kPruneEvery) {
+    deliveriesSincePrune_ = 0;
+    if (sqlite3_stmt* prune = Prepare(kPruneDelivery)) {
+      sqlite3_bind_int(prune, 1, kDeliveryKeysKept);
+      Execute(prune);
+    }
+  }
+  return added ? 1 : 0;
+}
+
+bool MdSQLite::ExecLocked(const char* sql) {
+  char* error = nullptr;
+  const bool ok = sqlite3_exec(db_, sql, nullptr, nullptr, &error) == SQLITE_OK;
+  if (!ok) {
+    lastError_ = error != nullptr ? error : sqlite3_errmsg(db_);
+  }
+  sqlite3_free(error);
+  return ok;
+}
+
+int MdSQLite::InsertAlarmLocked(const AlarmRecord& record) {
   sqlite3_stmt* stmt = Prepare(kInsertAlarm);
   if (stmt == nullptr) {
     return -1;

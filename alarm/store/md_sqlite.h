@@ -43,6 +43,17 @@ class MdSQLite {
 
   // Stores an alarm; returns its new ID, -1 on failure. The record keeps its own id and state.
   int InsertAlarm(AlarmRecord record);
+  // The same, and in the same transaction notes the delivery key of the message it came in (see
+  // NoteDelivery), so a crash never leaves an alarm stored without its key or the other way.
+  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey);
+
+  // Delivery keys name the messages taken from the broker (topic and payload), so that a
+  // message the broker sends again after an outage is stored once. The newest kDeliveryKeysKept
+  // keys are kept, across restarts.
+  static constexpr int kDeliveryKeysKept = 4096;
+  // Notes a key; false when it was noted already (or the store is closed).
+  bool NoteDelivery(std::string_view deliveryKey);
+  bool DeliverySeen(std::string_view deliveryKey);
   // Largest stored alarm ID; -1 when the query fails or the table is empty.
   int GetMaxAlarmId();
   // Marks the listed alarms (decimal IDs separated by ",") read now. A list of any other form is
@@ -72,6 +83,9 @@ class MdSQLite {
   sqlite3_stmt* Prepare(const char* sql);  // cached; requires lock_
   bool Execute(sqlite3_stmt* stmt);        // steps to the end and resets; requires lock_
   int GetMaxAlarmIdLocked();
+  int NoteDeliveryLocked(std::string_view deliveryKey);  // 1 new, 0 known, -1 failed
+  int InsertAlarmLocked(const AlarmRecord& record);
+  bool ExecLocked(const char* sql);
   int QueryAlarms(AlarmList& list, const char* sql, std::string_view from, std::string_view to);
   bool RunForIdList(const char* sql, std::string_view idList, std::string_view readTime);
   void Report(const std::string& text);
@@ -81,4 +95,5 @@ class MdSQLite {
   sqlite3* db_ = nullptr;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;  // prepared once per statement text
   std::string lastError_;                                      // last error text of SQLite
+  int deliveriesSincePrune_ = 0;                               // guarded by lock_
 };

@@ -308,7 +308,12 @@ void CDlgOperatorView::OnOpenVideo()
 {
     // Hidden where it is; still "shown", so later alarms join the list until the next reload.
     m_host->hide();
-    rovik::platform::StartProgram(m_clientPath);  // a failure to start is not reported
+    if (!rovik::platform::StartProgram(m_clientPath)) {
+        // No client took over the alarms (missing or not executable): the popup comes back
+        // rather than leave them unseen for the rest of the session.
+        m_host->show();
+        return;
+    }
     QThread::msleep(100);
 }
 

@@ -273,6 +273,26 @@ TEST_F(PopupTest, OpenVideoStartsTheClientAndStaysHidden)
     EXPECT_EQ(host->view->Caption(), QStringLiteral("Rovik警报(1/2)"));
 }
 
+TEST_F(PopupTest, OpenVideoShowsThePopupAgainWhenTheClientCannotStart)
+{
+    StartWith(2);
+    // Missing, then present but not executable: no client takes the alarms over, so the popup
+    // must not stay hidden for the rest of the session.
+    const auto client = dir.Path() / "RovikClient";
+    host->view->SetClientPath(client.string());
+    Click(1004);
+    EXPECT_TRUE(host->isVisible());
+    EXPECT_EQ(host->view->Caption(), QStringLiteral("Rovik警报(1/2)"));
+    {
+        std::ofstream script(client);
+        script << "#!/bin/sh\nexit 0\n";
+    }
+    std::filesystem::permissions(client, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    Click(1004);
+    EXPECT_TRUE(host->isVisible());
+    EXPECT_TRUE(host->view->IsShown());
+}
+
 TEST_F(PopupTest, ViewRecordsOpensTheHistory)
 {
     StartWith(2);

@@ -32,12 +32,17 @@ class Sink : public IHttpEvents {
     if (next && queue) queue->Post(std::move(next));
     changed.notify_all();
   }
+  void OnHttpDropped(int, int) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++dropped;
+  }
   bool WaitFor(size_t n, std::chrono::milliseconds bound) {
     std::unique_lock<std::mutex> lock(mutex);
     return changed.wait_for(lock, bound, [&] { return replies.size() >= n; });
   }
   std::mutex mutex;
   std::condition_variable changed;
+  size_t dropped = 0;  // guarded by mutex
   std::vector<std::pair<int, std::string>> replies;  // guarded by mutex
   std::vector<std::thread::id> threads;              // guarded by mutex
   std::unique_ptr<HttpRequest> followUp;             // guarded by mutex
@@ -133,9 +138,12 @@ TEST_F(HttpQueue, AHangingServerDoesNotHoldUpExit) {
   server_.SetDefault(HttpScriptedReply::NeverAnswer());
   Sink sink;
   auto queue = std::make_unique<HttpRequestQueue>();
-  queue->Post(Request(1, "/hang", &sink));
-  queue->Post(Request(2, "/queued", &sink));
+  ASSERT_TRUE(queue->Post(Request(1, "/hang", &sink)));
   ASSERT_TRUE(server_.WaitForRequests(1, 5s));
+  // Behind the hanging request the queue stays bounded: the rest is refused, not kept.
+  std::size_t taken = 0;
+  for (int i = 0; i < 200; ++i) taken += queue->Post(Request(2, "/queued", &sink)) ? 1 : 0;
+  EXPECT_EQ(taken, HttpRequestQueue::kMaxQueued);
   const auto start = std::chrono::steady_clock::now();
   queue.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
@@ -143,6 +151,7 @@ TEST_F(HttpQueue, AHangingServerDoesNotHoldUpExit) {
   ASSERT_EQ(sink.replies.size(), 1u);
   EXPECT_EQ(sink.replies[0], std::make_pair(1, kException));
   EXPECT_EQ(server_.RequestCount(), 1u);
+  EXPECT_EQ(sink.dropped, taken) << "each request left unsent is settled with its sink";
 }
 
 TEST_F(HttpQueue, ProcessInstanceIsCreatedOnceAndNeverAgainAfterDestroy) {

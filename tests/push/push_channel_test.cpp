@@ -146,7 +146,7 @@ TEST_F(PushChannelTest, ABrokerRestartIsSurvivedAndAlarmsFlowAgain) {
   StartBroker();
   h.SaveUsers({{"13800000000", "pw", "张三"}});
   PushTiming timing;
-  timing.lookupIdlePasses = 20;  // a lookup (and a retry) every 2 s instead of 15 s
+  timing.lookupInterval = 2s;  // a lookup (and a retry) every 2 s instead of 15 s
   PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   {
@@ -170,7 +170,7 @@ TEST_F(PushChannelTest, TheHeartbeatMovesOnAfterARefusalAndSkipsNullPasswords) {
   h.SaveUsers({{"111", "NULL", "a"}, {"222", "p2", "b"}, {"333", "p3", "c"}});
   service->SetHeartbeatReply(R"({"errno":1,"error":"refused"})");
   PushTiming timing;
-  timing.heartbeatPasses = 5;  // a heartbeat about every second
+  timing.heartbeatInterval = 1s;  // a heartbeat every second
   PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   ASSERT_TRUE(WaitUntil([&] { return service->HeartbeatBodies().size() >= 4; }, 15s));
@@ -191,6 +191,87 @@ TEST_F(PushChannelTest, StopEndsTheThreadPromptlyAndRequestsFailAfterwards) {
   channel.Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - begin, 2s);
   EXPECT_FALSE(channel.RequestUnreadCount());
+  channel.Stop();
+}
+
+// A push service that takes requests and never answers: however long it stays silent, the channel
+// keeps at most one lookup and one registration waiting; an answer lets the next one go.
+TEST_F(PushChannelTest, WhileThePushServiceIsSilentOneLookupAndOneRegistrationWait) {
+  std::mutex mutex;
+  int lookups = 0, registrations = 0;  // guarded by mutex
+  IHttpEvents* sink = nullptr;         // guarded by mutex
+  PushServiceRequests silent;
+  silent.brokerLookup = [&](IHttpEvents* events) {
+    std::lock_guard<std::mutex> guard(mutex);
+    ++lookups;
+    sink = events;
+    return true;
+  };
+  silent.deviceRegistration = [&](IHttpEvents*) {
+    std::lock_guard<std::mutex> guard(mutex);
+    ++registrations;
+    return true;
+  };
+  silent.heartbeat = [](IHttpEvents*, const std::string&, const std::string&, const std::string&) { return false; };
+  PushTiming timing;
+  timing.lookupInterval = 50ms;
+  PushChannel channel(&h.store, silent, timing);
+  ASSERT_TRUE(channel.Start(h.owner.Owner()));
+  std::this_thread::sleep_for(1500ms);  // about 30 lookup intervals
+  IHttpEvents* events = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(mutex);
+    EXPECT_EQ(lookups, 1);
+    EXPECT_EQ(registrations, 1);
+    events = sink;
+  }
+  ASSERT_NE(events, nullptr);
+  // The lookup fails (as the transport reports it): the next interval asks again, once.
+  events->OnHttpResult(R"({"errno":1,"error":"Exception"})", 1, HTTP_REQ_BROKER_LOOKUP, 0);
+  EXPECT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> guard(mutex);
+    return lookups == 2;
+  }, 2s));
+  std::this_thread::sleep_for(500ms);
+  channel.Stop();
+  std::lock_guard<std::mutex> guard(mutex);
+  EXPECT_EQ(lookups, 2);
+  EXPECT_EQ(registrations, 1);
+  // The replies still owed arrive after the channel has gone (the queue still holds them).
+  events->OnHttpResult(R"({"errno":1})", 1, HTTP_REQ_BROKER_LOOKUP, 0);
+  events->OnHttpResult(R"({"errno":1})", 1, HTTP_REQ_DEVICE_REG, 0);
+}
+
+// The heartbeat follows the clock: a burst of alarms, each pass taking one without a pause, sends
+// none beyond the one after the subscription.
+TEST_F(PushChannelTest, ABurstOfAlarmsSendsNoExtraHeartbeat) {
+  StartBroker();
+  h.SaveUsers({{"13800000000", "pw", "张三"}});
+  PushChannel channel(&h.store);
+  ASSERT_TRUE(channel.Start(h.owner.Owner()));
+  ASSERT_TRUE(WaitUntil([&] { return service->HeartbeatBodies().size() == 1; }, 10s));
+  Publisher pub(h.broker.Port());
+  ASSERT_TRUE(pub.connected());
+  ASSERT_TRUE(PublishUntilStored(pub, "13800000000", 0));
+  // Four bursts of 750 (the broker queues at most 1000 for a subscriber), each taken whole
+  // before the next; the unread count is the cheap way to follow the store.
+  constexpr int kBurst = 750;
+  for (int burst = 0; burst < 4; ++burst) {
+    const int before = h.store.GetUnreadCount();
+    std::string lines;
+    for (int i = 0; i < kBurst; ++i) {
+      lines += AlarmPayload("burst " + std::to_string(burst) + "." + std::to_string(i)) + "\n";
+    }
+    h.folder.WriteFile("burst.txt", lines);
+    const std::string command = "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(h.broker.Port()) +
+                                " -q 1 -t 13800000000 -l < '" + (h.folder.Path() / "burst.txt").string() + "'";
+    ASSERT_TRUE(rovik::fixtures::RunProgram("/bin/sh", {"-c", command}, 60s).status.Success());
+    ASSERT_TRUE(WaitUntil([&] {
+      std::this_thread::sleep_for(200ms);
+      return h.store.GetUnreadCount() >= before + kBurst;
+    }, 60s)) << h.store.GetUnreadCount() - before << " of a burst stored";
+  }
+  EXPECT_EQ(service->HeartbeatBodies().size(), 1u);
   channel.Stop();
 }
 

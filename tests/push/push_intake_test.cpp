@@ -72,6 +72,45 @@ TEST_F(IntakeTest, RepeatsWithinTenSecondsAreDropped) {
   EXPECT_EQ(h.owner.Records().size(), 3u);
 }
 
+// The broker's redelivery (its duplicate mark set) of a message taken before is dropped, also by
+// a monitor started afresh on the same store; the same alarm published again (no mark) still
+// follows the 10-second rule alone.
+TEST_F(IntakeTest, ARedeliveryIsStoredOnceAndARepublishedAlarmAgainAfterTenSeconds) {
+  const std::string first = AlarmPayload("door");
+  channel.MessageIntake("13800000000", first.data(), static_cast<long>(first.size()), /*redelivered=*/false);
+  now.minute = 5;
+  channel.MessageIntake("13800000000", first.data(), static_cast<long>(first.size()), /*redelivered=*/true);
+  EXPECT_EQ(h.StoredAlarms(), 1);
+  EXPECT_EQ(h.owner.Records().size(), 1u);
+
+  // Dropped by the 10-second rule, then redelivered after it: still not taken.
+  const std::string repeat = AlarmPayload("window");
+  Take("13800000000", repeat);
+  now.second = 3;
+  Take("13800000000", repeat);
+  now.minute = 9;
+  channel.MessageIntake("13800000000", repeat.data(), static_cast<long>(repeat.size()), true);
+  EXPECT_EQ(h.StoredAlarms(), 2);
+
+  // A message the broker never managed to hand over arrives marked, and is taken.
+  const std::string missed = AlarmPayload("gas", "GA");
+  channel.MessageIntake("13800000000", missed.data(), static_cast<long>(missed.size()), true);
+  EXPECT_EQ(h.StoredAlarms(), 3);
+
+  // Republished by the service (no mark) after more than 10 s: a new alarm.
+  now.minute = 20;
+  Take("13800000000", first);
+  EXPECT_EQ(h.StoredAlarms(), 4);
+
+  // A fresh monitor on the same store knows what it took.
+  PushChannel restarted{&h.store, PushServiceRequests::None()};
+  restarted.SetClock([this] { return now; });
+  restarted.SubscribeAll();
+  now.minute = 30;
+  restarted.MessageIntake("13800000000", missed.data(), static_cast<long>(missed.size()), true);
+  EXPECT_EQ(h.StoredAlarms(), 4);
+}
+
 TEST_F(IntakeTest, UnknownOrMalformedTopicsStoreNothing) {
   Take("15000000000", AlarmPayload("door"));
   Take(std::string("13800000000\0x", 13), AlarmPayload("door"));
