@@ -122,9 +122,10 @@ bool PushSimulator::Start(std::string& error) {
                   answer("heartbeat", req, res, v);
                 });
   // Anything else is logged and refused, so a test sees a wrong path or verb.
-  for (auto [name, srv] : {std::pair{"lookup", lookup_.get()}, std::pair{"reg", reg_.get()},
-                           std::pair{"heartbeat", server_.get()}}) {
-    srv->set_error_handler([this, name, headersOf](const httplib::Request& req, httplib::Response& res) {
+  for (const auto& entry : {std::pair{"lookup", lookup_.get()}, std::pair{"reg", reg_.get()},
+                             std::pair{"heartbeat", server_.get()}}) {
+    const char* name = entry.first;
+    entry.second->set_error_handler([this, name, headersOf](const httplib::Request& req, httplib::Response& res) {
       Log(name, req.method, req.target, headersOf(req), req.body, res.status);
     });
   }
