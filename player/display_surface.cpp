@@ -102,6 +102,7 @@ DisplaySurface::SnapshotJob DisplaySurface::TakeSnapshot(const SurfaceView& show
   SnapshotJob job;
   job.writer = snapshotWriter_;
   job.request = snapshotRequest_;
+  snapshotTaken_ = snapshotRequest_;
   std::memcpy(job.path, snapshotPath_, kSnapshotPathBytes);
   const int bpp = BytesPerPixel(shown.format);
   if (job.writer != nullptr && bpp > 0 && shown.pixels != nullptr) {
@@ -176,7 +177,8 @@ int DisplaySurface::Draw(const I420View& source) {
       PutOsdImage(RenderOsdText(OsdClockText(std::time(nullptr)), false), shown,
                   width - kOsdClockFromRight, kOsdClockY);
     }
-    if (snapshotPending_) {
+    // A request is taken by one draw only, even while its file is still being written.
+    if (snapshotPending_ && snapshotTaken_ != snapshotRequest_) {
       snapshot.emplace(TakeSnapshot(shown));
     }
     backend_->Present(width, height, {});

@@ -114,6 +114,7 @@ class DisplaySurface {
   bool snapshotPending_ = false;
   SnapshotWriter* snapshotWriter_ = nullptr;
   uint64_t snapshotRequest_ = 0;  // counts requests: a newer one stays pending past a write
+  uint64_t snapshotTaken_ = 0;    // the last request a draw took to write
   int snapshotsWriting_ = 0;      // snapshots taken by draws and not yet written
   std::condition_variable snapshotWritten_;  // snapshotsWriting_ went down
 

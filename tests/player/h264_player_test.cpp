@@ -334,9 +334,12 @@ TEST_F(H264PlayerTest, SnapshotWriterRunsWithoutTheDisplayLockAndALaterRequestWa
   PlayerHooks hooks = NullHooks();
   hooks.snapshots = &snapshots;
   CH264Player player(1, hooks);
-  player.SnapShot("/tmp/gated-first.jpg");
   player.Start();
   Feed(player, clip_, 0, 1);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 1; }));
+  // The next picture's draw (on the presenting thread) takes the request.
+  player.Display()->RequestSnapshot("/tmp/gated-first.jpg", &snapshots);
+  Feed(player, clip_, 1, 2);
   ASSERT_TRUE(WaitFor([&] {
     std::lock_guard<std::mutex> hold(snapshots.lock);
     return !snapshots.paths.empty();
@@ -346,6 +349,12 @@ TEST_F(H264PlayerTest, SnapshotWriterRunsWithoutTheDisplayLockAndALaterRequestWa
   EXPECT_TRUE(player.Display()->SnapshotPending());
   player.SetOSDText("answered");
   EXPECT_EQ(player.Display()->OSDText(), "answered");
+  // A repaint meanwhile does not write the same request a second time.
+  player.Refresh();
+  {
+    std::lock_guard<std::mutex> hold(snapshots.lock);
+    EXPECT_EQ(snapshots.paths.size(), 1u);
+  }
   // A request made meanwhile is not taken for the one being written.
   player.Display()->RequestSnapshot("/tmp/gated-second.jpg", &snapshots);
   {
@@ -353,7 +362,7 @@ TEST_F(H264PlayerTest, SnapshotWriterRunsWithoutTheDisplayLockAndALaterRequestWa
     snapshots.open = true;
   }
   snapshots.opened.notify_all();
-  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 2; }));
   EXPECT_TRUE(player.Display()->SnapshotPending());
   player.Refresh();
   EXPECT_FALSE(player.Display()->SnapshotPending());
