@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <thread>
 
 #include "player/backends/display_backend.h"
@@ -49,8 +50,10 @@ DisplaySurface::DisplaySurface(uintptr_t window, const char* backend)
 
 DisplaySurface::~DisplaySurface() {
   closing_.store(true);
-  // A draw that started before closing was set finishes first; none starts after it.
-  std::lock_guard<std::mutex> hold(drawLock_);
+  // A draw that started before closing was set finishes first, its snapshot included; none
+  // starts after it.
+  std::unique_lock<std::mutex> hold(drawLock_);
+  snapshotWritten_.wait(hold, [this] { return snapshotsWriting_ == 0; });
   backend_.reset();
 }
 
@@ -95,11 +98,40 @@ bool DisplaySurface::EnsureCapacity(int32_t width, int32_t height) {
   return fits;  // a smaller picture could not be made: the larger one serves on
 }
 
-void DisplaySurface::WriteSnapshot(const SurfaceView& shown) {
-  if (snapshotWriter_ != nullptr) {
-    snapshotWriter_->WritePicture(snapshotPath_, shown);
+DisplaySurface::SnapshotJob DisplaySurface::TakeSnapshot(const SurfaceView& shown) {
+  SnapshotJob job;
+  job.writer = snapshotWriter_;
+  job.request = snapshotRequest_;
+  snapshotTaken_ = snapshotRequest_;
+  std::memcpy(job.path, snapshotPath_, kSnapshotPathBytes);
+  const int bpp = BytesPerPixel(shown.format);
+  if (job.writer != nullptr && bpp > 0 && shown.pixels != nullptr) {
+    const size_t rowBytes = static_cast<size_t>(shown.width) * bpp;
+    job.pixels.resize(rowBytes * shown.height);
+    for (int32_t row = 0; row < shown.height; ++row) {
+      std::memcpy(job.pixels.data() + row * rowBytes,
+                  shown.pixels + static_cast<ptrdiff_t>(row) * shown.pitch, rowBytes);
+    }
+    job.picture = {job.pixels.data(), static_cast<int32_t>(rowBytes), shown.width, shown.height,
+                   shown.format};
   }
-  snapshotPending_ = false;
+  ++snapshotsWriting_;
+  return job;
+}
+
+void DisplaySurface::WriteSnapshot(SnapshotJob& job) {
+  // The writer runs without the draw lock: it may take locks of its own, and callers asking
+  // whether a snapshot is pending must not wait for a JPEG encoder.
+  if (job.writer != nullptr && job.picture.pixels != nullptr) {
+    job.writer->WritePicture(job.path, job.picture);
+  }
+  std::lock_guard<std::mutex> hold(drawLock_);
+  // A request made while this one was written stays pending for the next draw.
+  if (snapshotRequest_ == job.request) {
+    snapshotPending_ = false;
+  }
+  --snapshotsWriting_;
+  snapshotWritten_.notify_all();
 }
 
 int DisplaySurface::Draw(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width,
@@ -124,7 +156,8 @@ int DisplaySurface::Draw(const I420View& source) {
       (source.chromaWidth > 0 && source.chromaHeight > 0 && (!source.u || !source.v))) {
     return 0;
   }
-  std::lock_guard<std::mutex> hold(drawLock_);
+  std::optional<SnapshotJob> snapshot;
+  std::unique_lock<std::mutex> hold(drawLock_);
   if (backend_ == nullptr) {
     return 0;
   }
@@ -144,13 +177,18 @@ int DisplaySurface::Draw(const I420View& source) {
       PutOsdImage(RenderOsdText(OsdClockText(std::time(nullptr)), false), shown,
                   width - kOsdClockFromRight, kOsdClockY);
     }
-    if (snapshotPending_) {
-      WriteSnapshot(shown);
+    // A request is taken by one draw only, even while its file is still being written.
+    if (snapshotPending_ && snapshotTaken_ != snapshotRequest_) {
+      snapshot.emplace(TakeSnapshot(shown));
     }
     backend_->Present(width, height, {});
     result = 1;
   }
   busy_.store(false);
+  hold.unlock();
+  if (snapshot) {
+    WriteSnapshot(*snapshot);
+  }
   return result;
 }
 
@@ -234,6 +272,7 @@ void DisplaySurface::RequestSnapshot(const char* path, SnapshotWriter* writer) {
   CopyField(snapshotPath_, path);
   snapshotWriter_ = writer;
   snapshotPending_ = true;
+  ++snapshotRequest_;
 }
 
 bool DisplaySurface::SnapshotPending() const {

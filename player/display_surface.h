@@ -6,10 +6,12 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "player/pixel_format.h"
 
@@ -18,7 +20,9 @@ namespace qxplay {
 class DisplayBackend;
 
 // Writes snapshots for the players; provided by the snapshot code and handed to the players
-// through PlayerHooks. Both are called with the player's locks held and must not call back.
+// through PlayerHooks. Neither is called with a lock of the display held, and WriteJpeg with no
+// lock of the player; WritePicture may run under the H.264 player's picture lock (a Refresh draws
+// with it held), so neither may call back into the player.
 class SnapshotWriter {
  public:
   virtual ~SnapshotWriter() = default;
@@ -82,20 +86,37 @@ class DisplaySurface {
   DisplayBackend* Backend() const { return backend_.get(); }
 
  private:
+  // A snapshot taken by a draw: the request and a copy of the shown picture, written after the
+  // draw lock is released.
+  struct SnapshotJob {
+    SnapshotWriter* writer = nullptr;
+    uint64_t request = 0;
+    char path[kSnapshotPathBytes] = {};
+    std::vector<uint8_t> pixels;
+    SurfaceView picture;
+  };
+
   bool EnsureCapacity(int32_t width, int32_t height);  // drawLock_ held
-  void WriteSnapshot(const SurfaceView& shown);         // drawLock_ held
+  SnapshotJob TakeSnapshot(const SurfaceView& shown);   // drawLock_ held
+  void WriteSnapshot(SnapshotJob& job);                 // drawLock_ not held
 
   const uintptr_t window_;
   const std::string backendName_;
   PixelFormatCode format_ = kPixelFormatNone;  // set once by SetUp
 
-  mutable std::mutex drawLock_;  // guards backend_'s picture and presenting, snapshot*, the OSD fields
+  // Guards backend_'s picture and presenting, snapshot*, the OSD fields. Never held while a
+  // snapshot writer runs.
+  mutable std::mutex drawLock_;
   std::unique_ptr<DisplayBackend> backend_;
   char osdText_[kOsdTextBytes] = {};
   bool osdOn_ = false;
   char snapshotPath_[kSnapshotPathBytes] = {};
   bool snapshotPending_ = false;
   SnapshotWriter* snapshotWriter_ = nullptr;
+  uint64_t snapshotRequest_ = 0;  // counts requests: a newer one stays pending past a write
+  uint64_t snapshotTaken_ = 0;    // the last request a draw took to write
+  int snapshotsWriting_ = 0;      // snapshots taken by draws and not yet written
+  std::condition_variable snapshotWritten_;  // snapshotsWriting_ went down
 
   std::atomic<bool> busy_{false};     // a draw is running
   std::atomic<bool> closing_{false};  // destruction has begun: draws return at once

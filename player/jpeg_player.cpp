@@ -53,11 +53,19 @@ void CJPEGPlayer::Refresh() {
 }
 
 int CJPEGPlayer::SnapShot(const char* path) {
-  std::lock_guard<std::mutex> hold(pictureLock_);
-  if (stored_.empty() || path == nullptr || hooks_.snapshots == nullptr) {
+  if (path == nullptr || hooks_.snapshots == nullptr) {
     return 0;
   }
-  return hooks_.snapshots->WriteJpeg(path, stored_.data(), stored_.size()) ? 1 : 0;
+  // The frame is written from a copy, so the writer never runs under the picture lock.
+  std::vector<uint8_t> frame;
+  {
+    std::lock_guard<std::mutex> hold(pictureLock_);
+    frame = stored_;
+  }
+  if (frame.empty()) {
+    return 0;
+  }
+  return hooks_.snapshots->WriteJpeg(path, frame.data(), frame.size()) ? 1 : 0;
 }
 
 int CJPEGPlayer::StartRecord(const char* path) { return StartRecording(path, kRecordJpeg); }

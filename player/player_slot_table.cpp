@@ -73,15 +73,25 @@ int PlayerSlotTable::Initial() {
 }
 
 int PlayerSlotTable::DeInitial() {
-  std::lock_guard<std::mutex> guard(apiLock_);
-  if (initialised_ != 1) return kNoPlayer;
-  initialised_ = 0;
-  FreeAllSlots();
-  if (capture_) {
-    capture_->Stop();
-    capture_.reset();
+  std::unique_ptr<CWaveIn> capture;
+  {
+    std::lock_guard<std::mutex> guard(apiLock_);
+    if (initialised_ != 1) return kNoPlayer;
+    initialised_ = 0;
+    FreeAllSlots();
+    capture = std::move(capture_);
   }
+  StopCaptureUnlocked(std::move(capture));
   return kOk;
+}
+
+void PlayerSlotTable::StopCaptureUnlocked(std::unique_ptr<CWaveIn> capture) {
+  // The capture thread may be inside the caller's callback, which may be waiting for apiLock_
+  // (the callback may call any export): the stop, which waits for that thread, runs without it.
+  if (capture) {
+    capture->Stop();
+    capture.reset();
+  }
 }
 
 int PlayerSlotTable::CreateInstance(int* index) {
@@ -192,12 +202,13 @@ int PlayerSlotTable::StartCapture() {
 }
 
 int PlayerSlotTable::StopCapture() {
-  std::lock_guard<std::mutex> guard(apiLock_);
-  if (initialised_ != 1) return kNotInitialised;
-  if (capture_) {
-    capture_->Stop();
-    capture_.reset();
+  std::unique_ptr<CWaveIn> capture;
+  {
+    std::lock_guard<std::mutex> guard(apiLock_);
+    if (initialised_ != 1) return kNotInitialised;
+    capture = std::move(capture_);
   }
+  StopCaptureUnlocked(std::move(capture));
   return kOk;
 }
 

@@ -77,7 +77,10 @@ class PlayerSlotTable {
   uint64_t PicturesShown();
 
   // Hands one captured block to the PCM callback under the callback lock: the capture's
-  // receiver. `user` is the value captured when the capture was started.
+  // receiver. `user` is the value captured when the capture was started. The lock stays held
+  // through the call so that once SetPCMDataCallBack returns (on another thread) the callback
+  // it replaced is no longer running and its user data may be freed; it is recursive, so the
+  // callback may set the callback again. It is the only lock held during the call.
   void ForwardCapture(const uint8_t* pcm, int length, uintptr_t user);
 
  private:
@@ -88,12 +91,15 @@ class PlayerSlotTable {
   int WithVideo(int index, Act act);
   // Deletes the slot's players (video first, then audio); apiLock_ held.
   void ReleasePlayers(PlayerSlot& slot);
+  // Stops and frees a capture taken out of capture_; apiLock_ not held.
+  static void StopCaptureUnlocked(std::unique_ptr<CWaveIn> capture);
   // Frees every slot in use; apiLock_ held.
   void FreeAllSlots();
 
   // Lock order: callbackLock_ before apiLock_, never the other way round. The capture forwarder
   // holds callbackLock_ while the caller's callback runs, and that callback may call any export
-  // (which takes apiLock_); so no code holding apiLock_ ever waits for callbackLock_. The
+  // (which takes apiLock_); so no code holding apiLock_ ever waits for callbackLock_, nor for
+  // the capture thread (the capture is stopped after apiLock_ is released). The
   // exports that need the callback pair under apiLock_ (StartCapture reads the user value,
   // Initial clears both) use the atomic fields without callbackLock_.
   std::mutex apiLock_;  // guards initialised_, slots_, capture_ (held through every export)

@@ -44,7 +44,9 @@ extern "C" {
 /* Captured microphone audio: 16-bit signed little-endian mono PCM at 8000 samples per second,
  * 640 bytes a call. `pcm` is valid only during the call; `length` is the byte count (16-bit
  * value); `user` is the value given to QX_PLAY_API_SetPCMDataCallBack before
- * QX_PLAY_API_StartCapture. Called on the capture thread; it must return promptly. */
+ * QX_PLAY_API_StartCapture. Called on the capture thread; it must return promptly. It may call
+ * any export. QX_PLAY_API_SetPCMDataCallBack waits for a running call to return (unless it is
+ * called from that call), so it is not to be called while holding a lock the callback takes. */
 typedef void (*PcmDataCallback)(const unsigned char* pcm, uint32_t length, uintptr_t user);
 
 QX_PLAY_API_EXPORT int QX_PLAY_API_Initial(void);

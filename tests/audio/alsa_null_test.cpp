@@ -42,7 +42,7 @@ TEST_F(AlsaNull, PlaybackCompletesEveryChunk) {
 
 TEST_F(AlsaNull, CaptureDeliversChunksAndStops) {
   g_delivered = 0;
-  const int before = ThreadCount();
+  const int before = ThreadBaseline();
   {
     CWaveIn in(AlsaAudioBackend());
     in.Start(&Count, nullptr);

@@ -21,6 +21,19 @@ inline int ThreadCount() {
   return n;
 }
 
+// Threads of this process before the code under test starts any, counted once the runtime's own
+// threads exist: a sanitizer runtime may start a helper thread of its own with the first thread
+// the process creates, so one thread is made and joined first. Counts taken later are compared
+// with this one exactly.
+inline int ThreadBaseline() {
+  static const bool warmed = [] {
+    std::thread([] {}).join();
+    return true;
+  }();
+  (void)warmed;
+  return ThreadCount();
+}
+
 // Waits up to limit for pred to hold; returns whether it did.
 template <typename Pred>
 bool WaitFor(Pred pred, std::chrono::milliseconds limit) {

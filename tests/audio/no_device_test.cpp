@@ -18,7 +18,7 @@ void Count(const uint8_t*, int, void*) { ++g_delivered; }
 TEST(NoDevice, CaptureReportsTheThreeLinesAndDeliversNothing) {
   ASSERT_STREQ(CurrentAudioBackend().name, "alsa");
   ASSERT_NE(std::strcmp(AlsaDeviceName(), "default"), 0) << "run with ROVIK_AUDIO=alsa:<missing>";
-  const int before = ThreadCount();
+  const int before = ThreadBaseline();
   CWaveIn in;
   testing::internal::CaptureStderr();
   in.Start(&Count, nullptr);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <condition_variable>
 #include <mutex>
 
 #include "tests/player/player_test_util.h"
@@ -306,6 +307,68 @@ TEST_F(H264PlayerTest, SnapshotIsWrittenByTheNextDraw) {
   std::lock_guard<std::mutex> hold(snapshots.lock);
   EXPECT_EQ(snapshots.paths.back(), "/tmp/third.jpg");
   EXPECT_FALSE(player.Display()->SnapshotPending());
+}
+
+// A writer that is slow on its first picture: it waits at a gate until the test opens it.
+class GatedSnapshots : public SnapshotWriter {
+ public:
+  bool WritePicture(const char* path, const SurfaceView&) override {
+    std::unique_lock<std::mutex> hold(lock);
+    paths.push_back(path);
+    if (paths.size() == 1) {
+      opened.wait(hold, [this] { return open; });
+    }
+    return true;
+  }
+  bool WriteJpeg(const char*, const uint8_t*, size_t) override { return false; }
+
+  std::mutex lock;
+  std::condition_variable opened;
+  bool open = false;
+  std::vector<std::string> paths;
+};
+
+TEST_F(H264PlayerTest, SnapshotWriterRunsWithoutTheDisplayLockAndALaterRequestWaits) {
+  SKIP_WITHOUT(clip_, "solid_320x240.h264");
+  GatedSnapshots snapshots;
+  PlayerHooks hooks = NullHooks();
+  hooks.snapshots = &snapshots;
+  CH264Player player(1, hooks);
+  player.Start();
+  Feed(player, clip_, 0, 1);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 1; }));
+  // The next picture's draw (on the presenting thread) takes the request.
+  player.Display()->RequestSnapshot("/tmp/gated-first.jpg", &snapshots);
+  Feed(player, clip_, 1, 2);
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> hold(snapshots.lock);
+    return !snapshots.paths.empty();
+  }));
+  // The presenting thread is inside the writer: the display still answers, and the request is
+  // pending until the file is written.
+  EXPECT_TRUE(player.Display()->SnapshotPending());
+  player.SetOSDText("answered");
+  EXPECT_EQ(player.Display()->OSDText(), "answered");
+  // A repaint meanwhile does not write the same request a second time.
+  player.Refresh();
+  {
+    std::lock_guard<std::mutex> hold(snapshots.lock);
+    EXPECT_EQ(snapshots.paths.size(), 1u);
+  }
+  // A request made meanwhile is not taken for the one being written.
+  player.Display()->RequestSnapshot("/tmp/gated-second.jpg", &snapshots);
+  {
+    std::lock_guard<std::mutex> hold(snapshots.lock);
+    snapshots.open = true;
+  }
+  snapshots.opened.notify_all();
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 2; }));
+  EXPECT_TRUE(player.Display()->SnapshotPending());
+  player.Refresh();
+  EXPECT_FALSE(player.Display()->SnapshotPending());
+  std::lock_guard<std::mutex> hold(snapshots.lock);
+  EXPECT_EQ(snapshots.paths,
+            (std::vector<std::string>{"/tmp/gated-first.jpg", "/tmp/gated-second.jpg"}));
 }
 
 TEST_F(H264PlayerTest, OnScreenTextOnlyWhenSwitchedOn) {
