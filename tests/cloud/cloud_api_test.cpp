@@ -2,14 +2,13 @@
 // bodies, header lines and paths, sent through the process's request queue.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/http_request_queue.h"
 #include "alarm/cloud/http_url.h"
 #include "alarm/core/utf_text.h"
 #include "tests/fixtures/http_server_fixture.h"
+#include "tests/cloud/reply_sink.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 
@@ -21,40 +20,7 @@ using rovik::fixtures::HttpServerFixture;
 using rovik::fixtures::ScopedEnv;
 using rovik::fixtures::TempDir;
 
-// The queue lives for the whole program, as in the monitor, and is destroyed once at the end.
-class QueueEnvironment : public ::testing::Environment {
- public:
-  void TearDown() override { HttpRequestQueue::DestroyInstance(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QueueEnvironment);
-
-class Sink : public IHttpEvents {
- public:
-  void OnHttpResult(const std::string& reply, int, int code, int context) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      replies_.push_back({code, context, reply});
-    }
-    changed_.notify_all();
-  }
-  struct Reply {
-    int code;
-    int context;
-    std::string text;
-  };
-  Reply Next() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!changed_.wait_for(lock, 10s, [&] { return !replies_.empty(); })) return {-1, -1, "<none>"};
-    Reply r = replies_.front();
-    replies_.erase(replies_.begin());
-    return r;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Reply> replies_;  // guarded by mutex_
-};
+using Sink = rovik::cloud_tests::ReplySink;
 
 std::string U8(const std::u16string& s) { return rovik::Utf16ToUtf8(s); }
 

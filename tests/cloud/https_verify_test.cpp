@@ -3,13 +3,12 @@
 // the broker lookup reach their sink as the transport failure {"errno":1,...}, like any other.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/http_request_queue.h"
 #include "tests/fixtures/https_server_fixture.h"
+#include "tests/cloud/reply_sink.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_ca.h"
 #include "tests/fixtures/test_env.h"
@@ -22,35 +21,7 @@ using rovik::fixtures::ScopedEnv;
 using rovik::fixtures::TempDir;
 using rovik::fixtures::TestCa;
 
-class QueueEnvironment : public ::testing::Environment {
- public:
-  void TearDown() override { HttpRequestQueue::DestroyInstance(); }
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new QueueEnvironment);
-
-class Sink : public IHttpEvents {
- public:
-  void OnHttpResult(const std::string& reply, int, int code, int) override {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      replies_.emplace_back(code, reply);
-    }
-    changed_.notify_all();
-  }
-  // The next reply (code, text); code -1 when none came within the bound.
-  std::pair<int, std::string> Next() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!changed_.wait_for(lock, 20s, [&] { return !replies_.empty(); })) return {-1, "<none>"};
-    auto r = replies_.front();
-    replies_.erase(replies_.begin());
-    return r;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::pair<int, std::string>> replies_;  // guarded by mutex_
-};
+using Sink = rovik::cloud_tests::ReplySink;
 
 TEST(HttpsVerification, AServerCertificateNoTrustedCaSignedIsATransportFailure) {
   if (!TestCa::Available()) GTEST_SKIP() << "openssl is not installed";
@@ -76,12 +47,12 @@ TEST(HttpsVerification, AServerCertificateNoTrustedCaSignedIsATransportFailure) 
   static Sink sink;
   ASSERT_TRUE(SendHeartbeat(&sink, "13800000000", "pw", "13800000000"));
   auto reply = sink.Next();
-  EXPECT_EQ(reply.first, HTTP_REQ_HEARTBEAT);
-  EXPECT_EQ(reply.second, R"({"errno":1,"error":"Exception"})");
+  EXPECT_EQ(reply.code, HTTP_REQ_HEARTBEAT);
+  EXPECT_EQ(reply.text, R"({"errno":1,"error":"Exception"})");
   ASSERT_TRUE(RequestBrokerAddress(&sink));
   reply = sink.Next();
-  EXPECT_EQ(reply.first, HTTP_REQ_BROKER_LOOKUP);
-  EXPECT_EQ(reply.second, R"({"errno":1,"error":"Exception"})");
+  EXPECT_EQ(reply.code, HTTP_REQ_BROKER_LOOKUP);
+  EXPECT_EQ(reply.text, R"({"errno":1,"error":"Exception"})");
 
   // The client itself ended the handshakes over the certificate; no request got through.
   const auto deadline = std::chrono::steady_clock::now() + 5s;
