@@ -145,6 +145,7 @@ std::unique_ptr<HttpRequest> MakeHeartbeatRequest(IHttpEvents* events, const std
 
 std::unique_ptr<HttpRequest> MakeBrokerLookupRequest(IHttpEvents* events) {
   auto request = NewRequest(events, HTTP_REQ_BROKER_LOOKUP, BrokerLookupUrl(), 1);
+  request->caFile = BrokerCaFile();
   // The key and the version go out unquoted: the push service expects exactly this text.
   SetBody(*request, std::string("{\"a\":") + kPushAppKey + ",\"n\":1,\"v\":v1.0.0,\"o\":1}");
   return request;
@@ -152,6 +153,7 @@ std::unique_ptr<HttpRequest> MakeBrokerLookupRequest(IHttpEvents* events) {
 
 std::unique_ptr<HttpRequest> MakeDeviceRegRequest(IHttpEvents* events) {
   auto request = NewRequest(events, HTTP_REQ_DEVICE_REG, DeviceRegUrl(), 1);
+  request->caFile = BrokerCaFile();
   SetBody(*request, std::string("{\"a\": \"") + kPushAppKey + "\",\"p\":2}");
   return request;
 }

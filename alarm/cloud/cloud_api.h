@@ -36,7 +36,8 @@ std::u16string ServerBase();
 std::u16string ClientApiAddress();
 std::u16string BrokerLookupUrl();
 std::u16string DeviceRegUrl();
-// The CA file (PEM) for an ssl:// or mqtts:// broker; empty: the system's trust store.
+// The CA file (PEM) of a private push service: an ssl:// or mqtts:// broker and the HTTPS broker
+// lookup and device registration are verified against it; empty: the system's trust store.
 std::string BrokerCaFile();
 
 // The trimming of the server address file's text: blanks at the end, blanks at the start,

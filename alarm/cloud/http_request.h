@@ -13,6 +13,8 @@ struct HttpRequest {
   int isJson = 0;                 // 1 = JSON headers; 0 = form headers
   std::string body;               // sent up to its first zero byte
   int bodyLength = 0;             // bytes in body, kept up to date by the form functions
+  std::string caFile;             // PEM the server's certificate must chain to, besides the
+                                  // system's trust store; empty: the trust store alone
 };
 
 // Appends name "=" value "&" to the body (no percent-encoding).

@@ -66,4 +66,50 @@ TEST(HttpsVerification, AServerCertificateNoTrustedCaSignedIsATransportFailure) 
   ResetServerAddress();
 }
 
+// A private push service names its CA on FILE/RovikPush.txt's third line: the broker lookup and the
+// registration are verified against it, host name included.
+TEST(HttpsVerification, APrivateServicesCaIsTrustedForItsHostNameOnly) {
+  if (!TestCa::Available()) GTEST_SKIP() << "openssl is not installed";
+  if (!HttpsServerFixture::Available()) GTEST_SKIP() << "python3 is not installed";
+  std::vector<std::unique_ptr<ScopedEnv>> env;
+  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    env.push_back(std::make_unique<ScopedEnv>(name, std::nullopt));
+  }
+  TestCa ca("Private Push CA");
+  ASSERT_TRUE(ca.Ok()) << ca.Error();
+  const auto right = ca.IssueServer("push", "IP:127.0.0.1,DNS:localhost");
+  const auto wrong = ca.IssueServer("elsewhere", "DNS:push.elsewhere.example");
+  ASSERT_TRUE(right && wrong) << ca.Error();
+  static Sink sink;  // outlives a request still in flight when the test gives up waiting
+
+  for (const bool hostMatches : {true, false}) {
+    SCOPED_TRACE(hostMatches ? "certificate for 127.0.0.1" : "certificate for another host");
+    const auto& cert = hostMatches ? *right : *wrong;
+    HttpsServerFixture server;
+    ASSERT_TRUE(server.Start(cert.certFile, cert.keyFile, R"({"errno":0,"ip":"ssl://127.0.0.1:8883"})"))
+        << server.Error();
+    TempDir folder("rovik-https-");
+    folder.WriteFile("FILE/RovikPush.txt", server.Url("/lookup") + "\n" + server.Url("/device/reg/") + "\n" +
+                                               ca.CaFile().string() + "\n");
+    LoadServerAddressFrom(folder.Path());
+
+    ASSERT_TRUE(RequestBrokerAddress(&sink));
+    auto reply = sink.Next();
+    EXPECT_EQ(reply.code, HTTP_REQ_BROKER_LOOKUP);
+    ASSERT_TRUE(RegisterDevice(&sink));
+    auto reg = sink.Next();
+    EXPECT_EQ(reg.code, HTTP_REQ_DEVICE_REG);
+    if (hostMatches) {
+      EXPECT_EQ(reply.text, R"({"errno":0,"ip":"ssl://127.0.0.1:8883"})");
+      EXPECT_EQ(reg.text, R"({"errno":0,"ip":"ssl://127.0.0.1:8883"})");
+      EXPECT_EQ(server.Requests().size(), 2u);
+    } else {
+      EXPECT_EQ(reply.text, R"({"errno":1,"error":"Exception"})");
+      EXPECT_EQ(reg.text, R"({"errno":1,"error":"Exception"})");
+      EXPECT_TRUE(server.Requests().empty()) << "a request reached a server of another name";
+    }
+    ResetServerAddress();
+  }
+}
+
 }  // namespace
