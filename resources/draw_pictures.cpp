@@ -142,6 +142,17 @@ QImage CaptionTile()
     return image;
 }
 
+
+// The camera lens of the splash picture and the desktop icon: dark glass, lighter at its centre.
+QRadialGradient LensGradient(QPointF centre, qreal radius)
+{
+    QRadialGradient lens(centre, radius);
+    lens.setColorAt(0.0, QColor(70, 90, 120));
+    lens.setColorAt(0.7, QColor(20, 30, 48));
+    lens.setColorAt(1.0, QColor(10, 16, 28));
+    return lens;
+}
+
 QImage Splash()
 {
     QImage image(680, 363, QImage::Format_RGB888);
@@ -167,10 +178,7 @@ QImage Splash()
     dome.moveTo(130, 138);
     dome.arcTo(QRectF(130, 80, 120, 120), 180, 180);
     p.drawPath(dome);
-    QRadialGradient lens(QPointF(190, 168), 26);
-    lens.setColorAt(0.0, QColor(70, 90, 120));
-    lens.setColorAt(0.7, QColor(20, 30, 48));
-    lens.setColorAt(1.0, QColor(10, 16, 28));
+    const QRadialGradient lens = LensGradient(QPointF(190, 168), 26);
     p.setBrush(lens);
     p.drawEllipse(QPointF(190, 166), 24, 24);
     p.setBrush(QColor(255, 255, 255, 170));
@@ -229,10 +237,7 @@ QImage DesktopIcon(int size)
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
     p.drawEllipse(QPointF(128, 128), 72, 72);
-    QRadialGradient lens(QPointF(128, 128), 44);
-    lens.setColorAt(0.0, QColor(70, 90, 120));
-    lens.setColorAt(0.7, QColor(20, 30, 48));
-    lens.setColorAt(1.0, QColor(10, 16, 28));
+    const QRadialGradient lens = LensGradient(QPointF(128, 128), 44);
     p.setBrush(lens);
     p.drawEllipse(QPointF(128, 128), 44, 44);
     p.setBrush(QColor(255, 255, 255, 170));

@@ -32,7 +32,6 @@ int main(int argc, char** argv) {
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
-  std::signal(SIGPIPE, SIG_IGN);
   QApplication application(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
 

@@ -30,7 +30,6 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
 
   PushSimulator sim(*options);
   if (!sim.Start(error)) {
