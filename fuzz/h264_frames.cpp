@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "player/color_convert.h"
+#include "player/backends/display_null.h"
 #include "player/display_surface.h"
 #include "player/frame_queue.h"
 #include "player/h264_decoder.h"
@@ -78,6 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int32_t pitch = picture.width * BytesPerPixel(format);
       surface.assign(static_cast<size_t>(pitch) * picture.height, 0);
       ConvertI420(picture, {surface.data(), pitch, picture.width, picture.height, format});
+      // Flag bits 3-7 pick the window: unknown (the picture's size), or smaller than the
+      // picture, so that the picture is reduced while it is converted.
+      const int32_t across = (flags >> 3) & 3;
+      const int32_t down = (flags >> 5) & 7;
+      if (auto* window = dynamic_cast<NullDisplayBackend*>(display.Backend())) {
+        window->SetClientSize(across == 0 ? 0 : 1 + picture.width * across / 4,
+                              down == 0 ? 0 : 1 + picture.height * down / 9);
+      }
       if (display.Draw(picture) != 1) {
         std::abort();  // a picture within the limit is always shown
       }

@@ -1,5 +1,7 @@
 #include "player/color_convert.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 
@@ -10,10 +12,15 @@ namespace {
 
 using convert::ConvertPixel;
 
-// Pictures whose rows take at least this many bytes in all are written around the caches: the
-// window system reads them, not this core, and passing through the cache would only push out
-// what the decoder is working on.
-constexpr int64_t kStreamBytes = int64_t{1} << 20;
+// The window system reads the converted picture on the other core right after. A picture that
+// fits the shared cache is read from there, so it is written through the caches; one larger
+// than half of it would be read from memory whatever we did, and writing it around the caches
+// spares the reads of its lines beforehand and keeps the decoder's data in the cache.
+int64_t DetectStreamingThreshold() {
+  const long shared = sysconf(_SC_LEVEL3_CACHE_SIZE);
+  constexpr int64_t kUnknownCache = int64_t{8} << 20;
+  return (shared > 0 ? static_cast<int64_t>(shared) : kUnknownCache) / 2;
+}
 
 bool ViewsUsable(const I420View& src, const SurfaceView& dst) {
   if (src.y == nullptr || src.width <= 0 || src.height <= 0 || src.yStride < src.width) {
@@ -51,7 +58,8 @@ void ScalarRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int chromaW
   }
 }
 
-void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& dst) {
+void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& dst,
+             StoreMode stores) {
   if (!ViewsUsable(src, dst)) {
     return;
   }
@@ -62,10 +70,16 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
   // The kernels read one chroma sample per two pixels: they stop where the plane ends.
   const int kernelSpan = hasChroma ? std::min(w, 2 * chromaWidth) : 0;
   const int bpp = BytesPerPixel(dst.format);
-  const bool stream = (bpp == 4 || bpp == 2) && static_cast<int64_t>(dst.pitch) * h >= kStreamBytes &&
+  const bool wanted =
+      stores == StoreMode::kStreamed ||
+      (stores == StoreMode::kAuto &&
+       static_cast<int64_t>(dst.pitch) * h >= StreamingThresholdBytes());
+  const bool stream = wanted && (bpp == 4 || bpp == 2) &&
                       reinterpret_cast<uintptr_t>(dst.pixels) % 32 == 0 && dst.pitch % 32 == 0;
-  for (int row = 0; row < h; row += 2) {
-    const bool pair = row + 1 < h;
+  // Rows go in pairs sharing a chroma row, or one by one when each has its own.
+  const bool rowChroma = hasChroma && src.height > 1 && src.chromaHeight >= src.height;
+  for (int row = 0; row < h; row += rowChroma ? 1 : 2) {
+    const bool pair = !rowChroma && row + 1 < h;
     const uint8_t* y0 = src.y + static_cast<size_t>(row) * src.yStride;
     const uint8_t* y1 = pair ? y0 + src.yStride : nullptr;
     uint8_t* d0 = dst.pixels + static_cast<size_t>(row) * dst.pitch;
@@ -73,7 +87,7 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
     const uint8_t* u = nullptr;
     const uint8_t* v = nullptr;
     if (hasChroma) {
-      const int chromaRow = std::min(row / 2, src.chromaHeight - 1);
+      const int chromaRow = rowChroma ? row : std::min(row / 2, src.chromaHeight - 1);
       u = src.u + static_cast<size_t>(chromaRow) * src.uStride;
       v = src.v + static_cast<size_t>(chromaRow) * src.vStride;
     }
@@ -121,13 +135,19 @@ const char* ConvertPathName(ConvertPath path) {
   return "scalar";
 }
 
-void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst) {
-  Convert(path == ConvertPath::kScalar ? nullptr : convert::KernelFor(path), src, dst);
+int64_t StreamingThresholdBytes() {
+  static const int64_t threshold = DetectStreamingThreshold();
+  return threshold;
+}
+
+void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst,
+                     StoreMode stores) {
+  Convert(path == ConvertPath::kScalar ? nullptr : convert::KernelFor(path), src, dst, stores);
 }
 
 void ConvertI420(const I420View& src, const SurfaceView& dst) {
   static const convert::RowKernel best = convert::KernelFor(BestConvertPath());
-  Convert(best, src, dst);
+  Convert(best, src, dst, StoreMode::kAuto);
 }
 
 }  // namespace qxplay

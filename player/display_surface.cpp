@@ -12,6 +12,7 @@
 #include "player/jpeg_decoder.h"
 #include "player/osd.h"
 #include "player/picture_limits.h"
+#include "player/picture_scaler.h"
 
 namespace qxplay {
 namespace {
@@ -166,11 +167,27 @@ int DisplaySurface::Draw(const I420View& source) {
   }
   busy_.store(true);
   int result = 0;
-  if (EnsureCapacity(width, height)) {
+  // A window smaller than the picture gets the picture reduced to its size here, while it is
+  // converted, so that the window system only copies it. A snapshot keeps the whole picture,
+  // and the on-screen text is drawn at the picture's own size and shrinks with it, so either
+  // takes the picture whole and leaves the reduction to the window system.
+  const bool snapshotDue = snapshotPending_ && snapshotTaken_ != snapshotRequest_;
+  int32_t shownWidth = width;
+  int32_t shownHeight = height;
+  int32_t clientWidth = 0;
+  int32_t clientHeight = 0;
+  if (!snapshotDue && !osdOn_ && backend_->ClientSize(&clientWidth, &clientHeight) &&
+      clientWidth > 0 && clientHeight > 0) {
+    shownWidth = std::min(width, clientWidth);
+    shownHeight = std::min(height, clientHeight);
+  }
+  const bool reduce = shownWidth != width || shownHeight != height;
+  if (PictureSizeAllowed(width, height) && EnsureCapacity(shownWidth, shownHeight)) {
+    const I420View& picture = reduce ? scaler_.Scale(source, shownWidth, shownHeight) : source;
     SurfaceView shown = backend_->Picture();
-    shown.width = width;
-    shown.height = height;
-    ConvertI420(source, shown);
+    shown.width = shownWidth;
+    shown.height = shownHeight;
+    ConvertI420(picture, shown);
     if (osdOn_) {
       PutOsdImage(RenderOsdText(OsdTextToUtf8(osdText_, kOsdTextBytes), false), shown, kOsdTextX,
                   height - kOsdTextFromBottom);
@@ -178,10 +195,10 @@ int DisplaySurface::Draw(const I420View& source) {
                   width - kOsdClockFromRight, kOsdClockY);
     }
     // A request is taken by one draw only, even while its file is still being written.
-    if (snapshotPending_ && snapshotTaken_ != snapshotRequest_) {
+    if (snapshotDue) {
       snapshot.emplace(TakeSnapshot(shown));
     }
-    backend_->Present(width, height, {});
+    backend_->Present(shownWidth, shownHeight, {});
     result = 1;
   }
   busy_.store(false);

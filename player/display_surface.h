@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "player/picture_scaler.h"
 #include "player/pixel_format.h"
 
 namespace qxplay {
@@ -57,8 +58,10 @@ class DisplaySurface {
 
   // Converts one I420 picture (tightly packed: Y stride = width, chroma stride = width / 2) into
   // the off-screen picture, draws the on-screen text when it is on, writes a pending snapshot,
-  // and stretches the picture onto the window's client area. 1 when handled (or closing), 0 when
-  // nothing could be shown.
+  // and stretches the picture onto the window's client area. A window smaller than the picture
+  // gets it reduced to the window's size while it is converted (not while the text is on or a
+  // snapshot is due: those take the whole picture). 1 when handled (or closing), 0 when nothing
+  // could be shown.
   int Draw(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, int32_t height);
   // The same for a picture with planes of any stride (a decoder's own).
   int Draw(const I420View& picture);
@@ -104,10 +107,11 @@ class DisplaySurface {
   const std::string backendName_;
   PixelFormatCode format_ = kPixelFormatNone;  // set once by SetUp
 
-  // Guards backend_'s picture and presenting, snapshot*, the OSD fields. Never held while a
-  // snapshot writer runs.
+  // Guards backend_'s picture and presenting, scaler_, snapshot*, the OSD fields. Never held
+  // while a snapshot writer runs.
   mutable std::mutex drawLock_;
   std::unique_ptr<DisplayBackend> backend_;
+  PictureScaler scaler_;  // reduces pictures for a window smaller than them
   char osdText_[kOsdTextBytes] = {};
   bool osdOn_ = false;
   char snapshotPath_[kSnapshotPathBytes] = {};

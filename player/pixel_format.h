@@ -30,6 +30,8 @@ struct SurfaceView {
 
 // A planar 4:2:0 picture. Chroma planes hold chromaWidth x chromaHeight samples: halves
 // rounded up for the decoder's pictures, integer halves for tightly packed ones (PackedI420).
+// A picture of at least two rows with as many chroma rows as rows has one chroma row per row
+// (a reduced picture, picture_scaler.h); otherwise two rows share each chroma row.
 struct I420View {
   const uint8_t* y = nullptr;
   const uint8_t* u = nullptr;

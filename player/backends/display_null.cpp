@@ -37,8 +37,8 @@ SurfaceView NullDisplayBackend::Picture() {
 
 bool NullDisplayBackend::ClientSize(int32_t* width, int32_t* height) {
   std::lock_guard<std::mutex> hold(lock_);
-  *width = clientWidth_ > 0 ? clientWidth_ : shown_.width;
-  *height = clientHeight_ > 0 ? clientHeight_ : shown_.height;
+  *width = clientWidth_;
+  *height = clientHeight_;
   return true;
 }
 

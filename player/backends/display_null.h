@@ -26,7 +26,8 @@ class NullDisplayBackend : public DisplayBackend {
   bool ClientSize(int32_t* width, int32_t* height) override;
   bool Present(int32_t width, int32_t height, std::span<const DisplayOverlay> overlays) override;
 
-  // The client size reported from now on (0 x 0, the default, follows the presented picture).
+  // The client size reported from now on (0 x 0, the default: unknown, so pictures are shown
+  // at their own size).
   void SetClientSize(int32_t width, int32_t height);
   uint64_t Presents() const;
   Shown LastShown() const;

@@ -13,6 +13,12 @@
 #include <vector>
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libswscale/swscale.h>
+}
 
 #include "tests/player/player_test_util.h"
 #include "tests/player/test_window.h"
@@ -40,6 +46,49 @@ Rgb PixelSoon(const TestWindow& window, int x, int y, const Rgb& want, int toler
     return Near(got, want, tolerance);
   }, 5);
   return got;
+}
+
+// A clip's first picture as libavcodec decodes it, reduced by libswscale's bilinear scaler to
+// width x height, as red, green, blue bytes.
+std::vector<uint8_t> SwscaleReduced(const ClipFrame& first, int width, int height) {
+  std::vector<uint8_t> rgb;
+  AVCodecContext* context = avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264));
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  std::vector<uint8_t> padded = first.bytes;
+  padded.resize(first.bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+  packet->data = padded.data();
+  packet->size = static_cast<int>(first.bytes.size());
+  if (avcodec_open2(context, context->codec, nullptr) == 0 &&
+      avcodec_send_packet(context, packet) == 0 && avcodec_send_packet(context, nullptr) == 0 &&
+      avcodec_receive_frame(context, frame) == 0) {
+    SwsContext* sws = sws_getContext(frame->width, frame->height,
+                                     static_cast<AVPixelFormat>(frame->format), width, height,
+                                     AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    rgb.resize(static_cast<size_t>(width) * height * 3);
+    uint8_t* dst[1] = {rgb.data()};
+    const int dstStride[1] = {width * 3};
+    sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
+    sws_freeContext(sws);
+  }
+  av_frame_free(&frame);
+  packet->data = nullptr;
+  av_packet_free(&packet);
+  avcodec_free_context(&context);
+  return rgb;
+}
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.empty() || a.size() != b.size()) {
+    return 0;
+  }
+  double squares = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const double d = static_cast<double>(a[i]) - b[i];
+    squares += d * d;
+  }
+  const double mse = squares / static_cast<double>(a.size());
+  return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
 #define SKIP_WITHOUT_X(window)                                            \
@@ -147,6 +196,33 @@ TEST(DisplayX11, LargePicturesAreShownWhole) {
       EXPECT_TRUE(Near(got, kClipBlue, 10))
           << name << " " << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
     }
+  }
+}
+
+TEST(DisplayX11, WindowsSmallerThanThePictureShowItReducedAsSwscaleWould) {
+  // 2:1, 4:1, and the odd ratios of a 16-camera wall's tiles (1.76 across, 2.56 down).
+  struct Case {
+    const char* clip;
+    int width, height;
+  };
+  for (const Case& c : {Case{"bench_720p.h264", 640, 360}, Case{"bench_720p.h264", 320, 180},
+                        Case{"bench_576p.h264", 400, 225}}) {
+    const auto clip = ReadH264Clip(c.clip);
+    SKIP_WITHOUT(clip, c.clip);
+    TestWindow window(c.width, c.height);
+    SKIP_WITHOUT_X(window);
+    const std::vector<uint8_t> want = SwscaleReduced(clip[0], c.width, c.height);
+    ASSERT_FALSE(want.empty());
+    CH264Player player(window.Id());
+    player.Start();
+    Feed(player, {clip[0]});
+    ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 1; }));
+    double psnr = 0;
+    WaitFor([&] {
+      psnr = Psnr(window.RgbImage(c.width, c.height), want);
+      return psnr >= 35.0;
+    }, 5);
+    EXPECT_GE(psnr, 35.0) << c.clip << " into " << c.width << "x" << c.height;
   }
 }
 

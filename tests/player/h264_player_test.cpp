@@ -105,6 +105,52 @@ TEST_F(H264PlayerTest, DecodesAndShowsTheClipsColour) {
   EXPECT_EQ(h, 240);
 }
 
+TEST_F(H264PlayerTest, SmallerWindowGetsTheReducedPictureButSnapshotsAndTextTakeItWhole) {
+  SKIP_WITHOUT(clip_, "solid_320x240.h264");
+  RecordingSnapshots snapshots;
+  PlayerHooks hooks = NullHooks();
+  hooks.snapshots = &snapshots;
+  CH264Player player(1, hooks);
+  auto* backend = NullBackend(player.Display());
+  backend->SetClientSize(161, 97);
+  player.Start();
+  Feed(player, clip_, 0, 5);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 5; }));
+  // Reduced by the player to the window's size: the window system has nothing to scale.
+  auto shown = backend->LastShown();
+  EXPECT_EQ(shown.width, 161);
+  EXPECT_EQ(shown.height, 97);
+  for (auto [x, y] : {std::pair{0, 0}, {80, 48}, {160, 96}}) {
+    EXPECT_TRUE(IsClipBlue(ShownAt(shown, x, y))) << x << "," << y;
+  }
+  // A snapshot is written from the whole picture; the picture after it is reduced again.
+  ASSERT_EQ(player.SnapShot("/tmp/unused.jpg"), 1);
+  ASSERT_TRUE(WaitFor([&] { return !player.Display()->SnapshotPending(); }));
+  {
+    std::lock_guard<std::mutex> hold(snapshots.lock);
+    EXPECT_EQ(snapshots.width, 320);
+    EXPECT_EQ(snapshots.height, 240);
+  }
+  Feed(player, clip_, 5, 6);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 6; }));
+  EXPECT_EQ(backend->LastShown().width, 161);
+  // With the text on, the picture goes whole (the text shrinks with it, as it always has).
+  player.EnableOSD(1);
+  Feed(player, clip_, 6, 7);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 7; }));
+  shown = backend->LastShown();
+  EXPECT_EQ(shown.width, 320);
+  EXPECT_EQ(shown.height, 240);
+  // A window larger than the picture is left to the window system.
+  player.EnableOSD(0);
+  backend->SetClientSize(640, 120);
+  Feed(player, clip_, 7, 8);
+  ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 8; }));
+  shown = backend->LastShown();
+  EXPECT_EQ(shown.width, 320);
+  EXPECT_EQ(shown.height, 120);
+}
+
 TEST_F(H264PlayerTest, FramesBeforeTheFirstKeyFrameAreNeverDecoded) {
   SKIP_WITHOUT(clip_, "solid_320x240.h264");
   CH264Player player(1, NullHooks());

@@ -81,6 +81,25 @@ Rgb TestWindow::PixelAt(int x, int y) const {
   return rgb;
 }
 
+std::vector<uint8_t> TestWindow::RgbImage(int width, int height) const {
+  XImage* image = XGetImage(display_, window_, 0, 0, width, height, AllPlanes, ZPixmap);
+  std::vector<uint8_t> rgb;
+  if (image == nullptr) {
+    return rgb;
+  }
+  rgb.reserve(static_cast<size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      rgb.push_back(static_cast<uint8_t>(Channel(pixel, image->red_mask)));
+      rgb.push_back(static_cast<uint8_t>(Channel(pixel, image->green_mask)));
+      rgb.push_back(static_cast<uint8_t>(Channel(pixel, image->blue_mask)));
+    }
+  }
+  XDestroyImage(image);
+  return rgb;
+}
+
 unsigned long TestWindow::RawPixelAt(int x, int y) const {
   XImage* image = XGetImage(display_, window_, x, y, 1, 1, AllPlanes, ZPixmap);
   if (image == nullptr) {

@@ -4,6 +4,7 @@
 #include <X11/Xlib.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace player_test {
 
@@ -29,6 +30,9 @@ class TestWindow {
   void Resize(int width, int height);
   // The colour of one pixel of the window, read with XGetImage.
   Rgb PixelAt(int x, int y) const;
+  // The top-left width x height of the window as red, green, blue bytes, top row first, in one
+  // read; empty when it cannot be read.
+  std::vector<uint8_t> RgbImage(int width, int height) const;
   // The pixel value as the server stores it (in a 32-bit window the top byte is alpha).
   unsigned long RawPixelAt(int x, int y) const;
 

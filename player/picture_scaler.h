@@ -1,0 +1,71 @@
+// Reduction of a planar 4:2:0 picture to a smaller size, done by the player before the colour
+// conversion when the window is smaller than the picture: the conversion then writes no more
+// pixels than the window shows, and the window system only copies them. The chroma planes come
+// out at half the width and the full height, one chroma row per row (as libswscale reduces a
+// picture it turns into RGB): halving them down as well would smear colour edges over two rows.
+//
+// Each axis is filtered with a triangle whose half-width is the reduction ratio (every input
+// sample weighs in, as in an area average, with the nearer ones more), in 6-bit fixed point:
+// weights are integers from 0 to 64 summing to 64, and each output is (sum + 32) >> 6. Rows are
+// filtered first (whole input rows, into a row of input width), then columns. The scalar
+// reference and the SIMD paths compute the same integer sums and agree on every byte.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "player/color_convert.h"
+#include "player/pixel_format.h"
+
+namespace qxplay {
+
+// The filter of one axis: for output sample j, `taps` consecutive input samples from start[j]
+// with weights[j * stride .. j * stride + taps - 1]. The rest of each run of `stride` weights
+// is zero (the SIMD kernels read whole blocks), and start[j] + taps never passes `from`.
+struct ScaleAxis {
+  static constexpr int kFractionBits = 6;  // every weight fits a signed byte
+  static constexpr int kOne = 1 << kFractionBits;
+
+  int32_t from = 0;
+  int32_t to = 0;
+  int32_t taps = 0;
+  int32_t stride = 0;  // taps rounded up to a multiple of 8
+  std::vector<int32_t> start;
+  std::vector<int8_t> weights;
+
+  // The filter taking `from` samples to `to` (both at least 1). Sizes that agree give the
+  // identity; a larger `to` interpolates between the two nearest samples.
+  static ScaleAxis Make(int32_t from, int32_t to);
+  bool Identity() const { return from == to; }
+};
+
+// Scales pictures for one window. Keeps its filters and its output between calls (a new size
+// on either side makes new ones). Used by one thread at a time.
+class PictureScaler {
+ public:
+  // `src` reduced to width x height (each at most the picture's); chroma to half the width,
+  // rounded up (at most the source's chroma width), and the full height. A source without
+  // chroma planes gives an output without them. The view is valid until the next call. An
+  // empty view when `src` or the size is unusable.
+  const I420View& Scale(const I420View& src, int32_t width, int32_t height,
+                        ConvertPath path = BestConvertPath());
+
+ private:
+  struct Plane {
+    ScaleAxis columns;
+    ScaleAxis rows;
+    std::vector<uint8_t> pixels;  // to x to, rows packed
+  };
+  static void Prepare(Plane& plane, int32_t fromWidth, int32_t fromHeight, int32_t toWidth,
+                      int32_t toHeight);
+  void ScalePlane(Plane& plane, const uint8_t* src, int32_t srcStride, ConvertPath path);
+
+  static constexpr int32_t kRowSlack = 16;
+
+  Plane planes_[3];
+  std::vector<uint8_t> rowBuffer_;          // one output row filtered down, not yet across
+  std::vector<const uint8_t*> rowPointers_;  // the input rows of one output row
+  I420View out_;
+};
+
+}  // namespace qxplay

@@ -1,0 +1,51 @@
+// The filter kernels behind PictureScaler. Not for use outside the scaler.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "player/color_convert.h"
+#include "player/picture_scaler.h"
+
+namespace qxplay::scale {
+
+inline uint8_t Rounded(int32_t sum) {
+  return static_cast<uint8_t>(
+      std::clamp((sum + (ScaleAxis::kOne >> 1)) >> ScaleAxis::kFractionBits, 0, 255));
+}
+
+// Every sum of weighted samples is at most 255 x 64: 16-bit lanes hold it.
+// out[x] for x < width: the input rows weighted. `rows` holds `taps` rows, and one more (any
+// readable row, weighed 0) when taps is odd; `weights` holds taps rounded up to even entries.
+using VerticalFilter = void (*)(const uint8_t* const* rows, const int8_t* weights, int taps,
+                                int width, uint8_t* out);
+
+// out[j] for j < count: in[start[j] .. start[j] + taps - 1] weighted by
+// weights[j * stride ..]. Reads nothing of `in` at or past inWidth.
+using HorizontalFilter = void (*)(const uint8_t* in, int inWidth, const int32_t* start,
+                                  const int8_t* weights, int stride, int taps, int count,
+                                  uint8_t* out);
+
+struct Filters {
+  VerticalFilter vertical;
+  HorizontalFilter horizontal;
+};
+
+void VerticalScalar(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
+                    uint8_t* out);
+void HorizontalScalar(const uint8_t* in, int inWidth, const int32_t* start, const int8_t* weights,
+                      int stride, int taps, int count, uint8_t* out);
+void VerticalSse2(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
+                  uint8_t* out);
+void HorizontalSse2(const uint8_t* in, int inWidth, const int32_t* start, const int8_t* weights,
+                    int stride, int taps, int count, uint8_t* out);
+void VerticalAvx2(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
+                  uint8_t* out);
+void HorizontalAvx2(const uint8_t* in, int inWidth, const int32_t* start, const int8_t* weights,
+                    int stride, int taps, int count, uint8_t* out);
+
+// The filters of a path when this build and processor offer them, else the scalar reference
+// (picture_scaler_x86.cpp or picture_scaler_generic.cpp, chosen by the build).
+Filters FiltersFor(ConvertPath path);
+
+}  // namespace qxplay::scale
