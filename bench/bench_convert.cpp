@@ -1,8 +1,7 @@
 // I420 into the 32-bit and 5-6-5 layouts: our conversion (the path chosen at run time, and each
 // path by name) against libswscale's unscaled converter in the same run, at 1280 x 720. Prints
 // the milliseconds per frame and the ratio ours / swscale (target: at most 0.9 for 32-bit).
-// For the choice of stores: 1280 x 720 and 4096 x 2304 written through the caches and around
-// them. For the reduction while converting: 1280 x 720 to 640 x 360 and 704 x 576 to 400 x 225,
+// For the reduction while converting: 1280 x 720 to 640 x 360 and 704 x 576 to 400 x 225,
 // ours (scaled, then converted) against libswscale's bilinear scaler to 32-bit.
 #include <benchmark/benchmark.h>
 
@@ -80,16 +79,6 @@ void Ours(benchmark::State& state, PixelFormatCode format, int path) {
   }
 }
 
-// Our stores through the caches or around them, at a size.
-void Stores(benchmark::State& state, StoreMode stores, int width, int height) {
-  Surface surface(width, height, kPixelFormatRgb32);
-  const I420View& source = Source(width, height).view;
-  for (auto _ : state) {
-    ConvertI420With(BestConvertPath(), source, surface.view, stores);
-    benchmark::DoNotOptimize(surface.bytes.data());
-  }
-}
-
 // Ours reduced to a smaller window: scaled, then converted.
 void OursScaled(benchmark::State& state, int width, int height, int toWidth, int toHeight) {
   Surface surface(toWidth, toHeight, kPixelFormatRgb32);
@@ -147,10 +136,6 @@ BENCHMARK_CAPTURE(Ours, rgb32_avx2, kPixelFormatRgb32, 2)->Unit(benchmark::kMill
 BENCHMARK_CAPTURE(Swscale, bgra, AV_PIX_FMT_BGRA)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Ours, rgb565, kPixelFormatRgb565, -1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Swscale, rgb565, AV_PIX_FMT_RGB565)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Stores, cached_720p, StoreMode::kCached, 1280, 720)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Stores, streamed_720p, StoreMode::kStreamed, 1280, 720)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Stores, cached_4096, StoreMode::kCached, 4096, 2304)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Stores, streamed_4096, StoreMode::kStreamed, 4096, 2304)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(OursScaled, to_640x360, 1280, 720, 640, 360)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(SwscaleAt, to_640x360, AV_PIX_FMT_BGRA, 1280, 720, 640, 360, SWS_BILINEAR)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(OursScaled, to_400x225, 704, 576, 400, 225)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -161,8 +146,6 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::printf("\nconversion path chosen at run time: %s\n", ConvertPathName(BestConvertPath()));
-  std::printf("stores go around the caches from %lld bytes\n",
-              static_cast<long long>(StreamingThresholdBytes()));
   const auto line = [&](const char* what, const char* ours, const char* theirs, const char* them,
                         const char* target) {
     const auto a = reporter.ms.find(ours);
@@ -176,10 +159,6 @@ int main(int argc, char** argv) {
        "(target <= 0.90)");
   line("1280x720 I420 -> 5-6-5 ", "Ours/rgb565/real_time", "Swscale/rgb565/real_time", "swscale",
        "(target <= 0.90)");
-  line("1280x720 stores through the caches", "Stores/cached_720p/real_time",
-       "Stores/streamed_720p/real_time", "around them", "(information)");
-  line("4096x2304 stores through the caches", "Stores/cached_4096/real_time",
-       "Stores/streamed_4096/real_time", "around them", "(information)");
   line("1280x720 -> 640x360 reduced and converted", "OursScaled/to_640x360/real_time",
        "SwscaleAt/to_640x360/real_time", "swscale bilinear", "(information)");
   line("704x576 -> 400x225 reduced and converted", "OursScaled/to_400x225/real_time",

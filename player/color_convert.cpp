@@ -1,7 +1,5 @@
 #include "player/color_convert.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 
@@ -11,16 +9,6 @@ namespace qxplay {
 namespace {
 
 using convert::ConvertPixel;
-
-// The window system reads the converted picture on the other core right after. A picture that
-// fits the shared cache is read from there, so it is written through the caches; one larger
-// than half of it would be read from memory whatever we did, and writing it around the caches
-// spares the reads of its lines beforehand and keeps the decoder's data in the cache.
-int64_t DetectStreamingThreshold() {
-  const long shared = sysconf(_SC_LEVEL3_CACHE_SIZE);
-  constexpr int64_t kUnknownCache = int64_t{8} << 20;
-  return (shared > 0 ? static_cast<int64_t>(shared) : kUnknownCache) / 2;
-}
 
 bool ViewsUsable(const I420View& src, const SurfaceView& dst) {
   if (src.y == nullptr || src.width <= 0 || src.height <= 0 || src.yStride < src.width) {
@@ -58,8 +46,7 @@ void ScalarRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int chromaW
   }
 }
 
-void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& dst,
-             StoreMode stores) {
+void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& dst) {
   if (!ViewsUsable(src, dst)) {
     return;
   }
@@ -69,13 +56,6 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
   const int chromaWidth = hasChroma ? src.chromaWidth : 0;
   // The kernels read one chroma sample per two pixels: they stop where the plane ends.
   const int kernelSpan = hasChroma ? std::min(w, 2 * chromaWidth) : 0;
-  const int bpp = BytesPerPixel(dst.format);
-  const bool wanted =
-      stores == StoreMode::kStreamed ||
-      (stores == StoreMode::kAuto &&
-       static_cast<int64_t>(dst.pitch) * h >= StreamingThresholdBytes());
-  const bool stream = wanted && (bpp == 4 || bpp == 2) &&
-                      reinterpret_cast<uintptr_t>(dst.pixels) % 32 == 0 && dst.pitch % 32 == 0;
   // Rows go in pairs sharing a chroma row, or one by one when each has its own.
   const bool rowChroma = hasChroma && src.height > 1 && src.chromaHeight >= src.height;
   for (int row = 0; row < h; row += rowChroma ? 1 : 2) {
@@ -93,7 +73,7 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
     }
     int done = 0;
     if (kernel != nullptr && kernelSpan > 0) {
-      done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format, stream);
+      done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format);
     }
     ScalarRow(y0, u, v, chromaWidth, d0, done, w, dst.format);
     if (pair) {
@@ -135,19 +115,13 @@ const char* ConvertPathName(ConvertPath path) {
   return "scalar";
 }
 
-int64_t StreamingThresholdBytes() {
-  static const int64_t threshold = DetectStreamingThreshold();
-  return threshold;
-}
-
-void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst,
-                     StoreMode stores) {
-  Convert(path == ConvertPath::kScalar ? nullptr : convert::KernelFor(path), src, dst, stores);
+void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst) {
+  Convert(path == ConvertPath::kScalar ? nullptr : convert::KernelFor(path), src, dst);
 }
 
 void ConvertI420(const I420View& src, const SurfaceView& dst) {
   static const convert::RowKernel best = convert::KernelFor(BestConvertPath());
-  Convert(best, src, dst, StoreMode::kAuto);
+  Convert(best, src, dst);
 }
 
 }  // namespace qxplay

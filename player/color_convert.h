@@ -4,18 +4,11 @@
 // then clamped to 0..255. The scalar reference and the SIMD versions agree on every byte.
 #pragma once
 
-#include <cstdint>
-
 #include "player/pixel_format.h"
 
 namespace qxplay {
 
 enum class ConvertPath { kScalar, kSse2, kAvx2 };
-
-// How the 32- and 16-bit layouts are written: through the caches, or around them with
-// non-temporal stores. kAuto goes around them only for pictures too large for the shared
-// cache, where the window system would read them from memory anyway.
-enum class StoreMode { kAuto, kCached, kStreamed };
 
 // Converts the top-left part of `src` that fits into `dst`, every column and row of it. Rows are
 // taken in pairs sharing one chroma row (or one by one, each with its own, see I420View); an
@@ -25,11 +18,7 @@ enum class StoreMode { kAuto, kCached, kStreamed };
 void ConvertI420(const I420View& src, const SurfaceView& dst);
 
 // The same with a named path; a path the processor lacks falls back to the scalar reference.
-void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst,
-                     StoreMode stores = StoreMode::kAuto);
-
-// Bytes written from which kAuto streams.
-int64_t StreamingThresholdBytes();
+void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst);
 
 bool ConvertPathSupported(ConvertPath path);
 ConvertPath BestConvertPath();

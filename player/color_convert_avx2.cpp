@@ -26,17 +26,12 @@ inline Terms SpreadAll(const Terms& t, bool second) {
           Spread(t.blue, second)};
 }
 
-inline void Put(uint8_t* dst, __m256i value, bool stream) {
-  if (stream) {
-    _mm256_stream_si256(reinterpret_cast<__m256i*>(dst), value);
-  } else {
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), value);
-  }
+inline void Put(uint8_t* dst, __m256i value) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), value);
 }
 
 // 16 pixels.
-inline void Store16(__m256i y16, const Terms& t, PixelFormatCode format, uint8_t* dst,
-                    bool stream) {
+inline void Store16(__m256i y16, const Terms& t, PixelFormatCode format, uint8_t* dst) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i max = _mm256_set1_epi16(255);
   const __m256i luma = _mm256_mulhi_epi16(_mm256_slli_epi16(y16, 3), _mm256_set1_epi16(kLumaCoef));
@@ -57,8 +52,8 @@ inline void Store16(__m256i y16, const Terms& t, PixelFormatCode format, uint8_t
       const __m256i first = _mm256_permute2x128_si256(lo, hi, 0x20);
       const __m256i second = _mm256_permute2x128_si256(lo, hi, 0x31);
       if (format == kPixelFormatRgb32) {
-        Put(dst, first, stream);
-        Put(dst + 32, second, stream);
+        Put(dst, first);
+        Put(dst + 32, second);
       } else {
         alignas(32) uint8_t quad[64];
         _mm256_store_si256(reinterpret_cast<__m256i*>(quad), first);
@@ -74,7 +69,7 @@ inline void Store16(__m256i y16, const Terms& t, PixelFormatCode format, uint8_t
           _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(r, _mm256_set1_epi16(0xF8)), 8),
                           _mm256_slli_epi16(_mm256_and_si256(g, _mm256_set1_epi16(0xFC)), 3)),
           _mm256_srli_epi16(b, 3));
-      Put(dst, word, stream);
+      Put(dst, word);
       break;
     }
     case kPixelFormatRgb555: {
@@ -82,7 +77,7 @@ inline void Store16(__m256i y16, const Terms& t, PixelFormatCode format, uint8_t
           _mm256_or_si256(_mm256_slli_epi16(_mm256_and_si256(r, _mm256_set1_epi16(0xF8)), 7),
                           _mm256_slli_epi16(_mm256_and_si256(g, _mm256_set1_epi16(0xF8)), 2)),
           _mm256_srli_epi16(b, 3));
-      Put(dst, word, stream);
+      Put(dst, word);
       break;
     }
     case kPixelFormatNone:
@@ -90,19 +85,18 @@ inline void Store16(__m256i y16, const Terms& t, PixelFormatCode format, uint8_t
   }
 }
 
-inline void Row32(const uint8_t* y, const Terms& t, PixelFormatCode format, int bpp, uint8_t* d,
-                  bool stream) {
+inline void Row32(const uint8_t* y, const Terms& t, PixelFormatCode format, int bpp, uint8_t* d) {
   const __m128i bias = _mm_set1_epi8(16);
   const __m128i a = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)), bias);
   const __m128i b = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + 16)), bias);
-  Store16(_mm256_cvtepu8_epi16(a), SpreadAll(t, false), format, d, stream);
-  Store16(_mm256_cvtepu8_epi16(b), SpreadAll(t, true), format, d + 16 * bpp, stream);
+  Store16(_mm256_cvtepu8_epi16(a), SpreadAll(t, false), format, d);
+  Store16(_mm256_cvtepu8_epi16(b), SpreadAll(t, true), format, d + 16 * bpp);
 }
 
 }  // namespace
 
 int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
-             uint8_t* d1, int count, PixelFormatCode format, bool stream) {
+             uint8_t* d1, int count, PixelFormatCode format) {
   const int bpp = BytesPerPixel(format);
   if (bpp == 0) {
     return 0;
@@ -119,15 +113,15 @@ int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
                   _mm256_mulhi_epi16(us, _mm256_set1_epi16(kGreenFromU)),
                   _mm256_mulhi_epi16(vs, _mm256_set1_epi16(kGreenFromV)),
                   _mm256_mulhi_epi16(us, _mm256_set1_epi16(kBlueFromU))};
-    Row32(y0 + x, t, format, bpp, d0 + static_cast<size_t>(x) * bpp, stream);
+    Row32(y0 + x, t, format, bpp, d0 + static_cast<size_t>(x) * bpp);
     if (y1 != nullptr) {
-      Row32(y1 + x, t, format, bpp, d1 + static_cast<size_t>(x) * bpp, stream);
+      Row32(y1 + x, t, format, bpp, d1 + static_cast<size_t>(x) * bpp);
     }
   }
   // What is left in blocks of 16 goes to the SSE2 kernel, which also fences the stores.
   return x + RowsSse2(y0 + x, y1 ? y1 + x : nullptr, u + x / 2, v + x / 2,
                       d0 + static_cast<size_t>(x) * bpp, d1 ? d1 + static_cast<size_t>(x) * bpp : nullptr,
-                      count - x, format, stream);
+                      count - x, format);
 }
 
 }  // namespace qxplay::convert

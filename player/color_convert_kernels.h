@@ -39,16 +39,15 @@ inline void ConvertPixel(uint8_t y, uint8_t u, uint8_t v, PixelFormatCode format
 // Converts the first `count` pixels of row y0 (and of row y1 when it is not null) sharing the
 // chroma row u, v, with `count` a multiple of the kernel's block and u, v holding count / 2
 // samples. Returns the number of pixels converted (a multiple of the block, at most count).
-// With `stream` the 32- and 16-bit layouts are written with non-temporal stores, which go to
-// memory without passing through this core's caches; d0 and d1 must then lie on 32-byte
-// boundaries, and the stores are fenced before the kernel returns.
+// Plain stores: the window system reads the picture right after, from the shared cache where
+// it fits, and even at the largest picture taken non-temporal stores measured slower here.
 using RowKernel = int (*)(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
-                          uint8_t* d0, uint8_t* d1, int count, PixelFormatCode format, bool stream);
+                          uint8_t* d0, uint8_t* d1, int count, PixelFormatCode format);
 
 int RowsSse2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
-             uint8_t* d1, int count, PixelFormatCode format, bool stream);
+             uint8_t* d1, int count, PixelFormatCode format);
 int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
-             uint8_t* d1, int count, PixelFormatCode format, bool stream);
+             uint8_t* d1, int count, PixelFormatCode format);
 
 // The SIMD kernel of a path when this build and processor offer it, else null
 // (color_convert_x86.cpp or color_convert_generic.cpp, chosen by the build).

@@ -22,17 +22,12 @@ inline Terms Widen(const Terms& t, bool high) {
           _mm_unpacklo_epi16(t.greenV, t.greenV), _mm_unpacklo_epi16(t.blue, t.blue)};
 }
 
-inline void Put(uint8_t* dst, __m128i value, bool stream) {
-  if (stream) {
-    _mm_stream_si128(reinterpret_cast<__m128i*>(dst), value);
-  } else {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), value);
-  }
+inline void Put(uint8_t* dst, __m128i value) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), value);
 }
 
 // 8 pixels: luma in 16-bit lanes (already Y - 16 saturated, widened), chroma terms per pixel.
-inline void Store8(__m128i y16, const Terms& t, PixelFormatCode format, uint8_t* dst,
-                   bool stream) {
+inline void Store8(__m128i y16, const Terms& t, PixelFormatCode format, uint8_t* dst) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i max = _mm_set1_epi16(255);
   const __m128i luma = _mm_mulhi_epi16(_mm_slli_epi16(y16, 3), _mm_set1_epi16(kLumaCoef));
@@ -47,8 +42,8 @@ inline void Store8(__m128i y16, const Terms& t, PixelFormatCode format, uint8_t*
       const __m128i bg = _mm_or_si128(b, _mm_slli_epi16(g, 8));
       // The fourth byte is 0xFF: an ARGB window shows the pixel opaque.
       const __m128i ra = _mm_or_si128(r, _mm_set1_epi16(static_cast<int16_t>(0xFF00)));
-      Put(dst, _mm_unpacklo_epi16(bg, ra), stream);
-      Put(dst + 16, _mm_unpackhi_epi16(bg, ra), stream);
+      Put(dst, _mm_unpacklo_epi16(bg, ra));
+      Put(dst + 16, _mm_unpackhi_epi16(bg, ra));
       break;
     }
     case kPixelFormatRgb24: {
@@ -66,7 +61,7 @@ inline void Store8(__m128i y16, const Terms& t, PixelFormatCode format, uint8_t*
           _mm_or_si128(_mm_slli_epi16(_mm_and_si128(r, _mm_set1_epi16(0xF8)), 8),
                        _mm_slli_epi16(_mm_and_si128(g, _mm_set1_epi16(0xFC)), 3)),
           _mm_srli_epi16(b, 3));
-      Put(dst, word, stream);
+      Put(dst, word);
       break;
     }
     case kPixelFormatRgb555: {
@@ -74,7 +69,7 @@ inline void Store8(__m128i y16, const Terms& t, PixelFormatCode format, uint8_t*
           _mm_or_si128(_mm_slli_epi16(_mm_and_si128(r, _mm_set1_epi16(0xF8)), 7),
                        _mm_slli_epi16(_mm_and_si128(g, _mm_set1_epi16(0xF8)), 2)),
           _mm_srli_epi16(b, 3));
-      Put(dst, word, stream);
+      Put(dst, word);
       break;
     }
     case kPixelFormatNone:
@@ -82,19 +77,18 @@ inline void Store8(__m128i y16, const Terms& t, PixelFormatCode format, uint8_t*
   }
 }
 
-inline void Row16(const uint8_t* y, const Terms& t, PixelFormatCode format, int bpp, uint8_t* d,
-                  bool stream) {
+inline void Row16(const uint8_t* y, const Terms& t, PixelFormatCode format, int bpp, uint8_t* d) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i luma8 =
       _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)), _mm_set1_epi8(16));
-  Store8(_mm_unpacklo_epi8(luma8, zero), Widen(t, false), format, d, stream);
-  Store8(_mm_unpackhi_epi8(luma8, zero), Widen(t, true), format, d + 8 * bpp, stream);
+  Store8(_mm_unpacklo_epi8(luma8, zero), Widen(t, false), format, d);
+  Store8(_mm_unpackhi_epi8(luma8, zero), Widen(t, true), format, d + 8 * bpp);
 }
 
 }  // namespace
 
 int RowsSse2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
-             uint8_t* d1, int count, PixelFormatCode format, bool stream) {
+             uint8_t* d1, int count, PixelFormatCode format) {
   const int bpp = BytesPerPixel(format);
   if (bpp == 0) {
     return 0;
@@ -112,13 +106,10 @@ int RowsSse2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
                   _mm_mulhi_epi16(us, _mm_set1_epi16(kGreenFromU)),
                   _mm_mulhi_epi16(vs, _mm_set1_epi16(kGreenFromV)),
                   _mm_mulhi_epi16(us, _mm_set1_epi16(kBlueFromU))};
-    Row16(y0 + x, t, format, bpp, d0 + static_cast<size_t>(x) * bpp, stream);
+    Row16(y0 + x, t, format, bpp, d0 + static_cast<size_t>(x) * bpp);
     if (y1 != nullptr) {
-      Row16(y1 + x, t, format, bpp, d1 + static_cast<size_t>(x) * bpp, stream);
+      Row16(y1 + x, t, format, bpp, d1 + static_cast<size_t>(x) * bpp);
     }
-  }
-  if (stream) {
-    _mm_sfence();
   }
   return x;
 }

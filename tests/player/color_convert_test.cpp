@@ -123,35 +123,37 @@ TEST(ColorConvert, EveryPathAgreesWithTheReferenceAtEverySize) {
   }
 }
 
-TEST(ColorConvert, LargeAlignedPicturesWrittenAroundTheCachesAgreeToo) {
-  // Written around the caches (as pictures too large for the shared cache are), on 32-byte
-  // boundaries, the 32- and 16-bit layouts come out the same, within the same bounds.
-  const ConvertPath paths[] = {ConvertPath::kSse2, ConvertPath::kAvx2};
-  for (auto [w, h] : {std::pair{1280, 720}, std::pair{1296, 736}, std::pair{1282, 722}}) {
-    const Planes p = RandomPlanes(w, h, static_cast<uint32_t>(w));
-    for (PixelFormatCode format : kFormats) {
-      const int bpp = BytesPerPixel(format);
-      const int32_t pitch = (w * bpp + 63) / 64 * 64 + 64;  // a spare aligned column block
-      const size_t bytes = static_cast<size_t>(pitch) * (h + 2);
-      std::vector<uint8_t> referenceStore(bytes + 64, kGuard);
-      std::vector<uint8_t> gotStore(bytes + 64, kGuard);
-      const auto aligned = [](std::vector<uint8_t>& v) {
-        return v.data() + (64 - reinterpret_cast<uintptr_t>(v.data()) % 64) % 64;
-      };
-      const SurfaceView reference{aligned(referenceStore), pitch, w, h, format};
-      ConvertI420With(ConvertPath::kScalar, p.view, reference);
-      for (ConvertPath path : paths) {
-        if (!ConvertPathSupported(path)) {
-          continue;
-        }
-        std::fill(gotStore.begin(), gotStore.end(), kGuard);
-        const SurfaceView got{aligned(gotStore), pitch, w, h, format};
-        ConvertI420With(path, p.view, got, StoreMode::kStreamed);
-        ASSERT_EQ(std::memcmp(got.pixels, reference.pixels, bytes), 0)
-            << ConvertPathName(path) << " " << w << "x" << h << " format " << format;
-        // Past the last column and below the last row nothing was written.
-        ASSERT_EQ(got.pixels[static_cast<size_t>(w) * bpp], kGuard);
-        ASSERT_EQ(got.pixels[static_cast<size_t>(pitch) * h], kGuard);
+TEST(ColorConvert, ReducedPicturesGiveEachRowItsOwnChromaRow) {
+  // A reduced picture (picture_scaler.h) has as many chroma rows as rows: row r takes chroma
+  // row r, not r / 2, on every path.
+  for (auto [w, h] : {std::pair{64, 9}, std::pair{37, 4}, std::pair{400, 225}}) {
+    Planes p = RandomPlanes(w, h, 11);
+    const int cw = (w + 1) / 2;
+    p.u.assign(static_cast<size_t>(cw) * h, 0);
+    p.v.assign(p.u.size(), 0);
+    std::mt19937 rng(5);
+    for (size_t i = 0; i < p.u.size(); ++i) {
+      p.u[i] = static_cast<uint8_t>(rng());
+      p.v[i] = static_cast<uint8_t>(rng());
+    }
+    p.view.u = p.u.data();
+    p.view.v = p.v.data();
+    p.view.uStride = p.view.vStride = cw;
+    p.view.chromaWidth = cw;
+    p.view.chromaHeight = h;
+    Target reference = MakeTarget(w, h, kPixelFormatRgb32);
+    ConvertI420With(ConvertPath::kScalar, p.view, reference.view);
+    const int row = h - 1;
+    const auto want = OnePixel(p.y[static_cast<size_t>(row) * w + 2],
+                               p.u[static_cast<size_t>(row) * cw + 1],
+                               p.v[static_cast<size_t>(row) * cw + 1], kPixelFormatRgb32);
+    EXPECT_EQ(std::memcmp(reference.bytes.data() + static_cast<size_t>(row) * reference.view.pitch + 8,
+                          want.data(), 4), 0) << w << "x" << h;
+    for (ConvertPath path : {ConvertPath::kSse2, ConvertPath::kAvx2}) {
+      if (ConvertPathSupported(path)) {
+        Target got = MakeTarget(w, h, kPixelFormatRgb32);
+        ConvertI420With(path, p.view, got.view);
+        EXPECT_EQ(got.bytes, reference.bytes) << ConvertPathName(path) << " " << w << "x" << h;
       }
     }
   }
