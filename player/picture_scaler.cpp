@@ -20,13 +20,13 @@ void VerticalScalar(const uint8_t* const* rows, const int8_t* weights, int taps,
   }
 }
 
-void HorizontalScalar(const uint8_t* in, int /*inWidth*/, const int32_t* start,
-                      const int8_t* weights, int stride, int taps, int count, uint8_t* out) {
-  for (int j = 0; j < count; ++j) {
-    const uint8_t* p = in + start[j];
-    const int8_t* w = weights + static_cast<ptrdiff_t>(j) * stride;
+void HorizontalScalar(const ScaleAxis& axis, const uint8_t* in, int /*readable*/, int first,
+                      uint8_t* out) {
+  for (int j = first; j < axis.to; ++j) {
+    const uint8_t* p = in + axis.start[j];
+    const int8_t* w = &axis.weights[static_cast<size_t>(j) * axis.stride];
     int32_t sum = 0;
-    for (int i = 0; i < taps; ++i) {
+    for (int i = 0; i < axis.taps; ++i) {
       sum += p[i] * w[i];
     }
     out[j] = Rounded(sum);
@@ -105,6 +105,32 @@ ScaleAxis ScaleAxis::Make(int32_t from, int32_t to) {
       out[k] = static_cast<int8_t>(q[k]);
     }
   }
+  // Narrow filters: groups of four outputs whose inputs lie within one 16-byte load.
+  if (axis.taps <= kGroupTaps) {
+    const int32_t groups = to / kGroupOutputs;
+    bool fits = true;
+    for (int32_t g = 0; g < groups && fits; ++g) {
+      fits = axis.start[kGroupOutputs * g + 3] + kGroupTaps - axis.start[kGroupOutputs * g] <=
+             kGroupBytes;
+    }
+    if (fits) {
+      axis.groupStart.resize(groups);
+      axis.groupShuffle.resize(static_cast<size_t>(groups) * kGroupBytes);
+      axis.groupWeights.resize(static_cast<size_t>(groups) * kGroupBytes);
+      for (int32_t g = 0; g < groups; ++g) {
+        const int32_t base = axis.start[kGroupOutputs * g];
+        axis.groupStart[g] = base;
+        for (int k = 0; k < kGroupOutputs; ++k) {
+          const int32_t j = kGroupOutputs * g + k;
+          for (int t = 0; t < kGroupTaps; ++t) {
+            const size_t at = static_cast<size_t>(g) * kGroupBytes + kGroupTaps * k + t;
+            axis.groupShuffle[at] = static_cast<int8_t>(axis.start[j] - base + t);
+            axis.groupWeights[at] = axis.weights[static_cast<size_t>(j) * axis.stride + t];
+          }
+        }
+      }
+    }
+  }
   return axis;
 }
 
@@ -149,8 +175,7 @@ void PictureScaler::ScalePlane(Plane& plane, const uint8_t* src, int32_t srcStri
       }
     } else {
       const int32_t readable = row == rowBuffer_.data() ? columns.from + kRowSlack : columns.from;
-      filters.horizontal(row, readable, columns.start.data(), columns.weights.data(),
-                         columns.stride, columns.taps, columns.to, out);
+      filters.horizontal(columns, row, readable, 0, out);
     }
   }
 }

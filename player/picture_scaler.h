@@ -33,6 +33,16 @@ struct ScaleAxis {
   std::vector<int32_t> start;
   std::vector<int8_t> weights;
 
+  // The same filter for whole groups of four outputs, when it has at most four taps and each
+  // group's inputs lie within 16 bytes from groupStart[g] (else these are empty): per group,
+  // 16 byte positions relative to groupStart[g] and 16 weights, four of each per output.
+  static constexpr int kGroupOutputs = 4;
+  static constexpr int kGroupTaps = 4;
+  static constexpr int kGroupBytes = 16;
+  std::vector<int32_t> groupStart;
+  std::vector<int8_t> groupShuffle;
+  std::vector<int8_t> groupWeights;
+
   // The filter taking `from` samples to `to` (both at least 1). Sizes that agree give the
   // identity; a larger `to` interpolates between the two nearest samples.
   static ScaleAxis Make(int32_t from, int32_t to);

@@ -20,11 +20,10 @@ inline uint8_t Rounded(int32_t sum) {
 using VerticalFilter = void (*)(const uint8_t* const* rows, const int8_t* weights, int taps,
                                 int width, uint8_t* out);
 
-// out[j] for j < count: in[start[j] .. start[j] + taps - 1] weighted by
-// weights[j * stride ..]. Reads nothing of `in` at or past inWidth.
-using HorizontalFilter = void (*)(const uint8_t* in, int inWidth, const int32_t* start,
-                                  const int8_t* weights, int stride, int taps, int count,
-                                  uint8_t* out);
+// out[j] for first <= j < axis.to: in[start[j] .. start[j] + taps - 1] weighted by
+// weights[j * stride ..] (`axis`'s tables). Reads nothing of `in` at or past `readable`.
+using HorizontalFilter = void (*)(const ScaleAxis& axis, const uint8_t* in, int readable,
+                                  int first, uint8_t* out);
 
 struct Filters {
   VerticalFilter vertical;
@@ -33,16 +32,16 @@ struct Filters {
 
 void VerticalScalar(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
                     uint8_t* out);
-void HorizontalScalar(const uint8_t* in, int inWidth, const int32_t* start, const int8_t* weights,
-                      int stride, int taps, int count, uint8_t* out);
+void HorizontalScalar(const ScaleAxis& axis, const uint8_t* in, int readable, int first,
+                      uint8_t* out);
 void VerticalSse2(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
                   uint8_t* out);
-void HorizontalSse2(const uint8_t* in, int inWidth, const int32_t* start, const int8_t* weights,
-                    int stride, int taps, int count, uint8_t* out);
+void HorizontalSse2(const ScaleAxis& axis, const uint8_t* in, int readable, int first,
+                    uint8_t* out);
 void VerticalAvx2(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
                   uint8_t* out);
-void HorizontalAvx2(const uint8_t* in, int inWidth, const int32_t* start, const int8_t* weights,
-                    int stride, int taps, int count, uint8_t* out);
+void HorizontalAvx2(const ScaleAxis& axis, const uint8_t* in, int readable, int first,
+                    uint8_t* out);
 
 // The filters of a path when this build and processor offer them, else the scalar reference
 // (picture_scaler_x86.cpp or picture_scaler_generic.cpp, chosen by the build).

@@ -107,14 +107,17 @@ inline __m128i Partial(const uint8_t* p, const int8_t* w, int blocks) {
 }
 
 template <int kBlocks>
-int HorizontalSamples(const uint8_t* in, int inWidth, const int32_t* start,
-                      const int8_t* weights, int stride, int count, uint8_t* out) {
+int HorizontalSamples(const ScaleAxis& axis, const uint8_t* in, int readable, int first,
+                      uint8_t* out) {
+  const int stride = axis.stride;
   const int blocks = stride / 8;
+  const int32_t* start = axis.start.data();
+  const int8_t* weights = axis.weights.data();
   const __m128i half = _mm_set1_epi32(ScaleAxis::kOne >> 1);
-  int j = 0;
+  int j = first;
   // Starts only grow along the row: once a block would read past the input, the reference
   // takes the rest.
-  for (; j + 4 <= count && start[j + 3] + stride <= inWidth; j += 4) {
+  for (; j + 4 <= axis.to && start[j + 3] + stride <= readable; j += 4) {
     const int8_t* w = weights + static_cast<ptrdiff_t>(j) * stride;
     const __m128i s0 = Partial<kBlocks>(in + start[j], w, blocks);
     const __m128i s1 = Partial<kBlocks>(in + start[j + 1], w + stride, blocks);
@@ -134,22 +137,21 @@ int HorizontalSamples(const uint8_t* in, int inWidth, const int32_t* start,
 
 }  // namespace
 
-void HorizontalSse2(const uint8_t* in, int inWidth, const int32_t* start, const int8_t* weights,
-                    int stride, int taps, int count, uint8_t* out) {
-  int j = 0;
-  switch (stride / 8) {
+void HorizontalSse2(const ScaleAxis& axis, const uint8_t* in, int readable, int first,
+                    uint8_t* out) {
+  int j = first;
+  switch (axis.stride / 8) {
     case 1:
-      j = HorizontalSamples<1>(in, inWidth, start, weights, stride, count, out);
+      j = HorizontalSamples<1>(axis, in, readable, first, out);
       break;
     case 2:
-      j = HorizontalSamples<2>(in, inWidth, start, weights, stride, count, out);
+      j = HorizontalSamples<2>(axis, in, readable, first, out);
       break;
     default:
-      j = HorizontalSamples<0>(in, inWidth, start, weights, stride, count, out);
+      j = HorizontalSamples<0>(axis, in, readable, first, out);
       break;
   }
-  HorizontalScalar(in, inWidth, start + j, weights + static_cast<ptrdiff_t>(j) * stride, stride,
-                   taps, count - j, out + j);
+  HorizontalScalar(axis, in, readable, j, out);
 }
 
 }  // namespace qxplay::scale
