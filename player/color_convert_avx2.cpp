@@ -93,6 +93,68 @@ inline void Row32(const uint8_t* y, const Terms& t, PixelFormatCode format, int 
   Store16(_mm256_cvtepu8_epi16(b), SpreadAll(t, true), format, d + 16 * bpp);
 }
 
+// The 32-bit layout, the one nearly every X server offers, in its own loop. Luma is widened
+// within each 128-bit lane ([0..7 | 16..23] and [8..15 | 24..31]), which is exactly where
+// interleaving the chroma terms with themselves puts them, and packing the two halves back to
+// bytes restores the order while it clamps to 0..255: no lane crossing until the stores.
+inline void Row32Bgra(const uint8_t* y, const Terms& lo, const Terms& hi, uint8_t* d) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i coef = _mm256_set1_epi16(kLumaCoef);
+  const __m256i luma8 =
+      _mm256_subs_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y)), _mm256_set1_epi8(16));
+  const __m256i lumaLo = _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_unpacklo_epi8(luma8, zero), 3), coef);
+  const __m256i lumaHi = _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_unpackhi_epi8(luma8, zero), 3), coef);
+  const __m256i b = _mm256_packus_epi16(_mm256_adds_epi16(lumaLo, lo.blue),
+                                        _mm256_adds_epi16(lumaHi, hi.blue));
+  const __m256i g = _mm256_packus_epi16(
+      _mm256_adds_epi16(_mm256_adds_epi16(lumaLo, lo.greenU), lo.greenV),
+      _mm256_adds_epi16(_mm256_adds_epi16(lumaHi, hi.greenU), hi.greenV));
+  const __m256i r = _mm256_packus_epi16(_mm256_adds_epi16(lumaLo, lo.red),
+                                        _mm256_adds_epi16(lumaHi, hi.red));
+  // The fourth byte is 0xFF: an ARGB window shows the pixel opaque.
+  const __m256i opaque = _mm256_set1_epi8(static_cast<char>(0xFF));
+  const __m256i bgLo = _mm256_unpacklo_epi8(b, g);  // [0..7 | 16..23]
+  const __m256i bgHi = _mm256_unpackhi_epi8(b, g);  // [8..15 | 24..31]
+  const __m256i raLo = _mm256_unpacklo_epi8(r, opaque);
+  const __m256i raHi = _mm256_unpackhi_epi8(r, opaque);
+  const __m256i p0 = _mm256_unpacklo_epi16(bgLo, raLo);  // [0..3 | 16..19]
+  const __m256i p1 = _mm256_unpackhi_epi16(bgLo, raLo);  // [4..7 | 20..23]
+  const __m256i p2 = _mm256_unpacklo_epi16(bgHi, raHi);  // [8..11 | 24..27]
+  const __m256i p3 = _mm256_unpackhi_epi16(bgHi, raHi);  // [12..15 | 28..31]
+  __m256i* out = reinterpret_cast<__m256i*>(d);
+  _mm256_storeu_si256(out, _mm256_permute2x128_si256(p0, p1, 0x20));
+  _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
+  _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
+  _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+}
+
+int RowsAvx2Bgra(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
+                 uint8_t* d0, uint8_t* d1, int count) {
+  const __m256i bias = _mm256_set1_epi16(128);
+  int x = 0;
+  for (; x + 32 <= count; x += 32) {
+    const int c = x / 2;
+    __m256i us = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + c)));
+    __m256i vs = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + c)));
+    us = _mm256_slli_epi16(_mm256_sub_epi16(us, bias), 3);
+    vs = _mm256_slli_epi16(_mm256_sub_epi16(vs, bias), 3);
+    // Terms of samples [0..7 | 8..15]; each serves two pixels.
+    const Terms t{_mm256_mulhi_epi16(vs, _mm256_set1_epi16(kRedFromV)),
+                  _mm256_mulhi_epi16(us, _mm256_set1_epi16(kGreenFromU)),
+                  _mm256_mulhi_epi16(vs, _mm256_set1_epi16(kGreenFromV)),
+                  _mm256_mulhi_epi16(us, _mm256_set1_epi16(kBlueFromU))};
+    const Terms lo{_mm256_unpacklo_epi16(t.red, t.red), _mm256_unpacklo_epi16(t.greenU, t.greenU),
+                   _mm256_unpacklo_epi16(t.greenV, t.greenV), _mm256_unpacklo_epi16(t.blue, t.blue)};
+    const Terms hi{_mm256_unpackhi_epi16(t.red, t.red), _mm256_unpackhi_epi16(t.greenU, t.greenU),
+                   _mm256_unpackhi_epi16(t.greenV, t.greenV), _mm256_unpackhi_epi16(t.blue, t.blue)};
+    Row32Bgra(y0 + x, lo, hi, d0 + static_cast<size_t>(x) * 4);
+    if (y1 != nullptr) {
+      Row32Bgra(y1 + x, lo, hi, d1 + static_cast<size_t>(x) * 4);
+    }
+  }
+  return x;
+}
+
 }  // namespace
 
 int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
@@ -103,6 +165,9 @@ int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
   }
   const __m256i bias = _mm256_set1_epi16(128);
   int x = 0;
+  if (format == kPixelFormatRgb32) {
+    x = RowsAvx2Bgra(y0, y1, u, v, d0, d1, count);
+  }
   for (; x + 32 <= count; x += 32) {
     const int c = x / 2;
     __m256i us = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + c)));
@@ -118,7 +183,7 @@ int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
       Row32(y1 + x, t, format, bpp, d1 + static_cast<size_t>(x) * bpp);
     }
   }
-  // What is left in blocks of 16 goes to the SSE2 kernel, which also fences the stores.
+  // What is left in blocks of 16 goes to the SSE2 kernel.
   return x + RowsSse2(y0 + x, y1 ? y1 + x : nullptr, u + x / 2, v + x / 2,
                       d0 + static_cast<size_t>(x) * bpp, d1 ? d1 + static_cast<size_t>(x) * bpp : nullptr,
                       count - x, format);
