@@ -168,15 +168,14 @@ int DisplaySurface::Draw(const I420View& source) {
   busy_.store(true);
   int result = 0;
   // A window smaller than the picture gets the picture reduced to its size here, while it is
-  // converted, so that the window system only copies it. A snapshot keeps the whole picture,
-  // and the on-screen text is drawn at the picture's own size and shrinks with it, so either
-  // takes the picture whole and leaves the reduction to the window system.
+  // converted, so that the window system only copies it. A snapshot keeps the whole picture:
+  // that draw takes it whole and leaves the reduction to the window system.
   const bool snapshotDue = snapshotPending_ && snapshotTaken_ != snapshotRequest_;
   int32_t shownWidth = width;
   int32_t shownHeight = height;
   int32_t clientWidth = 0;
   int32_t clientHeight = 0;
-  if (!snapshotDue && !osdOn_ && backend_->ClientSize(&clientWidth, &clientHeight) &&
+  if (!snapshotDue && backend_->ClientSize(&clientWidth, &clientHeight) &&
       clientWidth > 0 && clientHeight > 0) {
     shownWidth = std::min(width, clientWidth);
     shownHeight = std::min(height, clientHeight);
@@ -189,10 +188,24 @@ int DisplaySurface::Draw(const I420View& source) {
     shown.height = shownHeight;
     ConvertI420(picture, shown);
     if (osdOn_) {
-      PutOsdImage(RenderOsdText(OsdTextToUtf8(osdText_, kOsdTextBytes), false), shown, kOsdTextX,
-                  height - kOsdTextFromBottom);
-      PutOsdImage(RenderOsdText(OsdClockText(std::time(nullptr)), false), shown,
-                  width - kOsdClockFromRight, kOsdClockY);
+      // The text belongs on the whole picture: on a reduced one it is reduced alike, at the
+      // place the reduction takes it to.
+      const auto put = [&](const OsdImage& image, int32_t x, int32_t y) {
+        if (!reduce) {
+          PutOsdImage(image, shown, x, y);
+          return;
+        }
+        const auto scaled = [](int64_t value, int32_t to, int32_t from) {
+          return static_cast<int32_t>((value * to + from / 2) / from);
+        };
+        PutOsdImage(ShrinkOsdImage(image, std::max(1, scaled(image.width, shownWidth, width)),
+                                   std::max(1, scaled(image.height, shownHeight, height))),
+                    shown, scaled(x, shownWidth, width), scaled(y, shownHeight, height));
+      };
+      put(RenderOsdText(OsdTextToUtf8(osdText_, kOsdTextBytes), false), kOsdTextX,
+          height - kOsdTextFromBottom);
+      put(RenderOsdText(OsdClockText(std::time(nullptr)), false), width - kOsdClockFromRight,
+          kOsdClockY);
     }
     // A request is taken by one draw only, even while its file is still being written.
     if (snapshotDue) {

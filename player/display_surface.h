@@ -59,9 +59,9 @@ class DisplaySurface {
   // Converts one I420 picture (tightly packed: Y stride = width, chroma stride = width / 2) into
   // the off-screen picture, draws the on-screen text when it is on, writes a pending snapshot,
   // and stretches the picture onto the window's client area. A window smaller than the picture
-  // gets it reduced to the window's size while it is converted (not while the text is on or a
-  // snapshot is due: those take the whole picture). 1 when handled (or closing), 0 when nothing
-  // could be shown.
+  // gets it reduced to the window's size while it is converted, the text with it (not while a
+  // snapshot is due: that draw takes the whole picture). 1 when handled (or closing), 0 when
+  // nothing could be shown.
   int Draw(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t width, int32_t height);
   // The same for a picture with planes of any stride (a decoder's own).
   int Draw(const I420View& picture);

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "player/picture_scaler.h"
+
 namespace qxplay {
 namespace {
 
@@ -170,6 +172,40 @@ OsdImage RenderOsdText(const std::string& utf8, bool semibold) {
   cairo_destroy(cr);
   cairo_surface_destroy(surface);
   return image;
+}
+
+OsdImage ShrinkOsdImage(const OsdImage& image, int32_t width, int32_t height) {
+  OsdImage out;
+  if (image.pixels.empty() || width <= 0 || height <= 0 || width > image.width ||
+      height > image.height) {
+    return out;
+  }
+  // Each channel as a plane of its own, reduced by the pictures' filter.
+  const size_t count = static_cast<size_t>(image.width) * image.height;
+  std::vector<uint8_t> channel(count);
+  out.pixels.assign(static_cast<size_t>(width) * height, 0);
+  out.width = width;
+  out.height = height;
+  PictureScaler scaler;
+  for (int shift : {16, 8, 0}) {
+    for (size_t i = 0; i < count; ++i) {
+      channel[i] = static_cast<uint8_t>(image.pixels[i] >> shift);
+    }
+    I420View plane;
+    plane.y = channel.data();
+    plane.yStride = image.width;
+    plane.width = image.width;
+    plane.height = image.height;
+    const I420View& reduced = scaler.Scale(plane, width, height);
+    for (int32_t row = 0; row < height; ++row) {
+      for (int32_t col = 0; col < width; ++col) {
+        out.pixels[static_cast<size_t>(row) * width + col] |=
+            static_cast<uint32_t>(reduced.y[static_cast<size_t>(row) * reduced.yStride + col])
+            << shift;
+      }
+    }
+  }
+  return out;
 }
 
 void PutOsdImage(const OsdImage& image, const SurfaceView& dst, int32_t x, int32_t y) {

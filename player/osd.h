@@ -29,6 +29,10 @@ struct OsdImage {
 // Renders `utf8` in normal weight, or semi-bold (drawn bold) when `semibold`.
 OsdImage RenderOsdText(const std::string& utf8, bool semibold);
 
+// The image reduced to width x height (each at most the image's), as the picture it is drawn
+// on is reduced for a smaller window (picture_scaler.h). Empty for an empty image or size.
+OsdImage ShrinkOsdImage(const OsdImage& image, int32_t width, int32_t height);
+
 // Copies the image into `dst` at (x, y), clipped to dst's width and height.
 void PutOsdImage(const OsdImage& image, const SurfaceView& dst, int32_t x, int32_t y);
 

@@ -105,7 +105,7 @@ TEST_F(H264PlayerTest, DecodesAndShowsTheClipsColour) {
   EXPECT_EQ(h, 240);
 }
 
-TEST_F(H264PlayerTest, SmallerWindowGetsTheReducedPictureButSnapshotsAndTextTakeItWhole) {
+TEST_F(H264PlayerTest, SmallerWindowGetsTheReducedPictureAndTextButSnapshotsTakeItWhole) {
   SKIP_WITHOUT(clip_, "solid_320x240.h264");
   RecordingSnapshots snapshots;
   PlayerHooks hooks = NullHooks();
@@ -134,13 +134,29 @@ TEST_F(H264PlayerTest, SmallerWindowGetsTheReducedPictureButSnapshotsAndTextTake
   Feed(player, clip_, 5, 6);
   ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 6; }));
   EXPECT_EQ(backend->LastShown().width, 161);
-  // With the text on, the picture goes whole (the text shrinks with it, as it always has).
+  // With the text on, the text is reduced with the picture, to where the reduction takes it:
+  // its light box at the bottom left (from (5, 220) of the picture) and the clock's at the top
+  // right (from (145, 5)), the blue picture between them.
+  player.SetOSDText("Front door");
   player.EnableOSD(1);
   Feed(player, clip_, 6, 7);
   ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 7; }));
   shown = backend->LastShown();
-  EXPECT_EQ(shown.width, 320);
-  EXPECT_EQ(shown.height, 240);
+  ASSERT_EQ(shown.width, 161);
+  ASSERT_EQ(shown.height, 97);
+  const auto light = [&](int x0, int y0, int x1, int y1) {
+    int count = 0;
+    for (int y = y0; y < y1; ++y) {
+      for (int x = x0; x < x1; ++x) {
+        count += Close(ShownAt(shown, x, y), 0xDC, 0xDC, 0xDC, 16) ? 1 : 0;
+      }
+    }
+    return count;
+  };
+  EXPECT_GT(light(3, 89, 12, 96), 10) << "text box";
+  EXPECT_GT(light(74, 2, 150, 8), 30) << "clock box";
+  EXPECT_EQ(light(20, 20, 140, 80), 0) << "the picture itself";
+  EXPECT_TRUE(IsClipBlue(ShownAt(shown, 80, 48)));
   // A window larger than the picture is left to the window system.
   player.EnableOSD(0);
   backend->SetClientSize(640, 120);
