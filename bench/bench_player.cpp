@@ -276,9 +276,10 @@ BENCHMARK(SixteenPlayerWall)->Unit(benchmark::kMillisecond)->UseRealTime()->Iter
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  std::printf("display: %s; X server process %d\n",
+  std::printf("display: %s; X server process %d (%s)\n",
               HaveDisplay() ? "X11 ($DISPLAY)" : "none -- the null back end stands in for X11",
-              static_cast<int>(bench::XServerPid()));
+              static_cast<int>(bench::XServerPid()),
+              bench::ProcessName(bench::XServerPid()).c_str());
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct AVCodecContext;
@@ -18,6 +19,9 @@ namespace bench {
 // The process id of the X server of $DISPLAY when it is at the other end of a local socket on
 // this machine; 0 otherwise (no display, or a remote one).
 pid_t XServerPid();
+
+// The command name of process `pid` ("" when unknown), to show what is being measured.
+std::string ProcessName(pid_t pid);
 
 // CPU seconds used so far by this process, all its threads (the ones that ended included).
 double ProcessCpuSeconds();

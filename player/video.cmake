@@ -11,7 +11,6 @@ set(QXPLAY_VIDEO_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/pixel_format.cpp
   ${CMAKE_CURRENT_LIST_DIR}/color_convert.cpp
   ${CMAKE_CURRENT_LIST_DIR}/h264_decoder.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/picture_copier.cpp
   ${CMAKE_CURRENT_LIST_DIR}/jpeg_decoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/osd.cpp
   ${CMAKE_CURRENT_LIST_DIR}/display_surface.cpp
@@ -22,19 +21,16 @@ set(QXPLAY_VIDEO_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/backends/display_null.cpp
   ${CMAKE_CURRENT_LIST_DIR}/backends/display_x11.cpp
 )
-# The SIMD conversion kernels and the streaming copy exist for x86-64 only; elsewhere the
-# scalar reference and plain copies serve.
+# The SIMD conversion kernels exist for x86-64 only; elsewhere the scalar reference serves.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
   list(APPEND QXPLAY_VIDEO_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/color_convert_x86.cpp
     ${CMAKE_CURRENT_LIST_DIR}/color_convert_sse2.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/color_convert_avx2.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/picture_copy_x86.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/color_convert_avx2.cpp)
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/color_convert_avx2.cpp
     PROPERTIES COMPILE_OPTIONS "-mavx2")
 else()
-  list(APPEND QXPLAY_VIDEO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/color_convert_generic.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/picture_copy_generic.cpp)
+  list(APPEND QXPLAY_VIDEO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/color_convert_generic.cpp)
 endif()
 
 add_library(qxplay_video STATIC ${QXPLAY_VIDEO_SOURCES})
