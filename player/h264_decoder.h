@@ -67,7 +67,7 @@ class H264Decoder {
   bool ToI420(AVFrame* frame, I420View& out);
 
   AVCodecContext* context_ = nullptr;
-  AVFrame* picture_ = nullptr;   // the last picture out, held until the next unit
+  AVFrame* picture_ = nullptr;   // the last picture out, held until the next unit or handed out
   AVFrame* incoming_ = nullptr;  // receives from the codec
   AVPacket* packet_ = nullptr;
   AVFrame* converted_ = nullptr;  // 4:2:0 copy of pictures that came in another layout
