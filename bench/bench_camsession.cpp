@@ -184,7 +184,8 @@ void BM_SixteenCameras(benchmark::State& state) {
                 "X server %.3f (process %d, %s)\n",
                 kRounds, kRoundSeconds, bench::Median(process), bench::Median(xserver),
                 static_cast<int>(server),
-                server == 0 ? "not on this machine: not counted" : bench::ProcessName(server).c_str());
+                server == 0 ? "not on this machine: not counted"
+                            : bench::ProcessName(server).c_str());
     std::printf("16 cameras of 576p25 into a wall of %dx%d: total %.3f ms per picture against "
                 "16 bare decodes' %.3f ms, %llu of %lld pictures received were shown (%.0f "
                 "sent a second by the cameras), ratio %.3f (target <= 1.25)\n",

@@ -126,7 +126,8 @@ void OneView(benchmark::State& state, int width, int height, double target) {
       const double decoding = ThreadCpuSeconds("video-player") - decoding0;
       const double presenting = ThreadCpuSeconds("video-present") - presenting0;
       const bench::WholeCpu whole = bench::WholeCpuNow(server) - whole0;
-      r.playerWall.push_back(std::chrono::duration<double, std::milli>(Clock::now() - wall).count());
+      r.playerWall.push_back(
+          std::chrono::duration<double, std::milli>(Clock::now() - wall).count());
       fewestShown = std::min(fewestShown, shown);
       const double n = static_cast<double>(std::max<uint64_t>(shown, 1));
       r.decoding.push_back(Ms(decoding) / n);

@@ -19,7 +19,9 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-std::vector<ClipFrame> ReadH264Clip(const std::string& name) { return ReadH264File(ClipPath(name)); }
+std::vector<ClipFrame> ReadH264Clip(const std::string& name) {
+  return ReadH264File(ClipPath(name));
+}
 
 std::vector<ClipFrame> ReadH264File(const std::string& path) {
   std::vector<ClipFrame> frames;
