@@ -236,6 +236,7 @@ void BM_SixteenCameras(benchmark::State& state) {
   flood.join();
   QXAPI_DestroyAllInstance();
   QXAPI_DeInitial();
+  kill(camsim, SIGCONT);  // held, when the rounds ended early
   kill(camsim, SIGTERM);
   waitpid(camsim, nullptr, 0);
   for (Window w : windows) XDestroyWindow(d, w);
