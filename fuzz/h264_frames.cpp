@@ -1,8 +1,9 @@
 // Bytes -> FrameQueue -> H264Decoder -> colour conversion, as a camera's frames take them.
 // The input is a run of units, each: a 16-bit little-endian length, a flag byte (bit 0 the key
-// flag, bits 1-2 the display layout 1..4 minus one), then the unit's bytes. Every unit also goes
-// through a second decoder that hands its pictures out as copies (taken band by band while
-// decoding), and each copy must equal the first decoder's own picture. No picture may exceed the
+// flag, bits 1-2 the display layout 1..4 minus one, bits 3-7 the window's size), then the
+// unit's bytes. Every unit also goes
+// through a second decoder that hands its pictures out (DecodedPicture, as to a player's
+// presenter), and each must equal the first decoder's own picture. No picture may exceed the
 // player's limit, whatever the parameter sets claim, and every picture is also drawn through a
 // display surface (null back end) as a player shows it.
 #include <cstddef>
@@ -33,11 +34,11 @@ bool SamePlane(const uint8_t* a, int32_t aStride, const uint8_t* b, int32_t bStr
   return true;
 }
 
-void CheckCopy(const I420View& own, const I420View& copy) {
-  if (copy.width != own.width || copy.height != own.height ||
-      !SamePlane(copy.y, copy.yStride, own.y, own.yStride, own.width, own.height) ||
-      !SamePlane(copy.u, copy.uStride, own.u, own.uStride, own.chromaWidth, own.chromaHeight) ||
-      !SamePlane(copy.v, copy.vStride, own.v, own.vStride, own.chromaWidth, own.chromaHeight)) {
+void CheckHandedOut(const I420View& own, const I420View& handed) {
+  if (handed.width != own.width || handed.height != own.height ||
+      !SamePlane(handed.y, handed.yStride, own.y, own.yStride, own.width, own.height) ||
+      !SamePlane(handed.u, handed.uStride, own.u, own.uStride, own.chromaWidth, own.chromaHeight) ||
+      !SamePlane(handed.v, handed.vStride, own.v, own.vStride, own.chromaWidth, own.chromaHeight)) {
     std::abort();
   }
 }
@@ -47,8 +48,8 @@ void CheckCopy(const I420View& own, const I420View& copy) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FrameQueue queue;
   H264Decoder decoder;
-  H264Decoder copier;
-  DecodedPicture copy;
+  H264Decoder handing;
+  DecodedPicture handed;
   std::vector<uint8_t> surface;
   // One display for the whole run, as a player draws picture after picture into one window.
   static DisplaySurface display(1, "null");
@@ -65,15 +66,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QueuedFrame frame;
     while (queue.Pop(frame)) {
       I420View picture;
-      const bool gotCopy = copier.Decode(frame.data(), frame.bytes.size(), copy);
+      const bool gotHanded = handing.Decode(frame.data(), frame.bytes.size(), handed);
       if (!decoder.Decode(frame.data(), frame.bytes.size(), picture)) {
         continue;
       }
       if (!PictureSizeAllowed(picture.width, picture.height)) {
         std::abort();  // the decoder let a picture beyond the limit through
       }
-      if (gotCopy) {
-        CheckCopy(picture, copy.View());
+      if (gotHanded) {
+        CheckHandedOut(picture, handed.View());
       }
       const auto format = static_cast<PixelFormatCode>(1 + ((flags >> 1) & 3));
       const int32_t pitch = picture.width * BytesPerPixel(format);

@@ -68,9 +68,6 @@ H264Decoder::H264Decoder() {
   // A stream whose parameter sets claim a picture beyond the player's limit gets no picture
   // buffers at all: libavcodec refuses to allocate them.
   context_->max_pixels = kMaxPicturePixels;
-  // Rows are copied out for the presenter as they are finished (picture_copier.h).
-  context_->opaque = this;
-  context_->draw_horiz_band = &H264Decoder::OnBand;
   if (avcodec_open2(context_, codec, nullptr) < 0) {
     avcodec_free_context(&context_);
     return;
@@ -95,11 +92,6 @@ H264Decoder::~H264Decoder() {
 }
 
 bool H264Decoder::Decode(const uint8_t* data, size_t size, I420View& out) {
-  copier_.DropBands();
-  return DecodeUnit(data, size, out);
-}
-
-bool H264Decoder::DecodeUnit(const uint8_t* data, size_t size, I420View& out) {
   if (!Ready() || data == nullptr || size == 0 ||
       size > static_cast<size_t>(std::numeric_limits<int>::max() - AV_INPUT_BUFFER_PADDING_SIZE)) {
     return false;
@@ -134,10 +126,7 @@ bool H264Decoder::DecodeUnit(const uint8_t* data, size_t size, I420View& out) {
 
 bool H264Decoder::Decode(const uint8_t* data, size_t size, DecodedPicture& out) {
   I420View view;
-  bandsWanted_ = true;
-  const bool got = DecodeUnit(data, size, view);
-  bandsWanted_ = false;
-  if (!got) {
+  if (!Decode(data, size, view)) {
     return false;
   }
   if (out.frame_ == nullptr) {
@@ -147,25 +136,20 @@ bool H264Decoder::Decode(const uint8_t* data, size_t size, DecodedPicture& out) 
     }
   }
   out.Release();
-  if (!copier_.Take(picture_, view, view.y == picture_->data[0], out.frame_) ||
-      !ViewOf(out.frame_, out.view_)) {
+  // The decoder's own picture is handed on whole (this side needs it no longer); a converted
+  // one stays referenced here too, so that the next conversion sees it is held.
+  const bool own = view.y == picture_->data[0];
+  if (own) {
+    av_frame_move_ref(out.frame_, picture_);
+  } else if (av_frame_ref(out.frame_, converted_) < 0) {
+    out.Release();
+    return false;
+  }
+  if (!ViewOf(out.frame_, out.view_)) {
     out.Release();
     return false;
   }
   return true;
-}
-
-void H264Decoder::OnBand(AVCodecContext* context, const AVFrame* source, int* /*offset*/, int y,
-                         int type, int height) {
-  auto* self = static_cast<H264Decoder*>(context->opaque);
-  if (self == nullptr) {
-    return;
-  }
-  if (self->bandsWanted_) {
-    self->copier_.OnBand(source, y, height, type == 3);  // 3: a whole frame, not one field
-  } else {
-    self->copier_.DropBands();
-  }
 }
 
 bool H264Decoder::ToI420(AVFrame* frame, I420View& out) {
@@ -181,8 +165,9 @@ bool H264Decoder::ToI420(AVFrame* frame, I420View& out) {
         return false;
       }
     }
+    // A converted picture handed out and still held is not written over: a fresh buffer then.
     if (converted_->buf[0] == nullptr || converted_->width != frame->width ||
-        converted_->height != frame->height) {
+        converted_->height != frame->height || av_frame_is_writable(converted_) == 0) {
       av_frame_unref(converted_);
       converted_->format = AV_PIX_FMT_YUV420P;
       converted_->width = frame->width;

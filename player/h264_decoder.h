@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "player/picture_copier.h"
 #include "player/pixel_format.h"
 
 struct AVCodecContext;
@@ -16,10 +15,11 @@ struct SwsContext;
 
 namespace qxplay {
 
-// A decoded picture held apart from the decoder: a copy of its own, valid and unchanged while it
-// is held, whatever the decoder does meanwhile; its buffer goes back to the decoder's pool when
-// released (even after the decoder is gone). Not copyable; Swap hands it on without touching
-// the pixels.
+// A decoded picture held apart from the decoder: a reference to the picture's buffer, valid and
+// unchanged while it is held, whatever the decoder does meanwhile (libavcodec never writes into
+// a picture it has handed out, and the decoder converts into a fresh buffer while its last
+// converted one is held); the buffer goes back to the decoder's pool when released (even after
+// the decoder is gone). Not copyable; Swap hands it on without touching the pixels.
 class DecodedPicture {
  public:
   DecodedPicture() = default;
@@ -58,30 +58,20 @@ class H264Decoder {
   // decoder's own, valid until the next call). Pictures in other layouts (4:2:2, 4:4:4, deeper
   // samples) are converted to 8-bit 4:2:0 first.
   bool Decode(const uint8_t* data, size_t size, I420View& out);
-  // The same, the picture handed out as a copy of its own for another thread to show, taken
-  // band by band while it is decoded (picture_copier.h): the decoder's own pictures, which the
-  // next units are predicted from, never leave this thread's core. `out` is left as it was
-  // when no picture came out, and released when the copy fails.
+  // The same, the picture handed out as a reference for another thread to show: no pixel is
+  // copied. `out` is left as it was when no picture came out, and released when no reference
+  // could be made.
   bool Decode(const uint8_t* data, size_t size, DecodedPicture& out);
 
-  // The copier of the pictures handed out (tests look at how they were copied).
-  const PictureCopier& Copier() const { return copier_; }
-
  private:
-  bool DecodeUnit(const uint8_t* data, size_t size, I420View& out);
   bool ToI420(AVFrame* frame, I420View& out);
-  // libavcodec's report of a finished band of rows; `context->opaque` is the decoder.
-  static void OnBand(AVCodecContext* context, const AVFrame* source, int* offset, int y, int type,
-                     int height);
 
   AVCodecContext* context_ = nullptr;
-  AVFrame* picture_ = nullptr;   // the last picture out, held until the next unit
+  AVFrame* picture_ = nullptr;   // the last picture out, held until the next unit or handed out
   AVFrame* incoming_ = nullptr;  // receives from the codec
   AVPacket* packet_ = nullptr;
   AVFrame* converted_ = nullptr;  // 4:2:0 copy of pictures that came in another layout
   SwsContext* scaler_ = nullptr;
-  PictureCopier copier_;
-  bool bandsWanted_ = false;  // set while a unit whose picture is to be handed out is decoded
   std::vector<uint8_t> padded_;   // the unit with the zero padding libavcodec reads past its end
 };
 

@@ -36,8 +36,8 @@ void CH264Player::StoredSize(int32_t* width, int32_t* height) const {
 
 // The player thread decodes; a presenting thread of its own converts and shows, so that on a
 // machine with more than one core the next picture is decoded while the last one is drawn.
-// Each picture passes to the presenter as a copy the decoder writes around its caches (see
-// H264Decoder::Decode), so the two threads never share the decoder's own pictures. One
+// Each picture passes to the presenter as a reference to the decoder's buffer, which libavcodec
+// leaves unchanged while it is held (see DecodedPicture): no pixel is copied between the two. One
 // picture at a time is handed over: the decoder waits while the presenter is still busy with
 // the previous one, so no picture is skipped and no queue builds up between them.
 void CH264Player::Run() {

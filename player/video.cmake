@@ -12,7 +12,6 @@ set(QXPLAY_VIDEO_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/color_convert.cpp
   ${CMAKE_CURRENT_LIST_DIR}/picture_scaler.cpp
   ${CMAKE_CURRENT_LIST_DIR}/h264_decoder.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/picture_copier.cpp
   ${CMAKE_CURRENT_LIST_DIR}/jpeg_decoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/osd.cpp
   ${CMAKE_CURRENT_LIST_DIR}/display_surface.cpp
@@ -23,8 +22,8 @@ set(QXPLAY_VIDEO_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/backends/display_null.cpp
   ${CMAKE_CURRENT_LIST_DIR}/backends/display_x11.cpp
 )
-# The SIMD conversion and scaling kernels and the streaming copy exist for x86-64 only; elsewhere the
-# scalar reference and plain copies serve.
+# The SIMD conversion and scaling kernels exist for x86-64 only; elsewhere the scalar
+# references serve.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
   list(APPEND QXPLAY_VIDEO_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/color_convert_x86.cpp
@@ -32,14 +31,12 @@ if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
     ${CMAKE_CURRENT_LIST_DIR}/color_convert_avx2.cpp
     ${CMAKE_CURRENT_LIST_DIR}/picture_scaler_x86.cpp
     ${CMAKE_CURRENT_LIST_DIR}/picture_scaler_sse2.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/picture_scaler_avx2.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/picture_copy_x86.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/picture_scaler_avx2.cpp)
   set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/color_convert_avx2.cpp
     ${CMAKE_CURRENT_LIST_DIR}/picture_scaler_avx2.cpp PROPERTIES COMPILE_OPTIONS "-mavx2")
 else()
   list(APPEND QXPLAY_VIDEO_SOURCES ${CMAKE_CURRENT_LIST_DIR}/color_convert_generic.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/picture_scaler_generic.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/picture_copy_generic.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/picture_scaler_generic.cpp)
 endif()
 
 add_library(qxplay_video STATIC ${QXPLAY_VIDEO_SOURCES})

@@ -20,8 +20,12 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 std::vector<ClipFrame> ReadH264Clip(const std::string& name) {
+  return ReadH264File(ClipPath(name));
+}
+
+std::vector<ClipFrame> ReadH264File(const std::string& path) {
   std::vector<ClipFrame> frames;
-  std::vector<uint8_t> data = ReadFileBytes(ClipPath(name));
+  std::vector<uint8_t> data = ReadFileBytes(path);
   if (data.empty()) {
     return frames;
   }

@@ -19,6 +19,8 @@ std::string ClipPath(const std::string& name);
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // The clip's access units with their key flags; empty when the clip is missing.
 std::vector<ClipFrame> ReadH264Clip(const std::string& name);
+// The same of an H.264 elementary stream at any path.
+std::vector<ClipFrame> ReadH264File(const std::string& path);
 
 }  // namespace player_test
 

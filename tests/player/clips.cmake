@@ -33,6 +33,13 @@ if(ROVIK_FFMPEG_TOOL)
   # Moving pictures for the benchmarks.
   _rovik_h264_clip(bench_720p.h264 1280x720 25 250 250 testsrc2=d=60)
   _rovik_h264_clip(bench_576p.h264 704x576 25 500 50 testsrc2=d=60)
+  # 4:2:2, which the player converts to 4:2:0 after decoding.
+  add_custom_command(OUTPUT ${ROVIK_CLIP_DIR}/moving_422_320x240.h264
+    COMMAND ${ROVIK_FFMPEG_TOOL} -hide_banner -loglevel error -y -f lavfi
+            -i testsrc2=s=320x240:r=25 -frames:v 20 -c:v libx264 -profile:v high422
+            -pix_fmt yuv422p -bf 0 -f h264 ${ROVIK_CLIP_DIR}/moving_422_320x240.h264
+    VERBATIM)
+  list(APPEND _clips ${ROVIK_CLIP_DIR}/moving_422_320x240.h264)
   _rovik_jpeg(solid_320x240.jpg 320x240 color=c=0x2080E0)
   _rovik_jpeg(light_200x150.jpg 200x150 color=c=0xE0C040)
 endif()

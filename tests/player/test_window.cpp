@@ -69,6 +69,11 @@ void TestWindow::Resize(int width, int height) {
   XSync(display_, False);
 }
 
+void TestWindow::Move(int x, int y) {
+  XMoveWindow(display_, window_, x, y);
+  XSync(display_, False);
+}
+
 Rgb TestWindow::PixelAt(int x, int y) const {
   XImage* image = XGetImage(display_, window_, x, y, 1, 1, AllPlanes, ZPixmap);
   if (image == nullptr) {

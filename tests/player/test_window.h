@@ -28,6 +28,8 @@ class TestWindow {
   uintptr_t Id() const { return window_; }
   int Depth() const;
   void Resize(int width, int height);
+  // Places the window's top left corner at (x, y) on the screen.
+  void Move(int x, int y);
   // The colour of one pixel of the window, read with XGetImage.
   Rgb PixelAt(int x, int y) const;
   // The top-left width x height of the window as red, green, blue bytes, top row first, in one

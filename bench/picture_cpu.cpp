@@ -1,0 +1,152 @@
+#include "bench/picture_cpu.h"
+
+#include <X11/Xlib.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+namespace bench {
+namespace {
+
+double Seconds(clockid_t clock) {
+  timespec ts{};
+  if (clock_gettime(clock, &ts) != 0) {
+    return 0;
+  }
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// The local server's lock file, /tmp/.X<display>-lock, holds its process id.
+pid_t FromLockFile() {
+  const char* name = std::getenv("DISPLAY");
+  if (name == nullptr || name[0] != ':') {
+    return 0;
+  }
+  const int display = std::atoi(name + 1);
+  std::ifstream lock("/tmp/.X" + std::to_string(display) + "-lock");
+  long pid = 0;
+  return (lock >> pid) && pid > 0 ? static_cast<pid_t>(pid) : 0;
+}
+
+pid_t LookUpXServer() {
+  Display* d = XOpenDisplay(nullptr);
+  if (d == nullptr) {
+    return 0;
+  }
+  ucred peer{};
+  socklen_t size = sizeof(peer);
+  const bool known =
+      getsockopt(ConnectionNumber(d), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.pid > 0;
+  XCloseDisplay(d);
+  if (known) {
+    return peer.pid;
+  }
+  const pid_t pid = FromLockFile();
+  std::fprintf(stderr, "X server: the connection named no process; from the lock file: %d\n",
+               static_cast<int>(pid));
+  return pid;
+}
+
+}  // namespace
+
+pid_t XServerPid() {
+  // The display's server stays the same for the whole run.
+  static const pid_t pid = LookUpXServer();
+  return pid;
+}
+
+std::string ProcessName(pid_t pid) {
+  std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+  std::string name;
+  std::getline(comm, name);
+  return name;
+}
+
+double ProcessCpuSeconds() { return Seconds(CLOCK_PROCESS_CPUTIME_ID); }
+
+double CallingThreadCpuSeconds() { return Seconds(CLOCK_THREAD_CPUTIME_ID); }
+
+double OtherProcessCpuSeconds(pid_t pid) {
+  if (pid <= 0) {
+    return 0;
+  }
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The command name, in parentheses, may hold spaces; the fields after it start at the state
+  // (field 3). User time is field 14, system time field 15.
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) {
+    return 0;
+  }
+  std::istringstream fields(stat.substr(close + 1));
+  std::string field;
+  unsigned long long user = 0;
+  unsigned long long system = 0;
+  for (int number = 3; number <= 15 && (fields >> field); ++number) {
+    if (number == 14) {
+      user = std::strtoull(field.c_str(), nullptr, 10);
+    } else if (number == 15) {
+      system = std::strtoull(field.c_str(), nullptr, 10);
+    }
+  }
+  const long ticks = sysconf(_SC_CLK_TCK);
+  return ticks > 0 ? static_cast<double>(user + system) / static_cast<double>(ticks) : 0;
+}
+
+WholeCpu WholeCpuNow(pid_t server) { return {ProcessCpuSeconds(), OtherProcessCpuSeconds(server)}; }
+
+WholeCpu operator-(const WholeCpu& a, const WholeCpu& b) {
+  return {a.process - b.process, a.server - b.server};
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n == 0 ? 0 : (n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2);
+}
+
+BareDecoder::BareDecoder() {
+  context_ = avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264));
+  context_->thread_count = 1;
+  context_->flags |= AV_CODEC_FLAG_LOW_DELAY;
+  avcodec_open2(context_, context_->codec, nullptr);
+  frame_ = av_frame_alloc();
+  packet_ = av_packet_alloc();
+}
+
+BareDecoder::~BareDecoder() {
+  av_packet_free(&packet_);
+  av_frame_free(&frame_);
+  avcodec_free_context(&context_);
+}
+
+int BareDecoder::Decode(const std::vector<uint8_t>& unit) {
+  padded_.resize(unit.size() + AV_INPUT_BUFFER_PADDING_SIZE);
+  std::memcpy(padded_.data(), unit.data(), unit.size());
+  std::memset(padded_.data() + unit.size(), 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  packet_->data = padded_.data();
+  packet_->size = static_cast<int>(unit.size());
+  avcodec_send_packet(context_, packet_);
+  packet_->data = nullptr;
+  packet_->size = 0;
+  int pictures = 0;
+  while (avcodec_receive_frame(context_, frame_) == 0) {
+    ++pictures;
+  }
+  return pictures;
+}
+
+}  // namespace bench

@@ -1,0 +1,66 @@
+// What a picture costs in processor time, measured whole: every thread of this process, the
+// X server's process that draws what it is sent, and libavcodec decoding the same pictures
+// alone for comparison. Nothing is bound to a processor.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace bench {
+
+// The process id of the X server of $DISPLAY when it is at the other end of a local socket on
+// this machine; 0 otherwise (no display, or a remote one).
+pid_t XServerPid();
+
+// The command name of process `pid` ("" when unknown), to show what is being measured.
+std::string ProcessName(pid_t pid);
+
+// CPU seconds used so far by this process, all its threads (the ones that ended included).
+double ProcessCpuSeconds();
+
+// CPU seconds used so far by process `pid`, all its threads, from /proc/<pid>/stat (user and
+// system time in clock ticks, 10 ms on most systems: measure over several hundred ms at least).
+// 0 when `pid` is 0 or cannot be read.
+double OtherProcessCpuSeconds(pid_t pid);
+
+// CPU seconds used so far by the calling thread.
+double CallingThreadCpuSeconds();
+
+// CPU seconds of this process plus the X server's, sampled together.
+struct WholeCpu {
+  double process = 0;
+  double server = 0;
+  double Total() const { return process + server; }
+};
+WholeCpu WholeCpuNow(pid_t server);
+WholeCpu operator-(const WholeCpu& a, const WholeCpu& b);
+
+double Median(std::vector<double> values);
+
+// libavcodec alone with the player's decoder settings: one thread, low delay.
+class BareDecoder {
+ public:
+  BareDecoder();
+  ~BareDecoder();
+  BareDecoder(const BareDecoder&) = delete;
+  BareDecoder& operator=(const BareDecoder&) = delete;
+
+  // Decodes one access unit; the number of pictures that came out.
+  int Decode(const std::vector<uint8_t>& unit);
+
+ private:
+  AVCodecContext* context_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVPacket* packet_ = nullptr;
+  std::vector<uint8_t> padded_;  // the unit with the zero padding libavcodec reads past its end
+};
+
+}  // namespace bench
