@@ -82,7 +82,7 @@ uint64_t FeedAndWait(CH264Player& player, const std::vector<ClipFrame>& clip) {
 
 // ms of CPU per picture, one entry a round.
 struct Rounds {
-  std::vector<double> decoding, presenting, rest, server, total, bare, ratio, playerWall, bareWall;
+  std::vector<double> decoding, rest, server, total, bare, ratio, playerWall, bareWall;
 };
 
 // The 720p clip, whole passes, into an open view of the given size (a camera view stays open)
@@ -121,18 +121,15 @@ void OneView(benchmark::State& state, int width, int height, double target) {
       wall = Clock::now();
       const bench::WholeCpu whole0 = bench::WholeCpuNow(server);
       const double decoding0 = ThreadCpuSeconds("video-player");
-      const double presenting0 = ThreadCpuSeconds("video-present");
       const uint64_t shown = FeedAndWait(player, clip);
       const double decoding = ThreadCpuSeconds("video-player") - decoding0;
-      const double presenting = ThreadCpuSeconds("video-present") - presenting0;
       const bench::WholeCpu whole = bench::WholeCpuNow(server) - whole0;
       r.playerWall.push_back(
           std::chrono::duration<double, std::milli>(Clock::now() - wall).count());
       fewestShown = std::min(fewestShown, shown);
       const double n = static_cast<double>(std::max<uint64_t>(shown, 1));
       r.decoding.push_back(Ms(decoding) / n);
-      r.presenting.push_back(Ms(presenting) / n);
-      r.rest.push_back(Ms(whole.process - decoding - presenting) / n);
+      r.rest.push_back(Ms(whole.process - decoding) / n);
       r.server.push_back(Ms(whole.server) / n);
       r.total.push_back(Ms(whole.Total()) / n);
       r.bare.push_back(bareMs);
@@ -145,12 +142,12 @@ void OneView(benchmark::State& state, int width, int height, double target) {
     state.counters["fewest_shown"] = static_cast<double>(fewestShown);
     const std::string name = "720p into " + std::to_string(width) + "x" + std::to_string(height);
     std::printf("%s, %zu pictures a pass, %d rounds (medians, CPU ms per picture):\n"
-                "  decoding thread (video-player) %.3f, presenter (video-present) %.3f, rest of "
-                "the process %.3f, X server %.3f%s\n"
+                "  player thread (video-player: decoding and drawing) %.3f, rest of the process "
+                "%.3f, X server %.3f%s\n"
                 "  wall clock of a pass (information): player %.1f ms, decoding alone %.1f ms\n"
                 "  fewest pictures shown in a pass: %llu of %zu\n",
                 name.c_str(), clip.size(), kRounds, bench::Median(r.decoding),
-                bench::Median(r.presenting), bench::Median(r.rest), bench::Median(r.server),
+                bench::Median(r.rest), bench::Median(r.server),
                 server == 0 ? " (X server not on this machine: not counted)" : "",
                 bench::Median(r.playerWall), bench::Median(r.bareWall),
                 static_cast<unsigned long long>(fewestShown), clip.size());

@@ -38,7 +38,8 @@ std::optional<int> CheckFixedCommandLine(int argc, char** argv, const ProgramHel
     bool known = false;
     for (std::string_view a : accepted) known = known || a == arg;
     if (known) continue;
-    const std::string quoted = "'" + std::string(arg) + "'";
+    std::string quoted(1, '\'');
+    quoted.append(arg).push_back('\'');
     return RefuseCommandLine(help, IsOptionLike(arg) ? "unknown option " + quoted : "unexpected argument " + quoted);
   }
   return std::nullopt;

@@ -1,5 +1,3 @@
-#include <pthread.h>
-
 #include "player/h264_decoder.h"
 #include "player/video_player.h"
 
@@ -34,21 +32,13 @@ void CH264Player::StoredSize(int32_t* width, int32_t* height) const {
   *height = stored_.View().height;
 }
 
-// The player thread decodes; a presenting thread of its own converts and shows, so that on a
-// machine with more than one core the next picture is decoded while the last one is drawn.
-// Each picture passes to the presenter as a reference to the decoder's buffer, which libavcodec
-// leaves unchanged while it is held (see DecodedPicture): no pixel is copied between the two. One
-// picture at a time is handed over: the decoder waits while the presenter is still busy with
-// the previous one, so no picture is skipped and no queue builds up between them.
+// The player thread decodes each picture and draws it at once, while the picture is still in
+// this core's caches. (A presenting thread of its own, drawing while the next one is decoded,
+// measured dearer in processor time: the other core reads every picture back from memory, and
+// a live camera's 25 pictures a second leave the thread idle most of the time anyway.) The
+// drawn picture is kept for Refresh and snapshots as a reference to the decoder's buffer, which
+// libavcodec leaves unchanged while it is held (see DecodedPicture).
 void CH264Player::Run() {
-  {
-    std::lock_guard<std::mutex> hold(handoverLock_);
-    presenterStop_ = false;
-  }
-  std::thread presenter([this] {
-    pthread_setname_np(pthread_self(), "video-present");
-    Present();
-  });
   DecodedPicture fresh;
   while (Running()) {
     QueuedFrame frame;
@@ -64,43 +54,13 @@ void CH264Player::Run() {
     }
     OfferToRecorder(frame.data(), frame.length(), frame.keyFlag, fresh.View().width,
                     fresh.View().height);
-    std::unique_lock<std::mutex> hold(handoverLock_);
-    // The presenter always takes the picture in the end: one draw at most.
-    handoverFree_.wait(hold, [this] { return !handoverFull_; });
-    handover_.Swap(fresh);
-    handoverFull_ = true;
-    handoverReady_.notify_one();
-  }
-  {
-    std::lock_guard<std::mutex> hold(handoverLock_);
-    presenterStop_ = true;
-    handover_.Release();
-    handoverFull_ = false;
-  }
-  handoverReady_.notify_one();
-  presenter.join();
-}
-
-void CH264Player::Present() {
-  DecodedPicture picture;
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> hold(handoverLock_);
-      handoverReady_.wait(hold, [this] { return handoverFull_ || presenterStop_; });
-      if (presenterStop_) {
-        return;
-      }
-      picture.Swap(handover_);
-      handoverFull_ = false;
-    }
-    handoverFree_.notify_one();
-    display_->Draw(picture.View());
+    display_->Draw(fresh.View());
     {
       // The drawn picture becomes the stored one; the one it replaces goes back to the decoder.
       std::lock_guard<std::mutex> hold(pictureLock_);
-      stored_.Swap(picture);
+      stored_.Swap(fresh);
     }
-    picture.Release();
+    fresh.Release();
     CountShown();
   }
 }

@@ -140,18 +140,8 @@ class CH264Player : public CVideoPlayer {
   void Run() override;
 
  private:
-  // The presenting thread, started and joined by Run: converts and shows the decoded pictures.
-  void Present();
-
   std::unique_ptr<H264Decoder> decoder_;  // used by the player thread only
   std::unique_ptr<DisplaySurface> display_;
-
-  std::mutex handoverLock_;  // guards handover_, handoverFull_, presenterStop_
-  std::condition_variable handoverReady_;  // a picture waits for the presenter, or it is to stop
-  std::condition_variable handoverFree_;   // the presenter took the picture
-  DecodedPicture handover_;                // decoded, waiting for the presenter
-  bool handoverFull_ = false;
-  bool presenterStop_ = false;
 
   mutable std::mutex pictureLock_;  // guards stored_
   DecodedPicture stored_;           // last picture shown
