@@ -29,8 +29,7 @@ int VerticalColumns(const uint8_t* const* rows, const int8_t* weights, int taps,
     w[i] = _mm256_set1_epi16(static_cast<int16_t>(pair));
   }
   const __m256i half = _mm256_set1_epi16(ScaleAxis::kOne >> 1);
-  int x = 0;
-  for (; x + 32 <= width; x += 32) {
+  const auto block = [&](int x) {
     __m256i lo = half;
     __m256i hi = half;
     for (int i = 0; i < pairs; ++i) {
@@ -45,6 +44,16 @@ int VerticalColumns(const uint8_t* const* rows, const int8_t* weights, int taps,
     _mm256_storeu_si256(
         reinterpret_cast<__m256i*>(out + x),
         _mm256_packus_epi16(_mm256_srli_epi16(lo, shift), _mm256_srli_epi16(hi, shift)));
+  };
+  int x = 0;
+  for (; x + 32 <= width; x += 32) {
+    block(x);
+  }
+  if (x < width && width >= 32) {
+    // The last columns as one more block ending at the row's end: the columns it does again
+    // come out the same.
+    block(width - 32);
+    x = width;
   }
   return x;
 }
