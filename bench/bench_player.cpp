@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -34,13 +35,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 bool HaveDisplay() {
-  static const bool have = [] {
-    Display* d = XOpenDisplay(nullptr);
-    if (d != nullptr) {
-      XCloseDisplay(d);
-    }
-    return d != nullptr;
-  }();
+  static const bool have = bench::DisplayReachable(10);
   return have;
 }
 
@@ -274,6 +269,11 @@ BENCHMARK(SixteenPlayerWall)->Unit(benchmark::kMillisecond)->UseRealTime()->Iter
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
+  if (std::getenv("DISPLAY") != nullptr && !HaveDisplay()) {
+    std::fprintf(stderr, "bench_player: $DISPLAY (%s) did not open within 10 s\n",
+                 std::getenv("DISPLAY"));
+    return 1;
+  }
   std::printf("display: %s; X server process %d (%s)\n",
               HaveDisplay() ? "X11 ($DISPLAY)" : "none -- the null back end stands in for X11",
               static_cast<int>(bench::XServerPid()),

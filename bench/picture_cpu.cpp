@@ -62,6 +62,23 @@ pid_t LookUpXServer() {
 
 }  // namespace
 
+bool DisplayReachable(double seconds) {
+  if (std::getenv("DISPLAY") == nullptr) {
+    return false;
+  }
+  const double end = Seconds(CLOCK_MONOTONIC) + seconds;
+  for (;;) {
+    if (Display* d = XOpenDisplay(nullptr)) {
+      XCloseDisplay(d);
+      return true;
+    }
+    if (Seconds(CLOCK_MONOTONIC) > end) {
+      return false;
+    }
+    usleep(100 * 1000);
+  }
+}
+
 pid_t XServerPid() {
   // The display's server stays the same for the whole run.
   static const pid_t pid = LookUpXServer();

@@ -16,6 +16,11 @@ struct AVPacket;
 
 namespace bench {
 
+// True when $DISPLAY opens, waiting up to `seconds` for a server that is still starting (a
+// virtual one just launched for the run). A bench costing pictures on a window must not run
+// without one: the null back end would stand in and the figures would mean something else.
+bool DisplayReachable(double seconds);
+
 // The process id of the X server of $DISPLAY when it is at the other end of a local socket on
 // this machine; 0 otherwise (no display, or a remote one).
 pid_t XServerPid();
