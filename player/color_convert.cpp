@@ -46,7 +46,8 @@ void ScalarRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int chromaW
   }
 }
 
-void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& dst) {
+void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& dst,
+             Stores stores) {
   if (!ViewsUsable(src, dst)) {
     return;
   }
@@ -73,7 +74,8 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
     }
     int done = 0;
     if (kernel != nullptr && kernelSpan > 0) {
-      done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format);
+      done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format,
+                    stores == Stores::kAroundCaches);
     }
     ScalarRow(y0, u, v, chromaWidth, d0, done, w, dst.format);
     if (pair) {
@@ -115,13 +117,14 @@ const char* ConvertPathName(ConvertPath path) {
   return "scalar";
 }
 
-void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst) {
-  Convert(path == ConvertPath::kScalar ? nullptr : convert::KernelFor(path), src, dst);
+void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst,
+                     Stores stores) {
+  Convert(path == ConvertPath::kScalar ? nullptr : convert::KernelFor(path), src, dst, stores);
 }
 
-void ConvertI420(const I420View& src, const SurfaceView& dst) {
+void ConvertI420(const I420View& src, const SurfaceView& dst, Stores stores) {
   static const convert::RowKernel best = convert::KernelFor(BestConvertPath());
-  Convert(best, src, dst);
+  Convert(best, src, dst, stores);
 }
 
 }  // namespace qxplay

@@ -10,15 +10,22 @@ namespace qxplay {
 
 enum class ConvertPath { kScalar, kSse2, kAvx2 };
 
+// How the picture is written: through this core's caches, or around them (non-temporal stores,
+// the 32-bit layout on 32-byte boundaries, AVX2). A picture that only the window system reads
+// next, on the other core, costs less in all written around them (measured with the player on
+// an X server); one this core goes on with is better in its caches.
+enum class Stores { kCached, kAroundCaches };
+
 // Converts the top-left part of `src` that fits into `dst`, every column and row of it. Rows are
 // taken in pairs sharing one chroma row (or one by one, each with its own, see I420View); an
 // odd last row uses the last chroma row, and columns beyond the chroma plane use its last
 // column. Nothing outside the planes or the picture is
 // touched. The fastest path this processor supports is chosen once.
-void ConvertI420(const I420View& src, const SurfaceView& dst);
+void ConvertI420(const I420View& src, const SurfaceView& dst, Stores stores = Stores::kCached);
 
 // The same with a named path; a path the processor lacks falls back to the scalar reference.
-void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst);
+void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst,
+                     Stores stores = Stores::kCached);
 
 bool ConvertPathSupported(ConvertPath path);
 ConvertPath BestConvertPath();

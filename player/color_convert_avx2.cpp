@@ -97,6 +97,7 @@ inline void Row32(const uint8_t* y, const Terms& t, PixelFormatCode format, int 
 // within each 128-bit lane ([0..7 | 16..23] and [8..15 | 24..31]), which is exactly where
 // interleaving the chroma terms with themselves puts them, and packing the two halves back to
 // bytes restores the order while it clamps to 0..255: no lane crossing until the stores.
+template <bool kAround>
 inline void Row32Bgra(const uint8_t* y, const Terms& lo, const Terms& hi, uint8_t* d) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i coef = _mm256_set1_epi16(kLumaCoef);
@@ -122,12 +123,20 @@ inline void Row32Bgra(const uint8_t* y, const Terms& lo, const Terms& hi, uint8_
   const __m256i p2 = _mm256_unpacklo_epi16(bgHi, raHi);  // [8..11 | 24..27]
   const __m256i p3 = _mm256_unpackhi_epi16(bgHi, raHi);  // [12..15 | 28..31]
   __m256i* out = reinterpret_cast<__m256i*>(d);
-  _mm256_storeu_si256(out, _mm256_permute2x128_si256(p0, p1, 0x20));
-  _mm256_storeu_si256(out + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
-  _mm256_storeu_si256(out + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
-  _mm256_storeu_si256(out + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
+  const auto put = [](__m256i* at, __m256i value) {
+    if constexpr (kAround) {
+      _mm256_stream_si256(at, value);
+    } else {
+      _mm256_storeu_si256(at, value);
+    }
+  };
+  put(out, _mm256_permute2x128_si256(p0, p1, 0x20));
+  put(out + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
+  put(out + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
+  put(out + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
 }
 
+template <bool kAround>
 int RowsAvx2Bgra(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
                  uint8_t* d0, uint8_t* d1, int count) {
   const __m256i bias = _mm256_set1_epi16(128);
@@ -147,10 +156,13 @@ int RowsAvx2Bgra(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const u
                    _mm256_unpacklo_epi16(t.greenV, t.greenV), _mm256_unpacklo_epi16(t.blue, t.blue)};
     const Terms hi{_mm256_unpackhi_epi16(t.red, t.red), _mm256_unpackhi_epi16(t.greenU, t.greenU),
                    _mm256_unpackhi_epi16(t.greenV, t.greenV), _mm256_unpackhi_epi16(t.blue, t.blue)};
-    Row32Bgra(y0 + x, lo, hi, d0 + static_cast<size_t>(x) * 4);
+    Row32Bgra<kAround>(y0 + x, lo, hi, d0 + static_cast<size_t>(x) * 4);
     if (y1 != nullptr) {
-      Row32Bgra(y1 + x, lo, hi, d1 + static_cast<size_t>(x) * 4);
+      Row32Bgra<kAround>(y1 + x, lo, hi, d1 + static_cast<size_t>(x) * 4);
     }
+  }
+  if constexpr (kAround) {
+    _mm_sfence();
   }
   return x;
 }
@@ -158,7 +170,7 @@ int RowsAvx2Bgra(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const u
 }  // namespace
 
 int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
-             uint8_t* d1, int count, PixelFormatCode format) {
+             uint8_t* d1, int count, PixelFormatCode format, bool around) {
   const int bpp = BytesPerPixel(format);
   if (bpp == 0) {
     return 0;
@@ -166,7 +178,10 @@ int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
   const __m256i bias = _mm256_set1_epi16(128);
   int x = 0;
   if (format == kPixelFormatRgb32) {
-    x = RowsAvx2Bgra(y0, y1, u, v, d0, d1, count);
+    const bool aligned = reinterpret_cast<uintptr_t>(d0) % 32 == 0 &&
+                         (d1 == nullptr || reinterpret_cast<uintptr_t>(d1) % 32 == 0);
+    x = around && aligned ? RowsAvx2Bgra<true>(y0, y1, u, v, d0, d1, count)
+                          : RowsAvx2Bgra<false>(y0, y1, u, v, d0, d1, count);
   }
   for (; x + 32 <= count; x += 32) {
     const int c = x / 2;
@@ -186,7 +201,7 @@ int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
   // What is left in blocks of 16 goes to the SSE2 kernel.
   return x + RowsSse2(y0 + x, y1 ? y1 + x : nullptr, u + x / 2, v + x / 2,
                       d0 + static_cast<size_t>(x) * bpp, d1 ? d1 + static_cast<size_t>(x) * bpp : nullptr,
-                      count - x, format);
+                      count - x, format, around);
 }
 
 }  // namespace qxplay::convert

@@ -39,15 +39,16 @@ inline void ConvertPixel(uint8_t y, uint8_t u, uint8_t v, PixelFormatCode format
 // Converts the first `count` pixels of row y0 (and of row y1 when it is not null) sharing the
 // chroma row u, v, with `count` a multiple of the kernel's block and u, v holding count / 2
 // samples. Returns the number of pixels converted (a multiple of the block, at most count).
-// Plain stores: the window system reads the picture right after, from the shared cache where
-// it fits, and even at the largest picture taken non-temporal stores measured slower here.
+// With `around`, the 32-bit layout is written with non-temporal stores where d0 and d1 lie on
+// 32-byte boundaries (the AVX2 kernel; the others write through the caches), fenced before the
+// kernel returns.
 using RowKernel = int (*)(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
-                          uint8_t* d0, uint8_t* d1, int count, PixelFormatCode format);
+                          uint8_t* d0, uint8_t* d1, int count, PixelFormatCode format, bool around);
 
 int RowsSse2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
-             uint8_t* d1, int count, PixelFormatCode format);
+             uint8_t* d1, int count, PixelFormatCode format, bool around);
 int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
-             uint8_t* d1, int count, PixelFormatCode format);
+             uint8_t* d1, int count, PixelFormatCode format, bool around);
 
 // The SIMD kernel of a path when this build and processor offer it, else null
 // (color_convert_x86.cpp or color_convert_generic.cpp, chosen by the build).

@@ -88,7 +88,7 @@ inline void Row16(const uint8_t* y, const Terms& t, PixelFormatCode format, int 
 }  // namespace
 
 int RowsSse2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
-             uint8_t* d1, int count, PixelFormatCode format) {
+             uint8_t* d1, int count, PixelFormatCode format, bool /*around*/) {
   const int bpp = BytesPerPixel(format);
   if (bpp == 0) {
     return 0;

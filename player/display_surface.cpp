@@ -186,7 +186,8 @@ int DisplaySurface::Draw(const I420View& source) {
     SurfaceView shown = backend_->Picture();
     shown.width = shownWidth;
     shown.height = shownHeight;
-    ConvertI420(picture, shown);
+    // Only the X server reads the picture next, on the other core: written around the caches.
+    ConvertI420(picture, shown, Stores::kAroundCaches);
     if (osdOn_) {
       // The text belongs on the whole picture: on a reduced one it is reduced alike, at the
       // place the reduction takes it to.

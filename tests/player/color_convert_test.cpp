@@ -159,6 +159,35 @@ TEST(ColorConvert, ReducedPicturesGiveEachRowItsOwnChromaRow) {
   }
 }
 
+TEST(ColorConvert, WrittenAroundTheCachesTheSameBytesWithinTheSameBounds) {
+  // A window's picture is written with non-temporal stores where its rows lie on 32-byte
+  // boundaries: same bytes as the reference, nothing past the last column or row.
+  for (auto [w, h] : {std::pair{1280, 720}, std::pair{400, 225}, std::pair{70, 9}, std::pair{33, 2}}) {
+    const Planes p = RandomPlanes(w, h, static_cast<uint32_t>(w * h));
+    const int32_t pitch = (w * 4 + 31) / 32 * 32 + 32;  // a spare aligned block per row
+    const size_t bytes = static_cast<size_t>(pitch) * (h + 1);
+    std::vector<uint8_t> referenceStore(bytes + 32, kGuard);
+    std::vector<uint8_t> gotStore(bytes + 32, kGuard);
+    const auto aligned = [](std::vector<uint8_t>& v) {
+      return v.data() + (32 - reinterpret_cast<uintptr_t>(v.data()) % 32) % 32;
+    };
+    const SurfaceView reference{aligned(referenceStore), pitch, w, h, kPixelFormatRgb32};
+    ConvertI420With(ConvertPath::kScalar, p.view, reference);
+    for (ConvertPath path : {ConvertPath::kSse2, ConvertPath::kAvx2}) {
+      if (!ConvertPathSupported(path)) {
+        continue;
+      }
+      std::fill(gotStore.begin(), gotStore.end(), kGuard);
+      const SurfaceView got{aligned(gotStore), pitch, w, h, kPixelFormatRgb32};
+      ConvertI420With(path, p.view, got, Stores::kAroundCaches);
+      ASSERT_EQ(std::memcmp(got.pixels, reference.pixels, bytes), 0)
+          << ConvertPathName(path) << " " << w << "x" << h;
+      ASSERT_EQ(got.pixels[static_cast<size_t>(w) * 4], kGuard);
+      ASSERT_EQ(got.pixels[static_cast<size_t>(pitch) * h], kGuard);
+    }
+  }
+}
+
 TEST(ColorConvert, FillsEveryColumnAndRowAndNothingBeyond) {
   for (PixelFormatCode format : kFormats) {
     const int w = 21;
