@@ -128,6 +128,11 @@ void BM_SixteenCameras(benchmark::State& state) {
     state.SkipWithError("camsim_576p.h264 could not be read");
   }
   const pid_t server = bench::XServerPid();
+  const char* display = std::getenv("DISPLAY");
+  if (server == 0 && display != nullptr && display[0] == ':') {
+    // A local server whose time cannot be read would make the wall look cheaper.
+    state.SkipWithError("the local X server was not found: its time cannot be counted");
+  }
   std::vector<std::unique_ptr<bench::BareDecoder>> bare;
   for (int i = 0; i < kCameras; ++i) bare.push_back(std::make_unique<bench::BareDecoder>());
   size_t nextUnit = 0;

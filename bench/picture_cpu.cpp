@@ -42,7 +42,8 @@ pid_t FromLockFile() {
 }
 
 pid_t LookUpXServer() {
-  Display* d = XOpenDisplay(nullptr);
+  // A virtual server launched for the run may still be starting.
+  Display* d = DisplayReachable(10) ? XOpenDisplay(nullptr) : nullptr;
   if (d == nullptr) {
     return 0;
   }
