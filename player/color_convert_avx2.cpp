@@ -13,6 +13,19 @@ struct Terms {
   __m256i red, greenU, greenV, blue;  // per pixel, 16-bit, pixels in order
 };
 
+// The chroma terms of 16 samples, 16-bit, samples [0..7 | 8..15].
+inline Terms ChromaTerms(const uint8_t* u, const uint8_t* v) {
+  const __m256i bias = _mm256_set1_epi16(128);
+  __m256i us = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u)));
+  __m256i vs = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v)));
+  us = _mm256_slli_epi16(_mm256_sub_epi16(us, bias), 3);
+  vs = _mm256_slli_epi16(_mm256_sub_epi16(vs, bias), 3);
+  return {_mm256_mulhi_epi16(vs, _mm256_set1_epi16(kRedFromV)),
+          _mm256_mulhi_epi16(us, _mm256_set1_epi16(kGreenFromU)),
+          _mm256_mulhi_epi16(vs, _mm256_set1_epi16(kGreenFromV)),
+          _mm256_mulhi_epi16(us, _mm256_set1_epi16(kBlueFromU))};
+}
+
 // Widens the terms of 16 chroma samples (lanes [0..7 | 8..15]) into the terms of pixels 0..15
 // (first) or 16..31 (second), each sample serving two pixels.
 inline __m256i Spread(__m256i t, bool second) {
@@ -139,19 +152,10 @@ inline void Row32Bgra(const uint8_t* y, const Terms& lo, const Terms& hi, uint8_
 template <bool kAround>
 int RowsAvx2Bgra(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
                  uint8_t* d0, uint8_t* d1, int count) {
-  const __m256i bias = _mm256_set1_epi16(128);
   int x = 0;
   for (; x + 32 <= count; x += 32) {
-    const int c = x / 2;
-    __m256i us = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + c)));
-    __m256i vs = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + c)));
-    us = _mm256_slli_epi16(_mm256_sub_epi16(us, bias), 3);
-    vs = _mm256_slli_epi16(_mm256_sub_epi16(vs, bias), 3);
     // Terms of samples [0..7 | 8..15]; each serves two pixels.
-    const Terms t{_mm256_mulhi_epi16(vs, _mm256_set1_epi16(kRedFromV)),
-                  _mm256_mulhi_epi16(us, _mm256_set1_epi16(kGreenFromU)),
-                  _mm256_mulhi_epi16(vs, _mm256_set1_epi16(kGreenFromV)),
-                  _mm256_mulhi_epi16(us, _mm256_set1_epi16(kBlueFromU))};
+    const Terms t = ChromaTerms(u + x / 2, v + x / 2);
     const Terms lo{_mm256_unpacklo_epi16(t.red, t.red), _mm256_unpacklo_epi16(t.greenU, t.greenU),
                    _mm256_unpacklo_epi16(t.greenV, t.greenV), _mm256_unpacklo_epi16(t.blue, t.blue)};
     const Terms hi{_mm256_unpackhi_epi16(t.red, t.red), _mm256_unpackhi_epi16(t.greenU, t.greenU),
@@ -175,7 +179,6 @@ int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
   if (bpp == 0) {
     return 0;
   }
-  const __m256i bias = _mm256_set1_epi16(128);
   int x = 0;
   if (format == kPixelFormatRgb32) {
     const bool aligned = reinterpret_cast<uintptr_t>(d0) % 32 == 0 &&
@@ -184,15 +187,7 @@ int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
                           : RowsAvx2Bgra<false>(y0, y1, u, v, d0, d1, count);
   }
   for (; x + 32 <= count; x += 32) {
-    const int c = x / 2;
-    __m256i us = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + c)));
-    __m256i vs = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + c)));
-    us = _mm256_slli_epi16(_mm256_sub_epi16(us, bias), 3);
-    vs = _mm256_slli_epi16(_mm256_sub_epi16(vs, bias), 3);
-    const Terms t{_mm256_mulhi_epi16(vs, _mm256_set1_epi16(kRedFromV)),
-                  _mm256_mulhi_epi16(us, _mm256_set1_epi16(kGreenFromU)),
-                  _mm256_mulhi_epi16(vs, _mm256_set1_epi16(kGreenFromV)),
-                  _mm256_mulhi_epi16(us, _mm256_set1_epi16(kBlueFromU))};
+    const Terms t = ChromaTerms(u + x / 2, v + x / 2);
     Row32(y0 + x, t, format, bpp, d0 + static_cast<size_t>(x) * bpp);
     if (y1 != nullptr) {
       Row32(y1 + x, t, format, bpp, d1 + static_cast<size_t>(x) * bpp);
