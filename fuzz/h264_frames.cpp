@@ -1,11 +1,10 @@
 // Bytes -> FrameQueue -> H264Decoder -> colour conversion, as a camera's frames take them.
 // The input is a run of units, each: a 16-bit little-endian length, a flag byte (bit 0 the key
 // flag, bits 1-2 the display layout 1..4 minus one, bits 3-7 the window's size), then the
-// unit's bytes. Every unit also goes
-// through a second decoder that hands its pictures out (DecodedPicture, as to a player's
-// presenter), and each must equal the first decoder's own picture. No picture may exceed the
-// player's limit, whatever the parameter sets claim, and every picture is also drawn through a
-// display surface (null back end) as a player shows it.
+// unit's bytes. Every unit also goes through a second decoder that hands its pictures out
+// (DecodedPicture, as a player keeps its last one), and each must equal the first decoder's own
+// picture. No picture may exceed the player's limit, whatever the parameter sets claim, and
+// every picture is also drawn through a display surface (null back end) as a player shows it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

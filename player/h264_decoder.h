@@ -58,9 +58,9 @@ class H264Decoder {
   // decoder's own, valid until the next call). Pictures in other layouts (4:2:2, 4:4:4, deeper
   // samples) are converted to 8-bit 4:2:0 first.
   bool Decode(const uint8_t* data, size_t size, I420View& out);
-  // The same, the picture handed out as a reference for another thread to show: no pixel is
-  // copied. `out` is left as it was when no picture came out, and released when no reference
-  // could be made.
+  // The same, the picture handed out as a reference the caller keeps (the player's last shown
+  // picture, for Refresh and snapshots): no pixel is copied. `out` is left as it was when no
+  // picture came out, and released when no reference could be made.
   bool Decode(const uint8_t* data, size_t size, DecodedPicture& out);
 
  private:

@@ -11,13 +11,7 @@ namespace scale {
 
 void VerticalScalar(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
                     uint8_t* out) {
-  for (int x = 0; x < width; ++x) {
-    int32_t sum = 0;
-    for (int i = 0; i < taps; ++i) {
-      sum += rows[i][x] * weights[i];
-    }
-    out[x] = Rounded(sum);
-  }
+  VerticalRest(rows, weights, taps, 0, width, out);
 }
 
 void HorizontalScalar(const ScaleAxis& axis, const uint8_t* in, int /*readable*/, int first,
@@ -134,28 +128,29 @@ ScaleAxis ScaleAxis::Make(int32_t from, int32_t to) {
   return axis;
 }
 
-void PictureScaler::Prepare(Plane& plane, int32_t fromWidth, int32_t fromHeight,
+void PictureScaler::Prepare(Filters& filters, int32_t fromWidth, int32_t fromHeight,
                             int32_t toWidth, int32_t toHeight) {
-  if (plane.columns.from != fromWidth || plane.columns.to != toWidth) {
-    plane.columns = ScaleAxis::Make(fromWidth, toWidth);
+  if (filters.columns.from != fromWidth || filters.columns.to != toWidth) {
+    filters.columns = ScaleAxis::Make(fromWidth, toWidth);
   }
-  if (plane.rows.from != fromHeight || plane.rows.to != toHeight) {
-    plane.rows = ScaleAxis::Make(fromHeight, toHeight);
+  if (filters.rows.from != fromHeight || filters.rows.to != toHeight) {
+    filters.rows = ScaleAxis::Make(fromHeight, toHeight);
   }
-  plane.pixels.resize(static_cast<size_t>(toWidth) * toHeight);
 }
 
-void PictureScaler::ScalePlane(Plane& plane, const uint8_t* src, int32_t srcStride,
-                               ConvertPath path) {
-  const scale::Filters filters = scale::FiltersFor(path);
-  const ScaleAxis& columns = plane.columns;
-  const ScaleAxis& rows = plane.rows;
-  // Zeros past the filtered row let the wide filters take their last windows whole (weights
-  // past a filter's taps are zero).
-  rowBuffer_.assign(static_cast<size_t>(columns.from) + kRowSlack, 0);
+void PictureScaler::ScalePlane(const Filters& filters, const uint8_t* src, int32_t srcStride,
+                               uint8_t* plane, ConvertPath path) {
+  const scale::Filters kernels = scale::FiltersFor(path);
+  const ScaleAxis& columns = filters.columns;
+  const ScaleAxis& rows = filters.rows;
+  // Room past the filtered row lets the wide kernels take their last windows whole: what they
+  // read there is weighed 0 (every run of taps ends inside the row).
+  if (rowBuffer_.size() < static_cast<size_t>(columns.from) + kRowSlack) {
+    rowBuffer_.resize(static_cast<size_t>(columns.from) + kRowSlack);
+  }
   rowPointers_.resize(static_cast<size_t>(rows.taps) + 1);
   for (int32_t j = 0; j < rows.to; ++j) {
-    uint8_t* out = plane.pixels.data() + static_cast<size_t>(j) * columns.to;
+    uint8_t* out = plane + static_cast<size_t>(j) * columns.to;
     const uint8_t* row = nullptr;
     if (rows.Identity()) {
       row = src + static_cast<ptrdiff_t>(j) * srcStride;
@@ -165,7 +160,7 @@ void PictureScaler::ScalePlane(Plane& plane, const uint8_t* src, int32_t srcStri
       }
       rowPointers_[rows.taps] = rowPointers_[rows.taps - 1];  // weighed 0 when taps is odd
       uint8_t* filtered = columns.Identity() ? out : rowBuffer_.data();
-      filters.vertical(rowPointers_.data(), &rows.weights[static_cast<size_t>(j) * rows.stride],
+      kernels.vertical(rowPointers_.data(), &rows.weights[static_cast<size_t>(j) * rows.stride],
                        rows.taps, columns.from, filtered);
       row = filtered;
     }
@@ -175,7 +170,7 @@ void PictureScaler::ScalePlane(Plane& plane, const uint8_t* src, int32_t srcStri
       }
     } else {
       const int32_t readable = row == rowBuffer_.data() ? columns.from + kRowSlack : columns.from;
-      filters.horizontal(columns, row, readable, 0, out);
+      kernels.horizontal(columns, row, readable, 0, out);
     }
   }
 }
@@ -190,22 +185,26 @@ const I420View& PictureScaler::Scale(const I420View& src, int32_t width, int32_t
   const bool chroma = src.chromaWidth > 0 && src.chromaHeight > 0 && src.u != nullptr &&
                       src.v != nullptr && src.uStride >= src.chromaWidth &&
                       src.vStride >= src.chromaWidth;
-  Prepare(planes_[0], src.width, src.height, width, height);
-  ScalePlane(planes_[0], src.y, src.yStride, path);
+  Prepare(luma_, src.width, src.height, width, height);
+  planes_[0].resize(static_cast<size_t>(width) * height);
+  ScalePlane(luma_, src.y, src.yStride, planes_[0].data(), path);
   I420View out;
-  out.y = planes_[0].pixels.data();
+  out.y = planes_[0].data();
   out.yStride = width;
   out.width = width;
   out.height = height;
   if (chroma) {
     const int32_t chromaWidth = std::min((width + 1) / 2, src.chromaWidth);
     const int32_t chromaHeight = height;
-    Prepare(planes_[1], src.chromaWidth, src.chromaHeight, chromaWidth, chromaHeight);
-    Prepare(planes_[2], src.chromaWidth, src.chromaHeight, chromaWidth, chromaHeight);
-    ScalePlane(planes_[1], src.u, src.uStride, path);
-    ScalePlane(planes_[2], src.v, src.vStride, path);
-    out.u = planes_[1].pixels.data();
-    out.v = planes_[2].pixels.data();
+    Prepare(chroma_, src.chromaWidth, src.chromaHeight, chromaWidth, chromaHeight);
+    const uint8_t* sources[2] = {src.u, src.v};
+    const int32_t strides[2] = {src.uStride, src.vStride};
+    for (int p = 1; p <= 2; ++p) {
+      planes_[p].resize(static_cast<size_t>(chromaWidth) * chromaHeight);
+      ScalePlane(chroma_, sources[p - 1], strides[p - 1], planes_[p].data(), path);
+    }
+    out.u = planes_[1].data();
+    out.v = planes_[2].data();
     out.uStride = chromaWidth;
     out.vStride = chromaWidth;
     out.chromaWidth = chromaWidth;

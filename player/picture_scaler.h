@@ -61,18 +61,21 @@ class PictureScaler {
                         ConvertPath path = BestConvertPath());
 
  private:
-  struct Plane {
+  // The filters of the luma plane, or of both chroma planes.
+  struct Filters {
     ScaleAxis columns;
     ScaleAxis rows;
-    std::vector<uint8_t> pixels;  // to x to, rows packed
   };
-  static void Prepare(Plane& plane, int32_t fromWidth, int32_t fromHeight, int32_t toWidth,
+  static void Prepare(Filters& filters, int32_t fromWidth, int32_t fromHeight, int32_t toWidth,
                       int32_t toHeight);
-  void ScalePlane(Plane& plane, const uint8_t* src, int32_t srcStride, ConvertPath path);
+  void ScalePlane(const Filters& filters, const uint8_t* src, int32_t srcStride, uint8_t* out,
+                  ConvertPath path);
 
   static constexpr int32_t kRowSlack = 16;
 
-  Plane planes_[3];
+  Filters luma_;
+  Filters chroma_;
+  std::vector<uint8_t> planes_[3];          // the output planes, rows packed
   std::vector<uint8_t> rowBuffer_;          // one output row filtered down, not yet across
   std::vector<const uint8_t*> rowPointers_;  // the input rows of one output row
   I420View out_;

@@ -86,13 +86,7 @@ void VerticalAvx2(const uint8_t* const* rows, const int8_t* weights, int taps, i
       x = VerticalColumns<0>(rows, weights, taps, width, out);
       break;
   }
-  for (; x < width; ++x) {
-    int32_t sum = 0;
-    for (int i = 0; i < taps; ++i) {
-      sum += rows[i][x] * weights[i];
-    }
-    out[x] = Rounded(sum);
-  }
+  VerticalRest(rows, weights, taps, x, width, out);
 }
 
 void HorizontalAvx2(const ScaleAxis& axis, const uint8_t* in, int readable, int first,

@@ -14,6 +14,19 @@ inline uint8_t Rounded(int32_t sum) {
       std::clamp((sum + (ScaleAxis::kOne >> 1)) >> ScaleAxis::kFractionBits, 0, 255));
 }
 
+// Columns [from, width) of a vertical filter, sample by sample: the reference, and the end of a
+// row the SIMD kernels leave.
+inline void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from,
+                         int width, uint8_t* out) {
+  for (int x = from; x < width; ++x) {
+    int32_t sum = 0;
+    for (int i = 0; i < taps; ++i) {
+      sum += rows[i][x] * weights[i];
+    }
+    out[x] = Rounded(sum);
+  }
+}
+
 // Every sum of weighted samples is at most 255 x 64: 16-bit lanes hold it.
 // out[x] for x < width: the input rows weighted. `rows` holds `taps` rows, and one more (any
 // readable row, weighed 0) when taps is odd; `weights` holds taps rounded up to even entries.

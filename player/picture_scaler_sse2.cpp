@@ -14,13 +14,12 @@ namespace {
 // The common filter sizes get loops of their own, fully unrolled; kPairs / kBlocks of 0 is the
 // general loop.
 template <int kPairs>
-void VerticalColumns(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
-                     uint8_t* out, int* done) {
+int VerticalColumns(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
+                    uint8_t* out) {
   const int pairs = kPairs > 0 ? kPairs : (taps + 1) / 2;
   constexpr int kMostPairs = 32;
   if (pairs > kMostPairs) {
-    *done = 0;
-    return;
+    return 0;
   }
   __m128i w[kMostPairs];
   for (int i = 0; i < pairs; ++i) {
@@ -54,7 +53,7 @@ void VerticalColumns(const uint8_t* const* rows, const int8_t* weights, int taps
     const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc2, shift), _mm_srai_epi32(acc3, shift));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
   }
-  *done = x;
+  return x;
 }
 
 }  // namespace
@@ -64,28 +63,22 @@ void VerticalSse2(const uint8_t* const* rows, const int8_t* weights, int taps, i
   int x = 0;
   switch ((taps + 1) / 2) {
     case 1:
-      VerticalColumns<1>(rows, weights, taps, width, out, &x);
+      x = VerticalColumns<1>(rows, weights, taps, width, out);
       break;
     case 2:
-      VerticalColumns<2>(rows, weights, taps, width, out, &x);
+      x = VerticalColumns<2>(rows, weights, taps, width, out);
       break;
     case 3:
-      VerticalColumns<3>(rows, weights, taps, width, out, &x);
+      x = VerticalColumns<3>(rows, weights, taps, width, out);
       break;
     case 4:
-      VerticalColumns<4>(rows, weights, taps, width, out, &x);
+      x = VerticalColumns<4>(rows, weights, taps, width, out);
       break;
     default:
-      VerticalColumns<0>(rows, weights, taps, width, out, &x);
+      x = VerticalColumns<0>(rows, weights, taps, width, out);
       break;
   }
-  for (; x < width; ++x) {
-    int32_t sum = 0;
-    for (int i = 0; i < taps; ++i) {
-      sum += rows[i][x] * weights[i];
-    }
-    out[x] = Rounded(sum);
-  }
+  VerticalRest(rows, weights, taps, x, width, out);
 }
 
 namespace {
