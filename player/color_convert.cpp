@@ -82,6 +82,10 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
       ScalarRow(y1, u, v, chromaWidth, d1, done, w, dst.format);
     }
   }
+  if (stores == Stores::kAroundCaches) {
+    // Once for the whole picture: a fence per row stalls every row until its stores drain.
+    convert::FenceStores();
+  }
 }
 
 ConvertPath DetectBest() {

@@ -165,9 +165,6 @@ int RowsAvx2Bgra(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const u
       Row32Bgra<kAround>(y1 + x, lo, hi, d1 + static_cast<size_t>(x) * 4);
     }
   }
-  if constexpr (kAround) {
-    _mm_sfence();
-  }
   return x;
 }
 

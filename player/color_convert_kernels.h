@@ -40,8 +40,8 @@ inline void ConvertPixel(uint8_t y, uint8_t u, uint8_t v, PixelFormatCode format
 // chroma row u, v, with `count` a multiple of the kernel's block and u, v holding count / 2
 // samples. Returns the number of pixels converted (a multiple of the block, at most count).
 // With `around`, the 32-bit layout is written with non-temporal stores where d0 and d1 lie on
-// 32-byte boundaries (the AVX2 kernel; the others write through the caches), fenced before the
-// kernel returns.
+// 32-byte boundaries (the AVX2 kernel; the others write through the caches), not fenced: the
+// caller fences once when its last row is written (FenceStores).
 using RowKernel = int (*)(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v,
                           uint8_t* d0, uint8_t* d1, int count, PixelFormatCode format, bool around);
 
@@ -49,6 +49,10 @@ int RowsSse2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
              uint8_t* d1, int count, PixelFormatCode format, bool around);
 int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8_t* v, uint8_t* d0,
              uint8_t* d1, int count, PixelFormatCode format, bool around);
+
+// Orders the non-temporal stores made so far before any later store, so that whoever is told
+// of the picture next (the window system, by a message) reads it whole.
+void FenceStores();
 
 // The SIMD kernel of a path when this build and processor offer it, else null
 // (color_convert_x86.cpp or color_convert_generic.cpp, chosen by the build).

@@ -1,7 +1,11 @@
 // x86-64: SSE2 is always there; AVX2 is used when the processor reports it.
+#include <immintrin.h>
+
 #include "player/color_convert_kernels.h"
 
 namespace qxplay::convert {
+
+void FenceStores() { _mm_sfence(); }
 
 RowKernel KernelFor(ConvertPath path) {
   switch (path) {
