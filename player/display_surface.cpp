@@ -82,13 +82,15 @@ bool DisplaySurface::EnsureCapacity(int32_t width, int32_t height) {
   if (!PictureSizeAllowed(width, height)) {
     return false;
   }
-  const SurfaceView picture = backend_->Picture();
-  const bool fits = width <= picture.width && height <= picture.height;
+  int32_t haveWidth = 0;
+  int32_t haveHeight = 0;
+  backend_->Capacity(&haveWidth, &haveHeight);
+  const bool fits = width <= haveWidth && height <= haveHeight;
   // The off-screen picture follows the pictures: never smaller than the size made at set-up,
   // made larger for a larger picture, and made small again once the pictures got smaller.
   const int32_t wantWidth = std::max(width, kInitialWidth);
   const int32_t wantHeight = std::max(height, kInitialHeight);
-  const int64_t have = static_cast<int64_t>(picture.width) * picture.height;
+  const int64_t have = static_cast<int64_t>(haveWidth) * haveHeight;
   const int64_t want = static_cast<int64_t>(wantWidth) * wantHeight;
   if (fits && have <= kShrinkFactor * want) {
     return true;
@@ -183,9 +185,7 @@ int DisplaySurface::Draw(const I420View& source) {
   const bool reduce = shownWidth != width || shownHeight != height;
   if (PictureSizeAllowed(width, height) && EnsureCapacity(shownWidth, shownHeight)) {
     const I420View& picture = reduce ? scaler_.Scale(source, shownWidth, shownHeight) : source;
-    SurfaceView shown = backend_->Picture();
-    shown.width = shownWidth;
-    shown.height = shownHeight;
+    const SurfaceView shown = backend_->Picture(shownWidth, shownHeight);
     // Only the X server reads the picture next, on the other core: written around the caches.
     ConvertI420(picture, shown, Stores::kAroundCaches);
     if (osdOn_) {
@@ -242,14 +242,14 @@ bool DisplaySurface::DrawJpeg(const uint8_t* bytes, size_t length, const char* o
   int32_t shownWidth = 16;
   int32_t shownHeight = 16;
   if (sized && EnsureCapacity(*width, *height)) {
-    decoded = decoder.Decode(bytes, length, backend_->Picture());
+    decoded = decoder.Decode(bytes, length, backend_->Picture(*width, *height));
     if (decoded) {
       shownWidth = *width;
       shownHeight = *height;
     }
   }
   if (!decoded) {
-    FillBlack(backend_->Picture(), shownWidth, shownHeight);
+    FillBlack(backend_->Picture(shownWidth, shownHeight), shownWidth, shownHeight);
   }
   PackedOsd text;
   PackedOsd clock;

@@ -36,11 +36,15 @@ class DisplayBackend {
   // (its contents are lost). The old picture is let go only once the new one exists: false,
   // with the old picture kept as it was, when the new one cannot be made.
   virtual bool Resize(int32_t width, int32_t height) = 0;
-  // The off-screen picture; its width and height are its capacity.
-  virtual SurfaceView Picture() = 0;
+  // The largest picture the off-screen picture holds.
+  virtual void Capacity(int32_t* width, int32_t* height) const = 0;
+  // The off-screen picture laid out for a picture of width x height (at most the capacity),
+  // its rows packed as the window system takes a picture of that width in one piece. What is
+  // written there is what Present(width, height) shows. Empty when the size does not fit.
+  virtual SurfaceView Picture(int32_t width, int32_t height) = 0;
   // The window's current client size; false when the window is gone.
   virtual bool ClientSize(int32_t* width, int32_t* height) = 0;
-  // Stretches the rectangle (0, 0, width, height) of the picture over the whole client area,
+  // Stretches the picture laid out by Picture(width, height) over the whole client area,
   // then puts the overlays on top; clipped to the window. False when nothing reached it.
   virtual bool Present(int32_t width, int32_t height, std::span<const DisplayOverlay> overlays) = 0;
 };

@@ -30,9 +30,19 @@ bool NullDisplayBackend::Resize(int32_t width, int32_t height) {
   return true;
 }
 
-SurfaceView NullDisplayBackend::Picture() {
+void NullDisplayBackend::Capacity(int32_t* width, int32_t* height) const {
   std::lock_guard<std::mutex> hold(lock_);
-  return {picture_.data(), width_ * 4, width_, height_, kPixelFormatRgb32};
+  *width = width_;
+  *height = height_;
+}
+
+SurfaceView NullDisplayBackend::Picture(int32_t width, int32_t height) {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (width <= 0 || height <= 0 || width > width_ || height > height_) {
+    return {};
+  }
+  // Rows packed, as the X11 back end lays them out.
+  return {picture_.data(), width * 4, width, height, kPixelFormatRgb32};
 }
 
 bool NullDisplayBackend::ClientSize(int32_t* width, int32_t* height) {
@@ -57,7 +67,7 @@ bool NullDisplayBackend::Present(int32_t width, int32_t height,
   shown.pixels.resize(static_cast<size_t>(width) * height * 4);
   for (int32_t row = 0; row < height; ++row) {
     std::memcpy(shown.pixels.data() + static_cast<size_t>(row) * width * 4,
-                picture_.data() + static_cast<size_t>(row) * width_ * 4, static_cast<size_t>(width) * 4);
+                picture_.data() + static_cast<size_t>(row) * width * 4, static_cast<size_t>(width) * 4);
   }
   // Overlays sit at client coordinates; map them back onto the unscaled picture.
   const int32_t cw = clientWidth_ > 0 ? clientWidth_ : width;
@@ -96,10 +106,5 @@ NullDisplayBackend::Shown NullDisplayBackend::LastShown() const {
   return shown_;
 }
 
-int32_t NullDisplayBackend::Capacity(int32_t* height) const {
-  std::lock_guard<std::mutex> hold(lock_);
-  *height = height_;
-  return width_;
-}
 
 }  // namespace qxplay

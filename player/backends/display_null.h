@@ -22,7 +22,8 @@ class NullDisplayBackend : public DisplayBackend {
 
   PixelFormatCode Open(uintptr_t window, int32_t width, int32_t height) override;
   bool Resize(int32_t width, int32_t height) override;
-  SurfaceView Picture() override;
+  void Capacity(int32_t* width, int32_t* height) const override;
+  SurfaceView Picture(int32_t width, int32_t height) override;
   bool ClientSize(int32_t* width, int32_t* height) override;
   bool Present(int32_t width, int32_t height, std::span<const DisplayOverlay> overlays) override;
 
@@ -31,7 +32,6 @@ class NullDisplayBackend : public DisplayBackend {
   void SetClientSize(int32_t width, int32_t height);
   uint64_t Presents() const;
   Shown LastShown() const;
-  int32_t Capacity(int32_t* height) const;
 
  private:
   mutable std::mutex lock_;  // guards every field below

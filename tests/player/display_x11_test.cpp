@@ -402,6 +402,53 @@ class DisplayNamed {
 
 }  // namespace
 
+// How close the first picture of `clip`, played into a width x height window, comes to
+// libswscale's bilinear reduction of it (PSNR in dB, 0 when nothing could be compared).
+static double ShownAgainstSwscale(const std::vector<ClipFrame>& clip, int width, int height) {
+  TestWindow window(width, height);
+  if (!window.Valid()) {
+    return 0;
+  }
+  const std::vector<uint8_t> want = SwscaleReduced(clip[0], width, height);
+  CH264Player player(window.Id());
+  player.Start();
+  Feed(player, {clip[0]});
+  if (!WaitFor([&] { return player.PicturesShown() == 1; })) {
+    return 0;
+  }
+  double psnr = 0;
+  WaitFor([&] {
+    psnr = Psnr(window.RgbImage(width, height), want);
+    return psnr >= 30.0;
+  }, 3);
+  return psnr;
+}
+
+TEST(DisplayX11, PicturesNarrowerThanTheSurfaceKeepTheirRowsAtEveryDepth) {
+  // A picture narrower than the off-screen surface is laid out in rows of its own width, padded
+  // as the server pads them: odd widths, and 16-bit pixels (322 bytes a row, padded to 324),
+  // must come out unsheared. Odd widths sit lower against libswscale (about 22 dB), which
+  // spreads chroma over every column for them; rows out of step fall to about 3 dB.
+  const auto clip = ReadH264Clip("bench_576p.h264");
+  SKIP_WITHOUT(clip, "bench_576p.h264");
+  {
+    TestWindow probe(16, 16);
+    SKIP_WITHOUT_X(probe);
+  }
+  for (auto [w, h] : {std::pair{161, 97}, {400, 225}}) {
+    EXPECT_GE(ShownAgainstSwscale(clip, w, h), w % 2 == 1 ? 20.0 : 35.0) << w << "x" << h;
+  }
+  if (access("/usr/bin/Xvfb", X_OK) != 0) {
+    GTEST_SKIP() << "Xvfb is not installed";
+  }
+  OwnServer server;
+  ASSERT_TRUE(server.Start(16)) << "no depth-16 Xvfb of this test's own came up";
+  DisplayNamed display(server.Name());
+  for (auto [w, h] : {std::pair{161, 97}, {400, 225}}) {
+    EXPECT_GE(ShownAgainstSwscale(clip, w, h), 20.0) << w << "x" << h << " at depth 16";
+  }
+}
+
 TEST(DisplayX11, SixteenBitServerGivesCodeTwo) {
   const auto clip = ReadH264Clip("solid_320x240.h264");
   SKIP_WITHOUT(clip, "solid_320x240.h264");

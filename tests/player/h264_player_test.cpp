@@ -275,8 +275,10 @@ TEST(H264PlayerLarge, PicturesBeyondTheInitialSurfaceAreShownWhole) {
     player.StoredSize(&w, &h);
     ASSERT_EQ(shown.width, w) << name;
     ASSERT_EQ(shown.height, h) << name;
+    int32_t capacityWidth = 0;
     int32_t capacityHeight = 0;
-    EXPECT_GE(backend->Capacity(&capacityHeight), w);
+    backend->Capacity(&capacityWidth, &capacityHeight);
+    EXPECT_GE(capacityWidth, w);
     EXPECT_GE(capacityHeight, h);
     // The last column and row are converted too, not left from an earlier picture.
     for (auto [x, y] : {std::pair{w - 1, h - 1}, {w - 1, 0}, {0, h - 1}, {w / 2, h / 2}}) {

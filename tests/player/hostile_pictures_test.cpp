@@ -30,7 +30,9 @@ bool DecodesTo(H264Decoder& decoder, const std::vector<uint8_t>& unit, int width
 }
 
 int32_t CapacityOf(DisplaySurface& display, int32_t* height) {
-  return NullBackend(&display)->Capacity(height);
+  int32_t width = 0;
+  NullBackend(&display)->Capacity(&width, height);
+  return width;
 }
 
 }  // namespace
