@@ -173,8 +173,8 @@ void SixteenPlayerWall(benchmark::State& state) {
   constexpr int kColumns = 4;
   constexpr int kWidth = 400;
   constexpr int kHeight = 225;
-  constexpr int kRounds = 4;
-  constexpr int kTicksPerRound = 5 * 25;
+  constexpr int kRounds = 8;
+  constexpr int kTicksPerRound = 3 * 25;
   const auto& clip = Clip("bench_576p.h264");
   if (clip.empty()) {
     state.SkipWithError("clip bench_576p.h264 missing (no ffmpeg tool at build time)");

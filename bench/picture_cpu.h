@@ -31,9 +31,9 @@ std::string ProcessName(pid_t pid);
 // CPU seconds used so far by this process, all its threads (the ones that ended included).
 double ProcessCpuSeconds();
 
-// CPU seconds used so far by process `pid`, all its threads, from /proc/<pid>/stat (user and
-// system time in clock ticks, 10 ms on most systems: measure over several hundred ms at least).
-// 0 when `pid` is 0 or cannot be read.
+// CPU seconds used so far by process `pid`, all its threads: from the kernel's CPU clock of
+// the process, else from /proc/<pid>/stat (clock ticks, 10 ms on most systems: measure over
+// several hundred ms at least then). 0 when `pid` is 0 or cannot be read.
 double OtherProcessCpuSeconds(pid_t pid);
 
 // CPU seconds used so far by the calling thread.
