@@ -158,17 +158,24 @@ BareDecoder::~BareDecoder() {
   av_packet_free(&packet_);
   av_frame_free(&frame_);
   avcodec_free_context(&context_);
+  av_buffer_unref(&unit_);
 }
 
 int BareDecoder::Decode(const std::vector<uint8_t>& unit) {
-  padded_.resize(unit.size() + AV_INPUT_BUFFER_PADDING_SIZE);
-  std::memcpy(padded_.data(), unit.data(), unit.size());
-  std::memset(padded_.data() + unit.size(), 0, AV_INPUT_BUFFER_PADDING_SIZE);
-  packet_->data = padded_.data();
+  const size_t padded = unit.size() + AV_INPUT_BUFFER_PADDING_SIZE;
+  if (unit_ != nullptr && (!av_buffer_is_writable(unit_) || unit_->size < padded)) {
+    av_buffer_unref(&unit_);
+  }
+  if (unit_ == nullptr && (unit_ = av_buffer_alloc(padded)) == nullptr) {
+    return 0;
+  }
+  std::memcpy(unit_->data, unit.data(), unit.size());
+  std::memset(unit_->data + unit.size(), 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  packet_->buf = av_buffer_ref(unit_);
+  packet_->data = unit_->data;
   packet_->size = static_cast<int>(unit.size());
   avcodec_send_packet(context_, packet_);
-  packet_->data = nullptr;
-  packet_->size = 0;
+  av_packet_unref(packet_);
   int pictures = 0;
   while (avcodec_receive_frame(context_, frame_) == 0) {
     ++pictures;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -65,7 +66,9 @@ class BareDecoder {
   AVCodecContext* context_ = nullptr;
   AVFrame* frame_ = nullptr;
   AVPacket* packet_ = nullptr;
-  std::vector<uint8_t> padded_;  // the unit with the zero padding libavcodec reads past its end
+  // The unit with the zero padding libavcodec reads past its end, handed over as a reference
+  // (as the player does: otherwise libavcodec copies every unit into a buffer of its own).
+  AVBufferRef* unit_ = nullptr;
 };
 
 }  // namespace bench

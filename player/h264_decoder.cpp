@@ -89,6 +89,7 @@ H264Decoder::~H264Decoder() {
   av_frame_free(&incoming_);
   av_packet_free(&packet_);
   avcodec_free_context(&context_);
+  av_buffer_unref(&unit_);
 }
 
 bool H264Decoder::Decode(const uint8_t* data, size_t size, I420View& out) {
@@ -96,19 +97,28 @@ bool H264Decoder::Decode(const uint8_t* data, size_t size, I420View& out) {
       size > static_cast<size_t>(std::numeric_limits<int>::max() - AV_INPUT_BUFFER_PADDING_SIZE)) {
     return false;
   }
-  // A unit much larger than the stream's usual ones does not pin its copy.
+  // The last unit's buffer serves again unless libavcodec still holds it, it is too small, or
+  // it is much larger than this unit (a unit much larger than the stream's usual ones does
+  // not pin its copy).
   const size_t padded = size + AV_INPUT_BUFFER_PADDING_SIZE;
-  if (padded_.capacity() > kKeptUnitBytes && padded_.capacity() > 2 * padded) {
-    std::vector<uint8_t>().swap(padded_);
+  if (unit_ != nullptr &&
+      (!av_buffer_is_writable(unit_) || unit_->size < padded ||
+       (unit_->size > kKeptUnitBytes && unit_->size > 2 * padded))) {
+    av_buffer_unref(&unit_);
   }
-  padded_.resize(padded);
-  std::memcpy(padded_.data(), data, size);
-  std::memset(padded_.data() + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
-  packet_->data = padded_.data();
+  if (unit_ == nullptr && (unit_ = av_buffer_alloc(padded)) == nullptr) {
+    return false;
+  }
+  std::memcpy(unit_->data, data, size);
+  std::memset(unit_->data + size, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+  packet_->buf = av_buffer_ref(unit_);
+  if (packet_->buf == nullptr) {
+    return false;
+  }
+  packet_->data = unit_->data;
   packet_->size = static_cast<int>(size);
   const int sent = avcodec_send_packet(context_, packet_);
-  packet_->data = nullptr;
-  packet_->size = 0;
+  av_packet_unref(packet_);
   if (sent < 0 && sent != AVERROR(EAGAIN)) {
     return false;
   }

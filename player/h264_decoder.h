@@ -8,6 +8,7 @@
 
 #include "player/pixel_format.h"
 
+struct AVBufferRef;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -72,7 +73,10 @@ class H264Decoder {
   AVPacket* packet_ = nullptr;
   AVFrame* converted_ = nullptr;  // 4:2:0 copy of pictures that came in another layout
   SwsContext* scaler_ = nullptr;
-  std::vector<uint8_t> padded_;   // the unit with the zero padding libavcodec reads past its end
+  // The unit with the zero padding libavcodec reads past its end, handed over as a reference:
+  // a packet that is not one is copied by libavcodec into a buffer it allocates for every unit.
+  // Written again only while nobody else holds it.
+  AVBufferRef* unit_ = nullptr;
 };
 
 }  // namespace qxplay
