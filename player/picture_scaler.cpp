@@ -8,6 +8,25 @@
 
 namespace qxplay {
 namespace scale {
+namespace {
+
+uint8_t Rounded(int32_t sum) {
+  return static_cast<uint8_t>(
+      std::clamp((sum + (ScaleAxis::kOne >> 1)) >> ScaleAxis::kFractionBits, 0, 255));
+}
+
+}  // namespace
+
+void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from,
+                  int width, uint8_t* out) {
+  for (int x = from; x < width; ++x) {
+    int32_t sum = 0;
+    for (int i = 0; i < taps; ++i) {
+      sum += rows[i][x] * weights[i];
+    }
+    out[x] = Rounded(sum);
+  }
+}
 
 void VerticalScalar(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
                     uint8_t* out) {

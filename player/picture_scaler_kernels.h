@@ -1,7 +1,6 @@
 // The filter kernels behind PictureScaler. Not for use outside the scaler.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 
 #include "player/color_convert.h"
@@ -9,22 +8,38 @@
 
 namespace qxplay::scale {
 
-inline uint8_t Rounded(int32_t sum) {
-  return static_cast<uint8_t>(
-      std::clamp((sum + (ScaleAxis::kOne >> 1)) >> ScaleAxis::kFractionBits, 0, 255));
-}
-
 // Columns [from, width) of a vertical filter, sample by sample: the reference, and the end of a
-// row the SIMD kernels leave.
-inline void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from,
-                         int width, uint8_t* out) {
-  for (int x = from; x < width; ++x) {
-    int32_t sum = 0;
-    for (int i = 0; i < taps; ++i) {
-      sum += rows[i][x] * weights[i];
-    }
-    out[x] = Rounded(sum);
+// row the SIMD kernels leave. Defined with the reference (picture_scaler.cpp), which is built for
+// every processor: an inline copy here, built into a kernel's file with that kernel's
+// instruction set, could be the one the linker keeps for all.
+void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from,
+                  int width, uint8_t* out);
+
+// A vertical filter from a kernel's column loop, `Columns::Run<kPairs>` (columns done, from 0),
+// with the pair count a constant for the common filters (1 to 4 pairs of taps; 0: any): the
+// columns the loop leaves go to the reference.
+template <typename Columns>
+void VerticalBy(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
+                uint8_t* out) {
+  int x = 0;
+  switch ((taps + 1) / 2) {
+    case 1:
+      x = Columns::template Run<1>(rows, weights, taps, width, out);
+      break;
+    case 2:
+      x = Columns::template Run<2>(rows, weights, taps, width, out);
+      break;
+    case 3:
+      x = Columns::template Run<3>(rows, weights, taps, width, out);
+      break;
+    case 4:
+      x = Columns::template Run<4>(rows, weights, taps, width, out);
+      break;
+    default:
+      x = Columns::template Run<0>(rows, weights, taps, width, out);
+      break;
   }
+  VerticalRest(rows, weights, taps, x, width, out);
 }
 
 // Every sum of weighted samples is at most 255 x 64: 16-bit lanes hold it.

@@ -13,9 +13,15 @@ namespace {
 
 // The common filter sizes get loops of their own, fully unrolled; kPairs / kBlocks of 0 is the
 // general loop.
+struct Columns {
+  template <int kPairs>
+  static int Run(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
+                 uint8_t* out);
+};
+
 template <int kPairs>
-int VerticalColumns(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
-                    uint8_t* out) {
+int Columns::Run(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
+                 uint8_t* out) {
   const int pairs = kPairs > 0 ? kPairs : (taps + 1) / 2;
   constexpr int kMostPairs = 32;
   if (pairs > kMostPairs) {
@@ -60,25 +66,7 @@ int VerticalColumns(const uint8_t* const* rows, const int8_t* weights, int taps,
 
 void VerticalSse2(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
                   uint8_t* out) {
-  int x = 0;
-  switch ((taps + 1) / 2) {
-    case 1:
-      x = VerticalColumns<1>(rows, weights, taps, width, out);
-      break;
-    case 2:
-      x = VerticalColumns<2>(rows, weights, taps, width, out);
-      break;
-    case 3:
-      x = VerticalColumns<3>(rows, weights, taps, width, out);
-      break;
-    case 4:
-      x = VerticalColumns<4>(rows, weights, taps, width, out);
-      break;
-    default:
-      x = VerticalColumns<0>(rows, weights, taps, width, out);
-      break;
-  }
-  VerticalRest(rows, weights, taps, x, width, out);
+  VerticalBy<Columns>(rows, weights, taps, width, out);
 }
 
 namespace {

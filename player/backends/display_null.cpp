@@ -64,11 +64,9 @@ bool NullDisplayBackend::Present(int32_t width, int32_t height,
   shown.width = width;
   shown.height = height;
   shown.overlays = overlays.size();
-  shown.pixels.resize(static_cast<size_t>(width) * height * 4);
-  for (int32_t row = 0; row < height; ++row) {
-    std::memcpy(shown.pixels.data() + static_cast<size_t>(row) * width * 4,
-                picture_.data() + static_cast<size_t>(row) * width * 4, static_cast<size_t>(width) * 4);
-  }
+  // The picture's rows are packed (Picture): it is one block.
+  shown.pixels.assign(picture_.begin(),
+                      picture_.begin() + static_cast<ptrdiff_t>(width) * height * 4);
   // Overlays sit at client coordinates; map them back onto the unscaled picture.
   const int32_t cw = clientWidth_ > 0 ? clientWidth_ : width;
   const int32_t ch = clientHeight_ > 0 ? clientHeight_ : height;
@@ -105,6 +103,5 @@ NullDisplayBackend::Shown NullDisplayBackend::LastShown() const {
   std::lock_guard<std::mutex> hold(lock_);
   return shown_;
 }
-
 
 }  // namespace qxplay
