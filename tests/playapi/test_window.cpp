@@ -19,7 +19,10 @@ bool TestWindow::Open(int width, int height) {
   }
   if (display == nullptr) return false;
   display_ = display;
-  window_ = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0,
+  // At the screen's top right: the camera tests open theirs at the top left and the player's
+  // display tests at the bottom right, and a covered part of a window is not kept.
+  const int x = DisplayWidth(display, DefaultScreen(display)) - width;
+  window_ = XCreateSimpleWindow(display, DefaultRootWindow(display), x > 0 ? x : 0, 0,
                                 static_cast<unsigned>(width), static_cast<unsigned>(height), 0, 0,
                                 0);
   XMapWindow(display, window_);

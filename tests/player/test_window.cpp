@@ -2,6 +2,7 @@
 
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace player_test {
@@ -28,6 +29,10 @@ TestWindow::TestWindow(int width, int height, bool argb) {
     return;
   }
   const int screen = DefaultScreen(display_);
+  // In the screen's bottom-right corner: other test programs running alongside open their
+  // windows at the top, and a covered part of a window is not kept for the read-back.
+  const int x = std::max(0, DisplayWidth(display_, screen) - width);
+  const int y = std::max(0, DisplayHeight(display_, screen) - height);
   if (argb) {
     XVisualInfo info{};
     if (XMatchVisualInfo(display_, screen, 32, TrueColor, &info) == 0) {
@@ -37,11 +42,11 @@ TestWindow::TestWindow(int width, int height, bool argb) {
     attributes.colormap = XCreateColormap(display_, RootWindow(display_, screen), info.visual, AllocNone);
     attributes.border_pixel = 0;
     attributes.background_pixel = 0;  // fully transparent until something is drawn
-    window_ = XCreateWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0, 32,
+    window_ = XCreateWindow(display_, RootWindow(display_, screen), x, y, width, height, 0, 32,
                             InputOutput, info.visual, CWColormap | CWBorderPixel | CWBackPixel,
                             &attributes);
   } else {
-    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), 0, 0, width, height, 0,
+    window_ = XCreateSimpleWindow(display_, RootWindow(display_, screen), x, y, width, height, 0,
                                   BlackPixel(display_, screen), BlackPixel(display_, screen));
   }
   XMapWindow(display_, window_);
@@ -65,7 +70,10 @@ int TestWindow::Depth() const {
 }
 
 void TestWindow::Resize(int width, int height) {
-  XResizeWindow(display_, window_, width, height);
+  // Kept in its corner, whole on the screen.
+  const int screen = DefaultScreen(display_);
+  XMoveResizeWindow(display_, window_, std::max(0, DisplayWidth(display_, screen) - width),
+                    std::max(0, DisplayHeight(display_, screen) - height), width, height);
   XSync(display_, False);
 }
 

@@ -16,7 +16,8 @@ struct Rgb {
 
 class TestWindow {
  public:
-  // Opens $DISPLAY and maps a window of that size; Valid() is false without a display. With
+  // Opens $DISPLAY and maps a window of that size in the screen's bottom-right corner (other
+  // test programs open theirs at the top); Valid() is false without a display. With
   // `argb` the window has a 32-bit visual with an alpha channel (as under a compositor), and
   // Valid() is also false when the server offers none.
   TestWindow(int width, int height, bool argb = false);
