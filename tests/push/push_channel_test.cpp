@@ -75,7 +75,8 @@ TEST_F(PushChannelTest, WithTheClientRunningItIsToldAndNothingIsSubscribedUntilA
     EXPECT_EQ(r.id, 0);
   }
   EXPECT_TRUE(h.owner.Records().empty());
-  EXPECT_EQ(service->HeartbeatBodies().size(), 1u);
+  // The heartbeat after the subscription is sent by the channel's own thread: waited for.
+  EXPECT_TRUE(WaitUntil([&] { return service->HeartbeatBodies().size() == 1; }, 10s));
 
   ASSERT_TRUE(channel.RequestUnreadCount());
   const std::string expected = "10~" + std::to_string(h.store.GetUnreadCount());
