@@ -7,6 +7,7 @@ if(TARGET qxdll_objects AND TARGET qxplay_video AND TARGET qxplay_audio AND TARG
   include(${PROJECT_SOURCE_DIR}/tests/player/clips.cmake)
   rovik_add_bench(bench_camsession
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_camsession.cpp ${CMAKE_CURRENT_LIST_DIR}/picture_cpu.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/drawing_floor.cpp
             $<TARGET_OBJECTS:qxdll_objects>
             ${PROJECT_SOURCE_DIR}/player/qx_play_api.cpp ${PROJECT_SOURCE_DIR}/player/player_slot_table.cpp
             ${PROJECT_SOURCE_DIR}/tests/camsession/mute_camera.cpp

@@ -2,6 +2,7 @@ if(TARGET qxplay_video)
   include(${PROJECT_SOURCE_DIR}/tests/player/clips.cmake)
   rovik_add_bench(bench_player
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_player.cpp ${CMAKE_CURRENT_LIST_DIR}/picture_cpu.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/drawing_floor.cpp
             ${PROJECT_SOURCE_DIR}/tests/player/clip_reader.cpp
             ${PROJECT_SOURCE_DIR}/tests/player/test_window.cpp
     LIBS qxplay_video PkgConfig::FFMPEG PkgConfig::X11 Threads::Threads)

@@ -3,6 +3,8 @@
 // libavcodec decoding the same pictures alone with the same settings in the same run. Nothing
 // is bound to a processor. The player and the bare decoder take turns, round after round, so
 // that whatever else the machine does weighs on both alike; medians of the rounds are reported.
+// Beside each, for information, the least the same pictures can cost in the same windows
+// (drawing_floor.h).
 // (Run under xvfb-run; without a display the null back end stands in and the output says so.)
 //  - A 720p clip played as fast as it decodes into a 1280 x 720 window (target: the whole
 //    costs at most 1.45 times the bare decode), and into a 640 x 360 window for information.
@@ -22,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/drawing_floor.h"
 #include "bench/picture_cpu.h"
 #include "bench/thread_cpu.h"
 #include "player/video_player.h"
@@ -73,6 +76,18 @@ uint64_t FeedAndWait(CH264Player& player, const std::vector<ClipFrame>& clip) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return player.PicturesShown() - before;
+}
+
+// What the same pictures cost at the least in the same windows: the bare decode, our reduction
+// and conversion alone, and the X server's copy alone.
+void PrintFloor(double bareMs, const bench::DrawingFloor& floor, bool reduced) {
+  const double reduceMs = floor.drawMs;
+  const double copyMs = floor.serverMs;
+  const double least = bareMs + reduceMs + copyMs;
+  std::printf("  the least these pictures can cost in these windows (information): the bare decode "
+              "%.3f + our %s alone %.3f + the X server's taking it alone %.3f = %.3f ms per picture, "
+              "ratio %.3f\n",
+              bareMs, reduced ? "reduction and conversion" : "conversion", reduceMs, copyMs, least, bareMs > 0 ? least / bareMs : 0.0);
 }
 
 // ms of CPU per picture, one entry a round.
@@ -160,6 +175,12 @@ void OneView(benchmark::State& state, int width, int height, double target) {
     }
     std::printf("%s: total %.3f ms per picture against the bare decode's %.3f ms, %s\n",
                 name.c_str(), bench::Median(r.total), bench::Median(r.bare), verdict);
+    if (window.Valid()) {
+      PrintFloor(bench::Median(r.bare),
+                 bench::MeasureDrawingFloor(clip, {static_cast<Window>(window.Id())}, width,
+                                            height, server),
+                 width < 1280);
+    }
   }
 }
 
@@ -271,6 +292,14 @@ void SixteenPlayerWall(benchmark::State& state) {
                 "%.3f ms, %llu of %llu pictures shown, ratio %.3f (target <= 1.25)\n",
                 kWidth, kHeight, bench::Median(total), bench::Median(bareMs),
                 static_cast<unsigned long long>(allShown), static_cast<unsigned long long>(fed), r);
+    std::vector<Window> ids;
+    for (auto& w : windows) {
+      if (w->Valid()) {
+        ids.push_back(static_cast<Window>(w->Id()));
+      }
+    }
+    PrintFloor(bench::Median(bareMs), bench::MeasureDrawingFloor(clip, ids, kWidth, kHeight, server),
+               true);
     players.clear();
     windows.clear();
   }
