@@ -7,15 +7,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
-
-extern "C" {
-#include <libavcodec/avcodec.h>
-}
 
 #include "bench/picture_cpu.h"
 #include "player/color_convert.h"
+#include "player/h264_decoder.h"
 #include "player/picture_scaler.h"
 
 namespace bench {
@@ -23,70 +19,33 @@ namespace {
 
 constexpr int kPictures = 16;
 
-struct FrameFree {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-// The first kPictures pictures of the clip, decoded with the player's settings.
-std::vector<FramePtr> DecodeSome(const std::vector<player_test::ClipFrame>& clip) {
-  std::vector<FramePtr> pictures;
-  AVCodecContext* context = avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264));
-  if (context == nullptr) {
-    return pictures;
-  }
-  context->thread_count = 1;
-  context->flags |= AV_CODEC_FLAG_LOW_DELAY;
-  AVPacket* packet = av_packet_alloc();
-  if (avcodec_open2(context, context->codec, nullptr) == 0 && packet != nullptr) {
-    std::vector<uint8_t> padded;
-    for (size_t i = 0; i < clip.size() && pictures.size() < kPictures; ++i) {
-      padded.assign(clip[i].bytes.begin(), clip[i].bytes.end());
-      padded.resize(clip[i].bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-      packet->data = padded.data();
-      packet->size = static_cast<int>(clip[i].bytes.size());
-      avcodec_send_packet(context, packet);
-      for (;;) {
-        FramePtr frame(av_frame_alloc());
-        if (frame == nullptr || avcodec_receive_frame(context, frame.get()) != 0) {
-          break;
-        }
-        if (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) {
-          pictures.push_back(std::move(frame));
-        }
-      }
+// The first kPictures pictures of the clip, decoded and held as the player holds them.
+std::vector<std::unique_ptr<qxplay::DecodedPicture>> DecodeSome(
+    const std::vector<player_test::ClipFrame>& clip) {
+  std::vector<std::unique_ptr<qxplay::DecodedPicture>> pictures;
+  qxplay::H264Decoder decoder;
+  for (size_t i = 0; decoder.Ready() && i < clip.size() && pictures.size() < kPictures; ++i) {
+    auto picture = std::make_unique<qxplay::DecodedPicture>();
+    if (decoder.Decode(clip[i].bytes.data(), clip[i].bytes.size(), *picture) &&
+        !picture->Empty()) {
+      pictures.push_back(std::move(picture));
     }
   }
-  av_packet_free(&packet);
-  avcodec_free_context(&context);
   return pictures;
-}
-
-qxplay::I420View ViewOf(const AVFrame& f) {
-  qxplay::I420View v;
-  v.y = f.data[0];
-  v.u = f.data[1];
-  v.v = f.data[2];
-  v.yStride = f.linesize[0];
-  v.uStride = f.linesize[1];
-  v.vStride = f.linesize[2];
-  v.width = f.width;
-  v.height = f.height;
-  v.chromaWidth = (f.width + 1) / 2;
-  v.chromaHeight = (f.height + 1) / 2;
-  return v;
 }
 
 // Reads every cache line of the picture, as a player's decoder has just written it: the drawing
 // that follows finds it in this core's caches.
-void Touch(const AVFrame& f) {
+void Touch(const qxplay::I420View& v) {
   uint32_t sum = 0;
+  const uint8_t* planes[3] = {v.y, v.u, v.v};
+  const int32_t strides[3] = {v.yStride, v.uStride, v.vStride};
   for (int plane = 0; plane < 3; ++plane) {
-    const int rows = plane == 0 ? f.height : (f.height + 1) / 2;
-    const int bytes = plane == 0 ? f.width : (f.width + 1) / 2;
-    for (int y = 0; y < rows; ++y) {
-      const uint8_t* row = f.data[plane] + static_cast<ptrdiff_t>(y) * f.linesize[plane];
-      for (int x = 0; x < bytes; x += 64) {
+    const int32_t rows = plane == 0 ? v.height : v.chromaHeight;
+    const int32_t bytes = plane == 0 ? v.width : v.chromaWidth;
+    for (int32_t y = 0; y < rows; ++y) {
+      const uint8_t* row = planes[plane] + static_cast<ptrdiff_t>(y) * strides[plane];
+      for (int32_t x = 0; x < bytes; x += 64) {
         sum += row[x];
       }
     }
@@ -149,7 +108,7 @@ DrawingFloor MeasureDrawingFloor(const std::vector<player_test::ClipFrame>& clip
                                  const std::vector<Window>& windows, int width, int height,
                                  pid_t server) {
   DrawingFloor floor;
-  const std::vector<FramePtr> pictures = DecodeSome(clip);
+  const auto pictures = DecodeSome(clip);
   if (pictures.empty() || windows.empty() || width <= 0 || height <= 0 || server <= 0) {
     return floor;
   }
@@ -171,9 +130,8 @@ DrawingFloor MeasureDrawingFloor(const std::vector<player_test::ClipFrame>& clip
     const auto round = [&] {
       for (size_t i = 0; i < windows.size(); ++i) {
         XImage* image = images[i].image;
-        const AVFrame& picture = *pictures[next++ % pictures.size()];
-        Touch(picture);
-        const qxplay::I420View source = ViewOf(picture);
+        const qxplay::I420View& source = pictures[next++ % pictures.size()]->View();
+        Touch(source);
         const qxplay::SurfaceView surface{reinterpret_cast<uint8_t*>(image->data),
                                           image->bytes_per_line, width, height,
                                           qxplay::kPixelFormatRgb32};

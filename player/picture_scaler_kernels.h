@@ -21,24 +21,12 @@ void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, i
 template <typename Columns>
 void VerticalBy(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
                 uint8_t* out) {
-  int x = 0;
-  switch ((taps + 1) / 2) {
-    case 1:
-      x = Columns::template Run<1>(rows, weights, taps, width, out);
-      break;
-    case 2:
-      x = Columns::template Run<2>(rows, weights, taps, width, out);
-      break;
-    case 3:
-      x = Columns::template Run<3>(rows, weights, taps, width, out);
-      break;
-    case 4:
-      x = Columns::template Run<4>(rows, weights, taps, width, out);
-      break;
-    default:
-      x = Columns::template Run<0>(rows, weights, taps, width, out);
-      break;
-  }
+  using Run = int (*)(const uint8_t* const*, const int8_t*, int, int, uint8_t*);
+  static constexpr Run kRuns[] = {&Columns::template Run<0>, &Columns::template Run<1>,
+                                  &Columns::template Run<2>, &Columns::template Run<3>,
+                                  &Columns::template Run<4>};
+  const int pairs = (taps + 1) / 2;
+  const int x = kRuns[pairs < 5 ? pairs : 0](rows, weights, taps, width, out);
   VerticalRest(rows, weights, taps, x, width, out);
 }
 
