@@ -27,10 +27,10 @@ std::unique_ptr<FrameRecorder> Recorder::Make() { return std::make_unique<Record
 
 int Recorder::Start(const char* path, int32_t kind) {
   if (path == nullptr || path[0] == '\0' || std::strlen(path) >= kPathBytes) return 0;
-  return Start(std::make_shared<RecordChain>(path), kind);
+  return Continue(std::make_shared<RecordChain>(path), kind);
 }
 
-int Recorder::Start(std::shared_ptr<RecordChain> chain, int32_t kind) {
+int Recorder::Continue(std::shared_ptr<RecordChain> chain, int32_t kind) {
   if (thread_.joinable() || (kind != kRecordH264 && kind != kRecordJpeg)) return 0;
   // Continuation names may add a few bytes to a path the caller kept below the limit.
   if (chain == nullptr || chain->path.empty() || chain->path.size() >= kPathBytes + 16) return 0;

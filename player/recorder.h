@@ -42,7 +42,7 @@ class Recorder final : public FrameRecorder {
   // kRecordJpeg). 1 when started; 0 when already started or an argument is refused.
   int Start(const char* path, int32_t kind) override;
   // The same for the next file of `chain` (path below kMaxPathBytes + 16 bytes).
-  int Start(std::shared_ptr<RecordChain> chain, int32_t kind) override;
+  int Continue(std::shared_ptr<RecordChain> chain, int32_t kind) override;
   // Ends the thread and waits for it; the file is complete when this returns. Idempotent.
   void Stop();
 

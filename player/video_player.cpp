@@ -85,7 +85,7 @@ int CVideoPlayer::StartRecording(std::shared_ptr<RecordChain> chain, int32_t kin
   if (recorder_ == nullptr) {
     return 0;
   }
-  recorder_->Start(std::move(chain), kind);
+  recorder_->Continue(std::move(chain), kind);
   return 1;
 }
 

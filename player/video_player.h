@@ -33,7 +33,7 @@ class FrameRecorder {
   // Starts recording into `path` with kind kRecordH264 or kRecordJpeg; 1 when started, else 0.
   virtual int Start(const char* path, int32_t kind) = 0;
   // Starts writing the next file of `chain` (its first, or a continuation after a restart).
-  virtual int Start(std::shared_ptr<RecordChain> chain, int32_t kind) {
+  virtual int Continue(std::shared_ptr<RecordChain> chain, int32_t kind) {
     return Start(chain->path.c_str(), kind);
   }
   // The recorder's queue; the player pushes copies of the shown frames into it.

@@ -97,39 +97,41 @@ class LongUse : public testing::Test {
     return WaitFor([&] { return g_frames >= from + more; }, limit);
   }
 
+  // Connects to a fresh camsim and starts its video.
+  void Watch() {
+    ASSERT_TRUE(cam_.Start());
+    ASSERT_EQ(Start(cam_.address()), 0);
+    ASSERT_EQ(QXAPI_StartVideo(index_, kWindow, 0), 0);
+  }
+
   int32_t index_ = -1;
   rovik::fixtures::TempDir dir_;
+  CamsimProcess cam_;
 };
 
 TEST_F(LongUse, AFrozenCameraIsReportedLostAndReconnects) {
-  CamsimProcess cam;
-  ASSERT_TRUE(cam.Start());
-  ASSERT_EQ(Start(cam.address()), 0);
-  ASSERT_EQ(QXAPI_StartVideo(index_, kWindow, 0), 0);
+  ASSERT_NO_FATAL_FAILURE(Watch());
   ASSERT_TRUE(MoreFrames(25, 10s));
 
-  ASSERT_TRUE(cam.child().Signal(SIGSTOP));
+  ASSERT_TRUE(cam_.child().Signal(SIGSTOP));
   const auto frozen = Clock::now();
   EXPECT_TRUE(WaitFor([&] { return Seen({index_, 1, 3, 0}); }, 20s)) << "no lost report";
   std::printf("lost reported %lld ms after the camera froze\n",
               static_cast<long long>((Clock::now() - frozen) / 1ms));
   // While it is frozen a connect cannot log in, and says so.
-  EXPECT_EQ(Start(cam.address()), -6);
+  EXPECT_EQ(Start(cam_.address()), -6);
   EXPECT_TRUE(Seen({index_, 1, 2, -2}));
 
-  ASSERT_TRUE(cam.child().Signal(SIGCONT));
-  EXPECT_TRUE(WaitFor([&] { return Start(cam.address()) == 0; }, 10s));
+  ASSERT_TRUE(cam_.child().Signal(SIGCONT));
+  EXPECT_TRUE(WaitFor([&] { return Start(cam_.address()) == 0; }, 10s));
   ASSERT_EQ(QXAPI_StartVideo(index_, kWindow, 0), 0);
   EXPECT_TRUE(MoreFrames(25, 10s)) << "pictures again after the reconnect";
 }
 
 TEST_F(LongUse, ARecordingIsKeptFromTheFirstFrameAndAcrossARestart) {
-  CamsimProcess cam;
-  ASSERT_TRUE(cam.Start());
   const std::string first = (dir_ / "rec/cam.avi").string();
   const std::string second = (dir_ / "rec/cam_1.avi").string();
-  ASSERT_EQ(Start(cam.address()), 0);
-  ASSERT_EQ(QXAPI_StartVideo(index_, kWindow, 0), 0);
+  ASSERT_NO_FATAL_FAILURE(Watch());
   ASSERT_EQ(QXAPI_StartRecord(index_, first.c_str(), 0, 0), 0);  // before the first frame
   std::this_thread::sleep_for(3s);
   ASSERT_EQ(QXAPI_StartVideo(index_, kWindow, 0), 0);  // a second window, or a reconnect
@@ -163,10 +165,7 @@ TEST_F(LongUse, AFullDiskLeavesACleanFileAndAnEarlierOneWhole) {
   // Room for a few seconds of the camera's pictures.
   ASSERT_TRUE(rovik::fixtures::WriteWholeFile(disk / "filler", std::string(880 << 10, 'f')));
 
-  CamsimProcess cam;
-  ASSERT_TRUE(cam.Start());
-  ASSERT_EQ(Start(cam.address()), 0);
-  ASSERT_EQ(QXAPI_StartVideo(index_, kWindow, 0), 0);
+  ASSERT_NO_FATAL_FAILURE(Watch());
   const std::string file = (disk / "full.avi").string();
   ASSERT_EQ(QXAPI_StartRecord(index_, file.c_str(), 0, 0), 0);
   EXPECT_TRUE(WaitFor([&] { return Seen({index_, 1, 4, 0}); }, 60s)) << "no report of the full disk";
@@ -189,10 +188,7 @@ TEST_F(LongUse, AFullDiskLeavesACleanFileAndAnEarlierOneWhole) {
 }
 
 TEST_F(LongUse, PathsTooLongAreRefusedAndNothingIsWritten) {
-  CamsimProcess cam;
-  ASSERT_TRUE(cam.Start());
-  ASSERT_EQ(Start(cam.address()), 0);
-  ASSERT_EQ(QXAPI_StartVideo(index_, kWindow, 0), 0);
+  ASSERT_NO_FATAL_FAILURE(Watch());
   ASSERT_TRUE(MoreFrames(5, 10s));
   const std::string base = (dir_ / "").string();
   const std::string tooLong = base + std::string(300 - base.size(), 's');
