@@ -10,9 +10,12 @@ namespace {
 
 constexpr int32_t kOk = 0;
 constexpr int32_t kNotInitialised = -1;
+constexpr int32_t kBadArgument = -2;
 constexpr int32_t kNoInstance = -3;
 constexpr int32_t kBadIndex = -4;
+constexpr int32_t kRecordFailed = -5;
 constexpr int32_t kRefused = -6;
+constexpr int kPlayerRecordFailed = -6;  // QX_PLAY_API_StopRecord, QX_PLAY_API_GetRecordState
 
 }  // namespace
 
@@ -50,6 +53,7 @@ void InstanceTable::ResetSlot(InstanceSlot& slot) {
   slot.videoWindow = 0;
   slot.audioOn = 0;
   slot.videoStarted = 0;
+  slot.recordOn = 0;
 }
 
 int32_t InstanceTable::Initial(intptr_t server) {
@@ -170,8 +174,8 @@ int32_t InstanceTable::DestroyAllInstance() {
 int32_t InstanceTable::Start(int32_t index, intptr_t v1, intptr_t v2, intptr_t v3) {
   Handles h;
   if (Claim(index, &h) != kOk) return kBadIndex;
-  P2PAPI_Connect(h.p2p, v1, v2, v3);
-  return kOk;
+  // A failure has been reported through the message callback already, by P2PAPI.
+  return P2PAPI_Connect(h.p2p, v1, v2, v3) == 0 ? kOk : kRefused;
 }
 
 int32_t InstanceTable::Stop(int32_t index) {
@@ -181,6 +185,10 @@ int32_t InstanceTable::Stop(int32_t index) {
   P2PAPI_StopTalk(h.p2p);
   P2PAPI_StopVideo(h.p2p);
   P2PAPI_StopAudio(h.p2p);
+  {
+    std::lock_guard<std::mutex> play(slots_[index].playLock);
+    if (slots_[index].p2pHandle == h.p2p) slots_[index].recordOn = 0;
+  }
   QX_PLAY_API_StopRecord(h.player);
   QX_PLAY_API_StopAudio(h.player);
   QX_PLAY_API_StopPlay(h.player);
@@ -275,8 +283,8 @@ int32_t InstanceTable::StopTalk(int32_t index) {
 int32_t InstanceTable::SnapShot(int32_t index, const char* path) {
   Handles h;
   if (Claim(index, &h) != kOk) return kBadIndex;
-  QX_PLAY_API_SnapShot(h.player, path);
-  return kOk;
+  // A path the player cannot write whole is refused there (-4), never written elsewhere.
+  return QX_PLAY_API_SnapShot(h.player, path) == -4 ? kBadArgument : kOk;
 }
 
 int32_t InstanceTable::SetOSD(int32_t index, const char* text) {
@@ -300,15 +308,29 @@ int32_t InstanceTable::SetOSD(int32_t index, const char* text) {
 int32_t InstanceTable::StartRecord(int32_t index, const char* path) {
   Handles h;
   if (Claim(index, &h) != kOk) return kBadIndex;
-  QX_PLAY_API_StartRecord(h.player, path);
+  // Kept whole for later streams, or refused: never cut.
+  if (path == nullptr || path[0] == '\0' ||
+      strnlen(path, QXAPI_MAX_PATH_BYTES) >= QXAPI_MAX_PATH_BYTES) {
+    return kBadArgument;
+  }
+  InstanceSlot& slot = slots_[index];
+  std::lock_guard<std::mutex> play(slot.playLock);
+  if (slot.p2pHandle != h.p2p) return kBadIndex;  // destroyed meanwhile
+  std::memset(slot.recordPath, 0, sizeof slot.recordPath);
+  std::memcpy(slot.recordPath, path, std::strlen(path));
+  slot.recordFailureReported = false;
+  slot.recordOn = 1;
+  // Starts at once on a playing player; otherwise with the player, at the stream's first frame.
+  QX_PLAY_API_StartRecord(h.player, slot.recordPath);
   return kOk;
 }
 
 int32_t InstanceTable::StopRecord(int32_t index) {
   Handles h;
   if (Claim(index, &h) != kOk) return kBadIndex;
-  QX_PLAY_API_StopRecord(h.player);
-  return kOk;
+  std::lock_guard<std::mutex> play(slots_[index].playLock);
+  if (slots_[index].p2pHandle == h.p2p) slots_[index].recordOn = 0;
+  return QX_PLAY_API_StopRecord(h.player) == kPlayerRecordFailed ? kRecordFailed : kOk;
 }
 
 int32_t InstanceTable::Refresh(int32_t index) {
@@ -354,48 +376,68 @@ void InstanceTable::TalkForwarder(const unsigned char* pcm, uint32_t length, uin
 
 void InstanceTable::OnAV(int32_t handle, int32_t mediaKind, const uint8_t* data, int32_t length,
                          intptr_t index) {
-  std::lock_guard<std::recursive_mutex> hold(avLock_);
+  bool recordFailed;
+  {
+    std::lock_guard<std::recursive_mutex> hold(avLock_);
+    recordFailed = ForwardAV(handle, mediaKind, data, length, index);
+  }
+  // After the AV lock: no two of the three locks are ever held at once.
+  if (recordFailed) OnMessage(QXAPI_MSG_STATUS, QXAPI_STATUS_RECORD_FAILED, 0, index);
+}
+
+void InstanceTable::StartPlayer(InstanceSlot& slot, int player, uintptr_t window,
+                                uint8_t frameType) {
+  slot.videoStarted = 1;
+  QX_PLAY_API_StartPlay(player, frameType >= 2 ? QX_PLAY_DECODER_JPEG : QX_PLAY_DECODER_H264,
+                        window);
+  char osd[InstanceSlot::kOsdBytes];
+  {
+    std::lock_guard<std::mutex> copy(osdLock_);
+    std::memcpy(osd, slot.osdText, sizeof osd);
+  }
+  QX_PLAY_API_SetOSD(player, osd);
+  // Starting play resets the player's audio too: audio switched on before this first frame
+  // would otherwise fall silent for good. Under the play lock, a stop of the audio comes wholly
+  // before or wholly after this.
+  if (slot.audioOn == 1) QX_PLAY_API_PlayAudio(player);
+  // So does a recording: it goes on with the new player, in its next file.
+  if (slot.recordOn == 1) QX_PLAY_API_StartRecord(player, slot.recordPath);
+}
+
+bool InstanceTable::ForwardAV(int32_t handle, int32_t mediaKind, const uint8_t* data,
+                              int32_t length, intptr_t index) {
   // The caller sees every block first, whatever the camera instance's state.
   if (avCallback_ != nullptr) {
     avCallback_(static_cast<int32_t>(index), mediaKind, data, length, avContext_);
   }
-  if (index < 0 || index >= kSlots || data == nullptr || length <= 0) return;
+  if (index < 0 || index >= kSlots || data == nullptr || length <= 0) return false;
   InstanceSlot& slot = slots_[index];
   // The callback may have destroyed this camera instance, and the slot may hold a new one.
-  if (slot.p2pHandle != handle) return;
+  if (slot.p2pHandle != handle) return false;
   const int player = slot.playerHandle;
-  if (mediaKind != 0) {
-    // A frame too short for its header, or whose payload runs past the data, is dropped.
-    VideoFrameHeader header;
-    if (!ParseVideoFrame(data, length, &header)) return;
-    if (slot.videoWindow != 0 && slot.videoStarted == 0) {
-      std::lock_guard<std::mutex> play(slot.playLock);
-      const uintptr_t window = slot.videoWindow;
-      if (window != 0 && slot.videoStarted == 0 && slot.p2pHandle == handle) {
-        slot.videoStarted = 1;
-        QX_PLAY_API_StartPlay(player,
-                              header.frameType >= 2 ? QX_PLAY_DECODER_JPEG : QX_PLAY_DECODER_H264,
-                              window);
-        char osd[InstanceSlot::kOsdBytes];
-        {
-          std::lock_guard<std::mutex> copy(osdLock_);
-          std::memcpy(osd, slot.osdText, sizeof osd);
-        }
-        QX_PLAY_API_SetOSD(player, osd);
-        // Starting play resets the player's audio too: audio switched on before this first
-        // frame would otherwise fall silent for good. Under the play lock, a stop of the audio
-        // comes wholly before or wholly after this.
-        if (slot.audioOn == 1) QX_PLAY_API_PlayAudio(player);
-      }
-    }
-    if (slot.videoStarted == 1) {
-      QX_PLAY_API_InputVideoFrame(player, header.frameType == 1 ? 0 : 1,
-                                  data + kVideoFrameHeaderBytes,
-                                  static_cast<int>(header.payloadLength), header.frameValue);
-    }
-  } else if (slot.audioOn == 1) {
-    QX_PLAY_API_InputPCMData(player, data, length);
+  if (mediaKind == 0) {
+    // Whole 16-bit samples only: an odd byte would shift every later sample in the player's
+    // byte ring. The trailing byte of an odd block is dropped.
+    if (slot.audioOn == 1 && length >= 2) QX_PLAY_API_InputPCMData(player, data, length & ~1);
+    return false;
   }
+  // A frame too short for its header, or whose payload runs past the data, is dropped.
+  VideoFrameHeader header;
+  if (!ParseVideoFrame(data, length, &header)) return false;
+  if (slot.videoWindow != 0 && slot.videoStarted == 0) {
+    std::lock_guard<std::mutex> play(slot.playLock);
+    const uintptr_t window = slot.videoWindow;
+    if (window != 0 && slot.videoStarted == 0 && slot.p2pHandle == handle) {
+      StartPlayer(slot, player, window, header.frameType);
+    }
+  }
+  if (slot.videoStarted != 1) return false;
+  QX_PLAY_API_InputVideoFrame(player, header.frameType == 1 ? 0 : 1, data + kVideoFrameHeaderBytes,
+                              static_cast<int>(header.payloadLength), header.frameValue);
+  // A recording that could not be written whole (a full disk) is reported once.
+  return slot.recordOn == 1 && !slot.recordFailureReported &&
+         QX_PLAY_API_GetRecordState(player) == kPlayerRecordFailed &&
+         !slot.recordFailureReported.exchange(true);
 }
 
 void InstanceTable::OnMessage(intptr_t v1, intptr_t v2, intptr_t v3, intptr_t index) {

@@ -35,6 +35,11 @@ struct InstanceSlot {
   std::atomic<uintptr_t> videoWindow{0};
   std::atomic<int32_t> videoStarted{0};
   std::atomic<int32_t> audioOn{0};
+  // The recording asked for, kept across restarts of the video: started on the player whenever
+  // the player is started. recordPath is written under the play lock.
+  std::atomic<int32_t> recordOn{0};
+  std::atomic<bool> recordFailureReported{false};
+  char recordPath[QXAPI_MAX_PATH_BYTES] = {};
   char osdText[kOsdBytes] = {};  // osdLock
 };
 
@@ -91,6 +96,12 @@ class InstanceTable {
   void ResetSlot(InstanceSlot& slot);
   void OnAV(int32_t handle, int32_t mediaKind, const uint8_t* data, int32_t length,
             intptr_t index);
+  // OnAV's work under the AV lock: true when a failed recording is to be reported.
+  bool ForwardAV(int32_t handle, int32_t mediaKind, const uint8_t* data, int32_t length,
+                 intptr_t index);
+  // The first frame of a stream: starts the player and what rides on it; the slot's play lock
+  // held.
+  void StartPlayer(InstanceSlot& slot, int player, uintptr_t window, uint8_t frameType);
   void OnMessage(intptr_t v1, intptr_t v2, intptr_t v3, intptr_t index);
   void OnTalk(const unsigned char* pcm, uint32_t length);
 

@@ -13,9 +13,23 @@
  * stops reading never holds up calls on other cameras: a message it does not take within about a
  * second fails with -6 and its connection is reported lost; microphone audio for it is dropped.
  *
- * Results: 0 success; -1 QXAPI_DeInitial while not initialised; -3 no camera instance could be
- * created; -4 index above 63 or not in use; -6 the camera refused (start of video, audio or
- * talk-back, or a message that could not be sent).
+ * A camera that goes quiet while its video or audio is on (about 10 s without a byte) has its
+ * connection ended and reported lost, as one that closed it.
+ *
+ * A recording asked for with QXAPI_StartRecord is kept by the camera instance until
+ * QXAPI_StopRecord: it starts with the first picture of the stream (StartRecord may come before
+ * the video has started) and goes on after every restart of the video (a new QXAPI_StartVideo, a
+ * reconnect, a change of picture size) in a new file beside the first: "name_1.avi",
+ * "name_2.avi", ... An existing file is never overwritten by a continuation.
+ *
+ * Results: 0 success; -1 QXAPI_DeInitial while not initialised; -2 a path of
+ * QXAPI_MAX_PATH_BYTES or more (or none) refused; -3 no camera instance could be created; -4 index
+ * above 63 or not in use; -5 the recording could not be written whole (QXAPI_StopRecord: the disk
+ * was full; the files hold everything up to the failure); -6 the camera refused (start of video,
+ * audio or talk-back, or a message that could not be sent) or could not be reached (QXAPI_Start).
+ *
+ * The library's own reports come through the message callback as
+ * (index, QXAPI_MSG_STATUS, status, detail); a camera's own message never has value1 1.
  */
 #ifndef ROVIK_CAMSESSION_QX_API_H
 #define ROVIK_CAMSESSION_QX_API_H
@@ -40,6 +54,15 @@ typedef void (*QXAPI_AVDataCallback)(int32_t index, int32_t mediaKind, const uin
 /* Every camera message: (index, value1, value2, value3, context). */
 typedef void (*QXAPI_MessageCallback)(int32_t index, intptr_t value1, intptr_t value2,
                                       intptr_t value3, intptr_t context);
+
+#define QXAPI_MAX_PATH_BYTES 260 /* snapshot and recording paths are shorter than this */
+
+#define QXAPI_MSG_STATUS 1
+#define QXAPI_STATUS_CONNECTED 1      /* the connection is up */
+#define QXAPI_STATUS_CONNECT_FAILED 2 /* QXAPI_Start could not connect; detail: the connection
+                                         library's code. Arrives before QXAPI_Start returns. */
+#define QXAPI_STATUS_LOST 3           /* the camera went away or went quiet */
+#define QXAPI_STATUS_RECORD_FAILED 4  /* the recording could not be written whole and has ended */
 
 QXAPI_EXPORT int32_t QXAPI_Initial(intptr_t server);
 QXAPI_EXPORT int32_t QXAPI_DeInitial(void);

@@ -184,7 +184,7 @@ int32_t P2PAPI_StartVideo(int32_t handle, int32_t videoParameter) {
 
 int32_t P2PAPI_StopVideo(int32_t handle) {
   return WithSession(handle, [](P2PSession& s) {
-    return s.Send(EncodeWireFrame(kWireStopVideo, nullptr, 0));
+    return s.Stop(kWireStopVideo);
   });
 }
 
@@ -194,7 +194,7 @@ int32_t P2PAPI_StartAudio(int32_t handle) {
 
 int32_t P2PAPI_StopAudio(int32_t handle) {
   return WithSession(handle, [](P2PSession& s) {
-    return s.Send(EncodeWireFrame(kWireStopAudio, nullptr, 0));
+    return s.Stop(kWireStopAudio);
   });
 }
 
@@ -204,7 +204,7 @@ int32_t P2PAPI_StartTalk(int32_t handle) {
 
 int32_t P2PAPI_StopTalk(int32_t handle) {
   return WithSession(handle, [](P2PSession& s) {
-    return s.Send(EncodeWireFrame(kWireStopTalk, nullptr, 0));
+    return s.Stop(kWireStopTalk);
   });
 }
 

@@ -31,6 +31,9 @@ extern "C" {
 /* Messages the library itself reports: value1 = P2PAPI_MSG_STATUS, value2 one of these. */
 #define P2PAPI_MSG_STATUS 1
 #define P2PAPI_STATUS_CONNECTED 1
+/* P2PAPI_Connect failed; value3 is its result. Reported on the connecting thread before
+ * P2PAPI_Connect returns. */
+#define P2PAPI_STATUS_CONNECT_FAILED 2
 #define P2PAPI_STATUS_LOST 3
 /* A camera's own MESSAGE with value1 P2PAPI_MSG_STATUS arrives with this value1 instead, so that
  * a camera can never pass for the library's own state reports. */

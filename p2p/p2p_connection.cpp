@@ -14,6 +14,32 @@ P2PConnection::P2PConnection(int fd) : fd_(fd) {
 
 P2PConnection::~P2PConnection() { close(fd_); }
 
+int64_t P2PConnection::NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+void P2PConnection::SetStream(int stream, bool on) {
+  if (on) {
+    heardMs_ = NowMs();
+    streams_.fetch_or(stream);
+  } else {
+    streams_.fetch_and(~stream);
+  }
+}
+
+void P2PConnection::Heard() { heardMs_ = NowMs(); }
+
+int P2PConnection::QuietWaitMs() const {
+  // Without a stream the reader still looks once a second, so that a stream switched on while
+  // it waits has its bound kept.
+  constexpr int kIdleLookMs = 1000;
+  if (streams_.load() == 0) return kIdleLookMs;
+  const int64_t left = heardMs_.load() + kQuietLimitMs - NowMs();
+  if (left <= 0) return 0;
+  return static_cast<int>(left < kIdleLookMs ? left : kIdleLookMs);
+}
+
 size_t P2PConnection::WriteUntil(const uint8_t* data, size_t length, Clock::time_point deadline,
                                  bool* error) {
   size_t done = 0;

@@ -17,6 +17,9 @@ class P2PConnection {
   static constexpr int kSendTimeoutMs = 1000;
   // Bytes the kernel may hold for a camera that is slow to read; beyond that a send waits.
   static constexpr int kSendBufferBytes = 64 << 10;
+  // While video or audio is on, a camera that sends nothing for this long is taken as gone (a
+  // hung camera, or one whose power was cut behind a NAT, keeps the connection open but silent).
+  static constexpr int kQuietLimitMs = 10000;
 
   enum class Offer { kSent, kDropped, kFailed };
 
@@ -42,6 +45,17 @@ class P2PConnection {
   bool ended() const { return ended_; }
   bool endedByOwner() const { return endedByOwner_; }
 
+  // Streams the camera was asked for (bits of kStreamVideo, kStreamAudio): while any is on, the
+  // camera must not go quiet. Switching one on starts the quiet bound afresh.
+  static constexpr int kStreamVideo = 1;
+  static constexpr int kStreamAudio = 2;
+  void SetStream(int stream, bool on);
+  // The reader's bookkeeping: bytes arrived now.
+  void Heard();
+  // How long the reader may wait for bytes before it must look again (ms); 0 when the camera
+  // has been quiet past the bound while a stream is on.
+  int QuietWaitMs() const;
+
  private:
   using Clock = std::chrono::steady_clock;
 
@@ -51,7 +65,11 @@ class P2PConnection {
   // Writes the rest of a cut frame; true when nothing is left.
   bool FlushUnsentLocked(Clock::time_point deadline, bool* error);
 
+  static int64_t NowMs();
+
   const int fd_;
+  std::atomic<int> streams_{0};
+  std::atomic<int64_t> heardMs_{0};  // steady clock, ms: the last bytes, or the last stream start
   std::atomic<bool> ended_{false};
   std::atomic<bool> endedByOwner_{false};
   std::once_flag endOnce_;

@@ -64,6 +64,15 @@ std::shared_ptr<P2PConnection> P2PSession::Current() const {
 
 int32_t P2PSession::Connect(const std::string& address, const std::string& user,
                             const std::string& password) {
+  const int32_t result = ConnectOnce(address, user, password);
+  if (result != P2PAPI_OK && result != P2PAPI_ERR_HANDLE) {
+    Notify(P2PAPI_MSG_STATUS, P2PAPI_STATUS_CONNECT_FAILED, result);
+  }
+  return result;
+}
+
+int32_t P2PSession::ConnectOnce(const std::string& address, const std::string& user,
+                                const std::string& password) {
   Close();
   {
     std::lock_guard<std::mutex> hold(stateLock_);
@@ -126,6 +135,30 @@ int32_t P2PSession::Send(const std::vector<uint8_t>& frame) {
   return connection->Send(frame) ? P2PAPI_OK : P2PAPI_ERR_NOT_CONNECTED;
 }
 
+namespace {
+
+// The stream a start or stop request is about, as P2PConnection counts them; 0 for talk-back.
+int StreamOf(uint16_t request) {
+  switch (request) {
+    case kWireStartVideo:
+    case kWireStopVideo:
+      return P2PConnection::kStreamVideo;
+    case kWireStartAudio:
+    case kWireStopAudio:
+      return P2PConnection::kStreamAudio;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+int32_t P2PSession::Stop(uint16_t request) {
+  const std::shared_ptr<P2PConnection> connection = Current();
+  if (connection && StreamOf(request) != 0) connection->SetStream(StreamOf(request), false);
+  return Send(EncodeWireFrame(request, nullptr, 0));
+}
+
 int32_t P2PSession::SendDroppable(const std::vector<uint8_t>& frame) {
   const std::shared_ptr<P2PConnection> connection = Current();
   if (!connection) return P2PAPI_ERR_NOT_CONNECTED;
@@ -140,7 +173,9 @@ int32_t P2PSession::Start(uint16_t request, const void* payload, size_t length) 
   const std::vector<uint8_t> frame = EncodeWireFrame(request, payload, length);
   if (t_readerOf == connection.get()) {
     // Called from this connection's own callback: the answer would be read by this very thread.
-    return connection->Send(frame) ? P2PAPI_OK : P2PAPI_REFUSED;
+    if (!connection->Send(frame)) return P2PAPI_REFUSED;
+    if (StreamOf(request) != 0) connection->SetStream(StreamOf(request), true);
+    return P2PAPI_OK;
   }
   uint32_t asked;
   {
@@ -152,8 +187,9 @@ int32_t P2PSession::Start(uint16_t request, const void* payload, size_t length) 
   const bool answered = replyArrived_.wait_for(
       hold, std::chrono::milliseconds(kReplyTimeoutMs),
       [&] { return replies_[request] != asked || connection->ended(); });
-  if (!answered || replies_[request] == asked) return P2PAPI_REFUSED;
-  return replyResults_[request] == 0 ? P2PAPI_OK : P2PAPI_REFUSED;
+  if (!answered || replies_[request] == asked || replyResults_[request] != 0) return P2PAPI_REFUSED;
+  if (StreamOf(request) != 0) connection->SetStream(StreamOf(request), true);
+  return P2PAPI_OK;
 }
 
 bool P2PSession::connected() const {
@@ -225,9 +261,18 @@ void P2PSession::ReaderLoop(std::shared_ptr<P2PSession> self,
       self->Dispatch(frame.type, frame.payload, frame.length);
     }
     if (connection->ended() || stream.broken()) break;
-    const ssize_t n = recv(connection->fd(), buffer.data(), buffer.size(), 0);
-    if (n < 0 && errno == EINTR) continue;
+    // Bounded wait: a camera that keeps the connection but sends nothing while a stream is on
+    // is taken as gone.
+    const int wait = connection->QuietWaitMs();
+    if (wait == 0) break;
+    pollfd p{connection->fd(), POLLIN, 0};
+    const int ready = poll(&p, 1, wait);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+    if (ready < 0) break;
+    const ssize_t n = recv(connection->fd(), buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0 || !stream.Feed(buffer.data(), static_cast<size_t>(n))) break;
+    connection->Heard();
   }
   connection->End(false);  // a camera that went away or broke the stream: no effect after Close
   {

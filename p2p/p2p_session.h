@@ -31,7 +31,8 @@ class P2PSession : public std::enable_shared_from_this<P2PSession> {
   void SetMessageCallback(P2PAPI_MessageCallback callback, intptr_t user);
 
   // Connects and logs in (ending any earlier connection first), then starts a reader for the new
-  // connection. P2PAPI_OK or an error code.
+  // connection. P2PAPI_OK or an error code; a failure is also reported through the message
+  // callback, on this thread, as (1, P2PAPI_STATUS_CONNECT_FAILED, code).
   int32_t Connect(const std::string& address, const std::string& user,
                   const std::string& password);
   // Ends the connection. Its reader is joined here, or, on a reader thread, by a later call.
@@ -43,6 +44,9 @@ class P2PSession : public std::enable_shared_from_this<P2PSession> {
   // this connection's own reader thread the answer cannot be read while waiting: the request is
   // sent and counts as accepted.
   int32_t Start(uint16_t request, const void* payload, size_t length);
+  // Sends a stop request (STOP_VIDEO, STOP_AUDIO, STOP_TALK) as Send does; the stream no longer
+  // keeps the camera under the quiet bound.
+  int32_t Stop(uint16_t request);
   // Sends one frame within the send bound: P2PAPI_OK, or P2PAPI_ERR_NOT_CONNECTED (a camera that
   // did not take it in time has its connection ended and reported lost).
   int32_t Send(const std::vector<uint8_t>& frame);
@@ -55,6 +59,8 @@ class P2PSession : public std::enable_shared_from_this<P2PSession> {
  private:
   static void ReaderLoop(std::shared_ptr<P2PSession> self,
                          std::shared_ptr<P2PConnection> connection, WireStream stream);
+  int32_t ConnectOnce(const std::string& address, const std::string& user,
+                      const std::string& password);
   std::shared_ptr<P2PConnection> Current() const;
   void Dispatch(uint16_t type, const uint8_t* payload, uint32_t length);
   void Notify(intptr_t v1, intptr_t v2, intptr_t v3);

@@ -60,7 +60,16 @@ int TcpConnect(const std::string& address, int timeoutMs) {
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  EnableKeepAlive(fd);
   return fd;
+}
+
+void EnableKeepAlive(int fd) {
+  const int on = 1, idleSeconds = 5, intervalSeconds = 2, probes = 3;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof idleSeconds);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intervalSeconds, sizeof intervalSeconds);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
 }
 
 int TcpListen(uint16_t port, uint16_t* bound) {

@@ -1,4 +1,4 @@
-# QXPlayDll: libQXPlayDll.so in the program folder, exporting exactly the 21 QX_PLAY_API_
+# QXPlayDll: libQXPlayDll.so in the program folder, exporting exactly the 22 QX_PLAY_API_
 # functions as plain C; everything else inside it stays hidden.
 if(TARGET qxplay_video AND TARGET qxplay_audio AND TARGET qxplay_record)
   add_library(QXPlayDll SHARED

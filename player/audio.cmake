@@ -8,7 +8,8 @@ if(TARGET rovik_platform AND ALSA_FOUND)
     ${CMAKE_CURRENT_LIST_DIR}/wave_in.cpp
     ${CMAKE_CURRENT_LIST_DIR}/backends/audio_backend.cpp
     ${CMAKE_CURRENT_LIST_DIR}/backends/audio_null.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/backends/audio_alsa.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/backends/audio_alsa.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/backends/rate_converter.cpp)
   set_target_properties(qxplay_audio PROPERTIES POSITION_INDEPENDENT_CODE ON)
   target_include_directories(qxplay_audio PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(qxplay_audio PUBLIC rovik_platform Threads::Threads PRIVATE PkgConfig::ALSA)

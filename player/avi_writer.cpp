@@ -4,7 +4,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace qxplay {
@@ -23,6 +25,7 @@ constexpr uint32_t kStrlSize = 4 + (8 + kStrhSize) + (8 + kStrfSize);
 constexpr uint32_t kHdrlSize = 4 + (8 + kAvihSize) + (8 + kStrlSize);
 constexpr uint64_t kHdrlPos = 12;
 constexpr uint64_t kAvihPos = kHdrlPos + 12;  // "avih" chunk header
+constexpr uint64_t kAvihFlags = kAvihPos + 8 + 12;
 constexpr uint64_t kAvihTotalFrames = kAvihPos + 8 + 16;
 constexpr uint64_t kStrlPos = kAvihPos + 8 + kAvihSize;
 constexpr uint64_t kStrhPos = kStrlPos + 12;
@@ -129,19 +132,25 @@ bool AviWriter::Open(const std::string& path) {
   b.U32(4);  // movi size, kept up to date
   b.Tag("movi");
 
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Written beside the path first: a disk too full for the headers leaves an earlier file whole.
+  static std::atomic<unsigned> counter{0};
+  const std::string temp = path + ".part" + std::to_string(::getpid()) + "-" +
+                           std::to_string(counter.fetch_add(1));
+  fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd_ < 0) return false;
   index_.clear();
   max_sample_ = 0;
+  failed_ = false;
   movi_pos_ = kMoviListPos + 8;
-  end_ = 0;
-  if (!WriteAt(0, b.data().data(), b.data().size())) {
+  end_ = b.data().size();
+  if (!WriteAt(0, b.data().data(), b.data().size()) || !UpdateHeaders() ||
+      ::rename(temp.c_str(), path.c_str()) != 0) {
     ::close(fd_);
+    ::unlink(temp.c_str());
     fd_ = -1;
     return false;
   }
-  end_ = b.data().size();
-  return UpdateHeaders();
+  return true;
 }
 
 bool AviWriter::WriteAt(uint64_t offset, const void* data, size_t length) {
@@ -158,7 +167,7 @@ bool AviWriter::WriteAt(uint64_t offset, const void* data, size_t length) {
 }
 
 bool AviWriter::WriteSample(const uint8_t* data, uint32_t length) {
-  if (fd_ < 0 || length > kMaxSampleBytes || (length > 0 && data == nullptr)) return false;
+  if (fd_ < 0 || failed_ || length > kMaxSampleBytes || (length > 0 && data == nullptr)) return false;
   const uint64_t chunk = 8 + static_cast<uint64_t>(length) + (length & 1);
   // The index (16 bytes a sample) and every size must stay inside the 32-bit RIFF fields.
   if (end_ + chunk + 8 + 16 * (index_.size() + 1) > 0xFFFFFFF0ull) return false;
@@ -173,7 +182,10 @@ bool AviWriter::WriteSample(const uint8_t* data, uint32_t length) {
   while (remaining > 0) {
     const ssize_t n = ::pwritev(fd_, parts + first, 3 - first, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      CutBack();
+      return false;
+    }
     remaining -= static_cast<size_t>(n);
     offset += static_cast<uint64_t>(n);
     size_t done = static_cast<size_t>(n);
@@ -189,8 +201,18 @@ bool AviWriter::WriteSample(const uint8_t* data, uint32_t length) {
   index_.push_back({static_cast<uint32_t>(end_ - movi_pos_), length});
   end_ += chunk;
   if (length > max_sample_) max_sample_ = length;
-  if (index_.size() % kHeaderRefreshSamples == 0) return UpdateHeaders();
+  if (index_.size() % kHeaderRefreshSamples == 0 && !UpdateHeaders()) {
+    CutBack();
+    return false;
+  }
   return true;
+}
+
+void AviWriter::CutBack() {
+  failed_ = true;
+  // The sizes are rewritten in place, inside blocks the file already has.
+  if (::ftruncate(fd_, static_cast<off_t>(end_)) != 0) return;
+  UpdateHeaders();
 }
 
 bool AviWriter::UpdateHeaders() {
@@ -221,19 +243,26 @@ bool AviWriter::Close() {
   }
   // The "movi" list ends where the index begins.
   const uint64_t movi_end = end_;
-  bool ok = WriteAt(end_, idx.data(), idx.size());
-  uint8_t v[4];
-  if (ok) {
+  if (WriteAt(end_, idx.data(), idx.size())) {
     end_ += idx.size();
-    PutU32(v, static_cast<uint32_t>(movi_end - movi_pos_));
-    ok = WriteAt(kMoviListPos + 4, v, 4);
-    PutU32(v, static_cast<uint32_t>(end_ - 8));
-    ok = ok && WriteAt(4, v, 4);
-    const uint32_t frames = static_cast<uint32_t>(index_.size());
-    PutU32(v, frames);
-    ok = ok && WriteAt(kAvihTotalFrames, v, 4);
-    ok = ok && WriteAt(kStrhLength, v, 4);
+  } else {
+    // No room for the index: the file ends with its last sample and says it has none.
+    failed_ = true;
+    if (::ftruncate(fd_, static_cast<off_t>(end_)) == 0) {
+      PutU32(idx.data(), 0);
+      WriteAt(kAvihFlags, idx.data(), 4);
+    }
   }
+  uint8_t v[4];
+  PutU32(v, static_cast<uint32_t>(movi_end - movi_pos_));
+  bool ok = WriteAt(kMoviListPos + 4, v, 4);
+  PutU32(v, static_cast<uint32_t>(end_ - 8));
+  ok = ok && WriteAt(4, v, 4);
+  const uint32_t frames = static_cast<uint32_t>(index_.size());
+  PutU32(v, frames);
+  ok = ok && WriteAt(kAvihTotalFrames, v, 4);
+  ok = ok && WriteAt(kStrhLength, v, 4);
+  ok = ok && !failed_;
   if (::close(fd_) != 0) ok = false;
   fd_ = -1;
   index_.clear();

@@ -5,6 +5,11 @@
 // empty ones included, is indexed as a key frame. The headers are brought up to date once per
 // second of samples, so that a file whose writer never got to Close (the process was killed)
 // still reads up to its last second.
+//
+// A full disk never damages the file: the file appears at its path only once its headers are
+// written (an earlier file there stays whole until then), and when a write fails the file is cut
+// back to its last whole sample with its sizes and counts rewritten; Close then writes the index
+// if it fits, and otherwise clears the header's has-index flag.
 #pragma once
 
 #include <cstdint>
@@ -29,12 +34,16 @@ class AviWriter {
   AviWriter(const AviWriter&) = delete;
   AviWriter& operator=(const AviWriter&) = delete;
 
-  // Creates (or replaces) the file and writes the headers. False when the file cannot be made
-  // or the kind or size is not usable.
+  // Creates the file beside its path, writes the headers, then renames it into place (replacing
+  // what was there). False when the file cannot be made or the kind or size is not usable; an
+  // earlier file at the path is then untouched.
   bool Open(const std::string& path);
-  // Appends one sample flagged as a key frame; length 0 writes an empty sample.
+  // Appends one sample flagged as a key frame; length 0 writes an empty sample. False when it
+  // could not be written whole: the file is then cut back to the samples before it, and takes
+  // no more.
   bool WriteSample(const uint8_t* data, uint32_t length);
-  // Writes the index and the final sizes, and closes the file. Safe to call twice.
+  // Writes the index and the final sizes, and closes the file. False when any write of the file
+  // failed (the file is still complete up to its last whole sample). Safe to call twice.
   bool Close();
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -51,6 +60,8 @@ class AviWriter {
 
   bool WriteAt(uint64_t offset, const void* data, size_t length);
   bool UpdateHeaders();
+  // After a failed write: drops every byte past the last whole sample and rewrites the sizes.
+  void CutBack();
 
   int kind_;
   int width_;
@@ -59,6 +70,7 @@ class AviWriter {
   uint64_t end_ = 0;       // bytes in the file
   uint64_t movi_pos_ = 0;  // offset of the "movi" fourcc
   uint32_t max_sample_ = 0;
+  bool failed_ = false;  // a write failed; the file ends at end_
   std::vector<IndexEntry> index_;
 };
 

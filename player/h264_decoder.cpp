@@ -17,6 +17,9 @@ extern "C" {
 namespace qxplay {
 namespace {
 
+// Added to the level of this decoder's messages: even a fatal one (8) lands past AV_LOG_TRACE.
+constexpr int kQuietLogOffset = AV_LOG_TRACE - AV_LOG_FATAL + 8;
+
 bool ViewOf(const AVFrame* frame, I420View& out) {
   if (frame->width <= 0 || frame->height <= 0 || frame->data[0] == nullptr) {
     return false;
@@ -52,8 +55,6 @@ void DecodedPicture::Swap(DecodedPicture& other) noexcept {
 }
 
 H264Decoder::H264Decoder() {
-  // Broken camera streams are routine; libavcodec's complaints about them are not news.
-  av_log_set_level(AV_LOG_FATAL);
   const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
   if (codec == nullptr) {
     return;
@@ -68,6 +69,10 @@ H264Decoder::H264Decoder() {
   // A stream whose parameter sets claim a picture beyond the player's limit gets no picture
   // buffers at all: libavcodec refuses to allocate them.
   context_->max_pixels = kMaxPicturePixels;
+  // Broken camera streams are routine; this decoder's complaints about them are not news. Only
+  // this context's messages are moved below every level a process logs at (past AV_LOG_TRACE);
+  // the process's own log level and libavcodec's other users are left alone.
+  context_->log_level_offset = kQuietLogOffset;
   if (avcodec_open2(context_, codec, nullptr) < 0) {
     avcodec_free_context(&context_);
     return;

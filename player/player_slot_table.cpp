@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "player/record_chain.h"
+
 #include "player/audio.h"
 #include "player/recorder.h"
 #include "player/snapshot_writer.h"
@@ -49,11 +51,15 @@ void PlayerSlotTable::ReleasePlayers(PlayerSlot& slot) {
   slot.audio.reset();
 }
 
+void PlayerSlotTable::FreeSlot(PlayerSlot& slot) {
+  ReleasePlayers(slot);
+  slot.record.reset();
+  slot.inUse = 0;
+}
+
 void PlayerSlotTable::FreeAllSlots() {
   for (PlayerSlot& slot : slots_) {
-    if (slot.inUse != 1) continue;
-    ReleasePlayers(slot);
-    slot.inUse = 0;
+    if (slot.inUse == 1) FreeSlot(slot);
   }
 }
 
@@ -61,10 +67,7 @@ int PlayerSlotTable::Initial() {
   std::lock_guard<std::mutex> guard(apiLock_);
   if (initialised_ == 1) return kOk;
   initialised_ = 1;
-  for (PlayerSlot& slot : slots_) {
-    ReleasePlayers(slot);
-    slot.inUse = 0;
-  }
+  for (PlayerSlot& slot : slots_) FreeSlot(slot);
   // Without callbackLock_: a capture thread that outlived its stop may hold it while its
   // callback waits for apiLock_.
   callback_.store(nullptr);
@@ -114,8 +117,7 @@ int PlayerSlotTable::DestroyInstance(int index) {
   if (initialised_ != 1) return kNotInitialised;
   PlayerSlot& slot = slots_[index];
   if (slot.inUse == 0) return kBadIndex;
-  ReleasePlayers(slot);
-  slot.inUse = 0;
+  FreeSlot(slot);
   return kOk;
 }
 
@@ -223,6 +225,10 @@ int PlayerSlotTable::WithVideo(int index, Act act) {
 
 namespace {
 bool HasPath(const char* path) { return path != nullptr && path[0] != '\0'; }
+// A path that cannot be used whole is refused, never cut.
+bool PathTooLong(const char* path) {
+  return path != nullptr && strnlen(path, kMaxPathBytes) >= kMaxPathBytes;
+}
 }  // namespace
 
 int PlayerSlotTable::Refresh(int index) {
@@ -234,19 +240,43 @@ int PlayerSlotTable::SetOSD(int index, const char* text) {
 }
 
 int PlayerSlotTable::SnapShot(int index, const char* path) {
+  if (ValidIndex(index) && PathTooLong(path)) return kBadArgument;
   return WithVideo(index, [path](CVideoPlayer& video) {
     if (HasPath(path)) video.SnapShot(path);
   });
 }
 
 int PlayerSlotTable::StartRecord(int index, const char* path) {
-  return WithVideo(index, [path](CVideoPlayer& video) {
-    if (HasPath(path)) video.StartRecord(path);
+  if (ValidIndex(index) && PathTooLong(path)) return kBadArgument;
+  return WithVideo(index, [&](CVideoPlayer& video) {
+    if (!HasPath(path)) return;
+    PlayerSlot& slot = slots_[index];
+    // The same recording again, on a new player: it goes on in its next file.
+    if (slot.record == nullptr || slot.record->path != path) {
+      slot.record = std::make_shared<RecordChain>(path);
+    }
+    video.ContinueRecord(slot.record);
   });
 }
 
 int PlayerSlotTable::StopRecord(int index) {
-  return WithVideo(index, [](CVideoPlayer& video) { video.StopRecord(); });
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  PlayerSlot& slot = slots_[index];
+  if (slot.video) slot.video->StopRecord();
+  // The recorder is stopped: its file is complete, and its outcome known.
+  const bool failed = slot.record != nullptr && slot.record->failed.load();
+  slot.record.reset();
+  return failed ? kRecordFailed : kOk;
+}
+
+int PlayerSlotTable::GetRecordState(int index) {
+  if (!ValidIndex(index)) return kBadIndex;
+  std::lock_guard<std::mutex> guard(apiLock_);
+  if (initialised_ != 1) return kNotInitialised;
+  const PlayerSlot& slot = slots_[index];
+  return slot.record != nullptr && slot.record->failed.load() ? kRecordFailed : kOk;
 }
 
 int PlayerSlotTable::InputVideoFrame(int index, int keyFlag, const unsigned char* frame,

@@ -18,12 +18,15 @@ class CWaveIn;
 namespace qxplay {
 
 class CVideoPlayer;
+struct RecordChain;
 
-// One table entry: reserved or free, and the players it owns.
+// One table entry: reserved or free, the players it owns, and the recording asked for, which
+// outlives a replaced player.
 struct PlayerSlot {
   int32_t inUse = 0;
   std::unique_ptr<CVideoPlayer> video;
   std::unique_ptr<AudioPlayer> audio;
+  std::shared_ptr<RecordChain> record;  // from StartRecord to StopRecord or the slot's end
 
   PlayerSlot();
   ~PlayerSlot();
@@ -40,6 +43,7 @@ class PlayerSlotTable {
     kTableFull = -3,
     kBadArgument = -4,
     kNoPlayer = -5,
+    kRecordFailed = -6,
   };
 
   PlayerSlotTable();
@@ -67,6 +71,7 @@ class PlayerSlotTable {
   int SnapShot(int index, const char* path);
   int StartRecord(int index, const char* path);
   int StopRecord(int index);
+  int GetRecordState(int index);
   int InputVideoFrame(int index, int keyFlag, const unsigned char* frame, int length,
                       uint32_t frameValue);
   int InputPCMData(int index, const unsigned char* pcm, int length);
@@ -91,6 +96,8 @@ class PlayerSlotTable {
   int WithVideo(int index, Act act);
   // Deletes the slot's players (video first, then audio); apiLock_ held.
   void ReleasePlayers(PlayerSlot& slot);
+  // Frees a slot: its players and its recording; apiLock_ held.
+  void FreeSlot(PlayerSlot& slot);
   // Stops and frees a capture taken out of capture_; apiLock_ not held.
   static void StopCaptureUnlocked(std::unique_ptr<CWaveIn> capture);
   // Frees every slot in use; apiLock_ held.

@@ -1,4 +1,4 @@
-// The 21 exports of QXPlayDll. Each forwards to the slot table; nothing thrown inside the library
+// The 22 exports of QXPlayDll. Each forwards to the slot table; nothing thrown inside the library
 // crosses this boundary (an allocation that fails becomes -5, "could not be done").
 #include "player/qx_play_api.h"
 
@@ -91,6 +91,10 @@ int QX_PLAY_API_StartRecord(int index, const char* path) {
 
 int QX_PLAY_API_StopRecord(int index) {
   return Guarded([&](PlayerSlotTable& t) { return t.StopRecord(index); });
+}
+
+int QX_PLAY_API_GetRecordState(int index) {
+  return Guarded([&](PlayerSlotTable& t) { return t.GetRecordState(index); });
 }
 
 int QX_PLAY_API_InputVideoFrame(int index, int keyFlag, const unsigned char* frame, int length,

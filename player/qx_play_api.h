@@ -12,9 +12,19 @@
  *   -2  index above 127, or the instance is not in use
  *   -3  every instance is in use (QX_PLAY_API_CreateInstance)
  *   -4  an argument refused: decoder kind or key flag other than 0 or 1, a negative or oversized
- *       length, a null pointer where data is required
+ *       length, a null pointer where data is required, a snapshot or recording path of
+ *       QX_PLAY_MAX_PATH_BYTES or more (never cut, never written elsewhere)
  *   -5  no video player (StopPlay, InputVideoFrame), no audio player (InputPCMData), or
  *       QX_PLAY_API_DeInitial while not initialised
+ *   -6  the recording could not be written whole (StopRecord, GetRecordState): a write failed (a
+ *       full disk); the file holds every sample up to the failure and the recording has ended
+ *
+ * A recording lasts from QX_PLAY_API_StartRecord to QX_PLAY_API_StopRecord (or the instance's
+ * destruction). When the instance's player is replaced (QX_PLAY_API_StartPlay) the recording
+ * stops with it; a QX_PLAY_API_StartRecord with the same path on the new player goes on in the
+ * next file beside the first ("name_1.avi", "name_2.avi", ...; names taken are skipped), never
+ * replacing what the recording wrote before. So does a change of picture size, or a file that
+ * has reached 300 MiB or a day of samples.
  * The library copies every buffer, text and path before returning.
  */
 #ifndef ROVIK_PLAYER_QX_PLAY_API_H
@@ -40,6 +50,8 @@ extern "C" {
  * QX_PLAY_API_InputPCMData (the whole playback ring). */
 #define QX_PLAY_MAX_FRAME_BYTES (16 * 1024 * 1024)
 #define QX_PLAY_MAX_PCM_BYTES (1024 * 1024)
+/* Snapshot and recording paths are shorter than this. */
+#define QX_PLAY_MAX_PATH_BYTES 260
 
 /* Captured microphone audio: 16-bit signed little-endian mono PCM at 8000 samples per second,
  * 640 bytes a call. `pcm` is valid only during the call; `length` is the byte count (16-bit
@@ -72,6 +84,9 @@ QX_PLAY_API_EXPORT int QX_PLAY_API_SetOSD(int index, const char* text);
 QX_PLAY_API_EXPORT int QX_PLAY_API_SnapShot(int index, const char* path);
 QX_PLAY_API_EXPORT int QX_PLAY_API_StartRecord(int index, const char* path);
 QX_PLAY_API_EXPORT int QX_PLAY_API_StopRecord(int index);
+/* 0 while the instance's recording (if any) has been written whole so far, -6 once it has
+ * failed; the failure stays until QX_PLAY_API_StopRecord. */
+QX_PLAY_API_EXPORT int QX_PLAY_API_GetRecordState(int index);
 
 QX_PLAY_API_EXPORT int QX_PLAY_API_InputVideoFrame(int index, int keyFlag,
                                                    const unsigned char* frame, int length,

@@ -1,6 +1,7 @@
 #include "player/recorder.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -25,9 +26,15 @@ Recorder::~Recorder() { Stop(); }
 std::unique_ptr<FrameRecorder> Recorder::Make() { return std::make_unique<Recorder>(); }
 
 int Recorder::Start(const char* path, int32_t kind) {
-  if (thread_.joinable() || (kind != kRecordH264 && kind != kRecordJpeg)) return 0;
   if (path == nullptr || path[0] == '\0' || std::strlen(path) >= kPathBytes) return 0;
-  path_ = path;
+  return Continue(std::make_shared<RecordChain>(path), kind);
+}
+
+int Recorder::Continue(std::shared_ptr<RecordChain> chain, int32_t kind) {
+  if (thread_.joinable() || (kind != kRecordH264 && kind != kRecordJpeg)) return 0;
+  // Continuation names may add a few bytes to a path the caller kept below the limit.
+  if (chain == nullptr || chain->path.empty() || chain->path.size() >= kPathBytes + 16) return 0;
+  chain_ = std::move(chain);
   kind_ = kind;
   {
     std::lock_guard<std::mutex> guard(stopLock_);
@@ -72,22 +79,39 @@ bool Recorder::SleepUntil(Clock::time_point deadline) {
   return !stopping_;
 }
 
+std::string Recorder::NextFilePath() {
+  // The first file of a recording replaces what was there; a continuation never does.
+  constexpr int kMostTaken = 100000;
+  for (int tries = 0;; ++tries) {
+    const int n = chain_->nextFile.fetch_add(1);
+    if (n == 0) return chain_->path;
+    const std::string path = ContinuationPath(chain_->path, n);
+    struct stat st;
+    if (tries >= kMostTaken || ::stat(NormalizePath(path.c_str()).c_str(), &st) != 0) return path;
+  }
+}
+
 bool Recorder::OpenWriter(const QueuedFrame& frame) {
-  const int file = filesBegun_.load();
-  const std::string path = file == 0 ? path_ : ContinuationPath(path_, file);
+  const std::string path = NextFilePath();
   EnsureDirectories(path.c_str());
   auto writer = std::make_unique<AviWriter>(kind_, frame.width, frame.height);
   filesBegun_.fetch_add(1);
-  if (!writer->Open(NormalizePath(path.c_str()))) return false;
+  if (!writer->Open(NormalizePath(path.c_str()))) {
+    chain_->failed = true;  // the recording asked for does not get written
+    return false;
+  }
   writer_ = std::move(writer);
   width_ = frame.width;
   height_ = frame.height;
   return true;
 }
 
-void Recorder::CloseWriter() {
-  if (writer_) writer_->Close();
+bool Recorder::CloseWriter() {
+  bool whole = true;
+  if (writer_) whole = writer_->Close();
   writer_.reset();
+  if (!whole) chain_->failed = true;
+  return whole;
 }
 
 void Recorder::Run() {
@@ -96,6 +120,15 @@ void Recorder::Run() {
   uint64_t byteTotal = 0;
   Clock::time_point nextTick{};
   bool scheduled = false;
+
+  // Ends the open file; recording goes on in the next one from the next key frame.
+  // False when the file could not be completed whole: the recording then ends.
+  auto nextFile = [&] {
+    waitingForKey = true;
+    byteTotal = 0;
+    scheduled = false;
+    return CloseWriter();
+  };
 
   for (;;) {
     {
@@ -107,6 +140,10 @@ void Recorder::Run() {
     // A frame without a picture size (a JPEG that did not decode) cannot go into the file; it
     // counts as no frame, so it neither starts nor ends the recording.
     if (got && (frame.width <= 0 || frame.height <= 0)) got = false;
+    // A new picture size goes into a file of its own.
+    if (got && writer_ && (frame.width != width_ || frame.height != height_) && !nextFile()) {
+      break;
+    }
 
     if (got) {
       if (waitingForKey) {
@@ -117,7 +154,6 @@ void Recorder::Run() {
         waitingForKey = false;
       }
       if (!writer_ && !OpenWriter(frame)) break;
-      if (frame.width != width_ || frame.height != height_) break;
       if (!scheduled) {
         nextTick = Clock::now();
         scheduled = true;
@@ -125,12 +161,8 @@ void Recorder::Run() {
       if (!writer_->WriteSample(frame.data(), static_cast<uint32_t>(frame.length()))) break;
       byteTotal += static_cast<uint64_t>(frame.length());
       // A day of samples also ends a file: its index is kept in memory until the file closes.
-      if (byteTotal > sizeLimit_.load() || writer_->SampleCount() >= kMaxSamplesPerFile) {
-        // This file is complete; the next key frame begins the next one beside it.
-        CloseWriter();
-        waitingForKey = true;
-        byteTotal = 0;
-        scheduled = false;
+      if (byteTotal > sizeLimit_.load() || writer_->SampleCount() >= sampleLimit_.load()) {
+        if (!nextFile()) break;
         continue;
       }
     } else {
@@ -139,6 +171,11 @@ void Recorder::Run() {
         continue;
       }
       if (!writer_->WriteSample(nullptr, 0)) break;
+      // Empty samples count too: a camera that sends nothing still gets its file ended.
+      if (writer_->SampleCount() >= sampleLimit_.load()) {
+        if (!nextFile()) break;
+        continue;
+      }
     }
 
     nextTick += kTick;

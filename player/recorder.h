@@ -3,9 +3,12 @@
 // The player hands every shown frame to the Recorder's own FrameQueue (Push); the recording
 // thread writes one sample every 20 ms: the next waiting frame, or an empty sample when none
 // waits, so that the file's 50 samples per second follow the clock. The file is opened at the
-// first key frame with that frame's picture size; a change of picture size ends the recording.
-// When a file's frames pass the size limit, it is closed and recording goes on, from the next key
-// frame, in a new file beside it: "name_1.avi", "name_2.avi", ...
+// first key frame with that frame's picture size. When a file's frames pass the size limit, its
+// samples (empty ones included) reach a day, or the picture size changes, it is closed and
+// recording goes on, from the next key frame, in a new file beside it: "name_1.avi",
+// "name_2.avi", ... (a name already taken on disk is skipped). A file that cannot be written
+// whole (a full disk) is cut back to its last whole sample and completed; the recording then
+// ends and its RecordChain is marked failed.
 #pragma once
 
 #include <atomic>
@@ -38,6 +41,8 @@ class Recorder final : public FrameRecorder {
   // Starts the recording thread for `path` (below 260 bytes) and `kind` (kRecordH264 or
   // kRecordJpeg). 1 when started; 0 when already started or an argument is refused.
   int Start(const char* path, int32_t kind) override;
+  // The same for the next file of `chain` (path below kMaxPathBytes + 16 bytes).
+  int Continue(std::shared_ptr<RecordChain> chain, int32_t kind) override;
   // Ends the thread and waits for it; the file is complete when this returns. Idempotent.
   void Stop();
 
@@ -52,6 +57,10 @@ class Recorder final : public FrameRecorder {
 
   // Frame bytes per file before continuing in the next one.
   void SetSizeLimit(uint64_t bytes) { sizeLimit_.store(bytes); }
+  // Samples per file before continuing in the next one.
+  void SetSampleLimit(uint32_t samples) { sampleLimit_.store(samples); }
+  // A file of this recording could not be written whole; the thread has ended.
+  bool Failed() const { return chain_ != nullptr && chain_->failed.load(); }
 
   // What the thread is doing, for the callers that wait for it.
   bool ThreadEnded() const { return ended_.load(); }
@@ -66,7 +75,9 @@ class Recorder final : public FrameRecorder {
   // Sleeps until `deadline` or until Stop; false when stopping.
   bool SleepUntil(std::chrono::steady_clock::time_point deadline);
   bool OpenWriter(const QueuedFrame& frame);
-  void CloseWriter();
+  // Closes the file; false (and the chain marked failed) when it could not be completed whole.
+  bool CloseWriter();
+  std::string NextFilePath();
 
   FrameQueue queue_;
   std::thread thread_;  // owned: joined by Stop
@@ -75,10 +86,12 @@ class Recorder final : public FrameRecorder {
   std::condition_variable stopSignal_;
   bool stopping_ = false;
 
-  // Set by Start before the thread begins; read by the thread only.
-  std::string path_;
+  // Set by Start before the thread begins; read by the thread only (the chain's own fields are
+  // atomic).
+  std::shared_ptr<RecordChain> chain_;
   int32_t kind_ = kRecordH264;
   std::atomic<uint64_t> sizeLimit_{kDefaultSizeLimit};
+  std::atomic<uint32_t> sampleLimit_{kMaxSamplesPerFile};
 
   // Owned by the recording thread while it runs.
   std::unique_ptr<AviWriter> writer_;

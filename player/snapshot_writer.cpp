@@ -131,9 +131,7 @@ bool WriteSnapshotBytes(const char* path, const uint8_t* bytes, size_t length) {
 }
 
 bool JpegSnapshotWriter::WritePicture(const char* path, const SurfaceView& picture) {
-  if (path == nullptr) return false;
-  const std::string bounded(path, strnlen(path, kSnapshotPathMax));
-  return WriteSnapshotJpeg(bounded.c_str(), picture.pixels, picture.pitch, picture.width,
+  return WriteSnapshotJpeg(path, picture.pixels, picture.pitch, picture.width,
                            picture.height, picture.format);
 }
 

@@ -11,9 +11,6 @@
 
 namespace qxplay {
 
-// Snapshot paths of the H.264 player are read up to this many bytes.
-constexpr size_t kSnapshotPathMax = 127;
-
 // Layouts of a shown picture, numbered as the display's PixelFormatCode:
 // 1 = 16-bit 5-5-5, 2 = 16-bit 5-6-5, 3 = 24-bit blue-green-red, 4 = 32-bit blue-green-red-x.
 // The 16-bit words are in host byte order, as the display writes them.
@@ -33,8 +30,8 @@ bool WriteSnapshotJpeg(const char* path, const uint8_t* pixels, int pitch, int w
 // whole). True when every byte was written.
 bool WriteSnapshotBytes(const char* path, const uint8_t* bytes, size_t length);
 
-// The players' snapshot writer: pictures are written with WriteSnapshotJpeg (the path read up to
-// its first 127 bytes), JPEG frames with WriteSnapshotBytes. Stateless; one serves every player.
+// The players' snapshot writer: pictures are written with WriteSnapshotJpeg, JPEG frames with
+// WriteSnapshotBytes, both at the whole path given. Stateless; one serves every player.
 class JpegSnapshotWriter final : public SnapshotWriter {
  public:
   bool WritePicture(const char* path, const SurfaceView& picture) override;

@@ -67,17 +67,30 @@ std::string CVideoPlayer::OSDText() const {
 void CVideoPlayer::EnableOSD(int value) { osdOn_.store(value > 0); }
 
 int CVideoPlayer::StartRecording(const char* path, int32_t kind) {
+  if (path == nullptr) {
+    std::lock_guard<std::mutex> hold(recorderLock_);
+    recorder_.reset();
+    return 0;
+  }
+  return StartRecording(std::make_shared<RecordChain>(path), kind);
+}
+
+int CVideoPlayer::StartRecording(std::shared_ptr<RecordChain> chain, int32_t kind) {
   std::lock_guard<std::mutex> hold(recorderLock_);
   recorder_.reset();
-  if (hooks_.makeRecorder == nullptr || path == nullptr) {
+  if (hooks_.makeRecorder == nullptr || chain == nullptr) {
     return 0;
   }
   recorder_ = hooks_.makeRecorder();
   if (recorder_ == nullptr) {
     return 0;
   }
-  recorder_->Start(path, kind);
+  recorder_->Continue(std::move(chain), kind);
   return 1;
+}
+
+int CVideoPlayer::ContinueRecord(std::shared_ptr<RecordChain> chain) {
+  return StartRecording(std::move(chain), RecordKind());
 }
 
 int CVideoPlayer::StopRecord() {

@@ -16,6 +16,7 @@
 #include "player/display_surface.h"
 #include "player/frame_queue.h"
 #include "player/h264_decoder.h"
+#include "player/record_chain.h"
 
 namespace qxplay {
 
@@ -31,6 +32,10 @@ class FrameRecorder {
   virtual ~FrameRecorder() = default;
   // Starts recording into `path` with kind kRecordH264 or kRecordJpeg; 1 when started, else 0.
   virtual int Start(const char* path, int32_t kind) = 0;
+  // Starts writing the next file of `chain` (its first, or a continuation after a restart).
+  virtual int Continue(std::shared_ptr<RecordChain> chain, int32_t kind) {
+    return Start(chain->path.c_str(), kind);
+  }
   // The recorder's queue; the player pushes copies of the shown frames into it.
   virtual FrameQueue& Queue() = 0;
   // True once the recording can take no more frames (its thread has ended, or never started):
@@ -71,6 +76,8 @@ class CVideoPlayer {
   virtual void SetOSDText(const char* text);
   virtual void EnableOSD(int value);
   virtual int StartRecord(const char* path) = 0;
+  // Goes on with a recording begun by an earlier player (or starts it): its next file.
+  int ContinueRecord(std::shared_ptr<RecordChain> chain);
   // Stops and frees the recorder; 1.
   virtual int StopRecord();
 
@@ -92,6 +99,9 @@ class CVideoPlayer {
   virtual void Run() = 0;
   // Common start of a recording with the given kind; 1 when a recorder was started.
   int StartRecording(const char* path, int32_t kind);
+  int StartRecording(std::shared_ptr<RecordChain> chain, int32_t kind);
+  // The kind of recording this player makes.
+  virtual int32_t RecordKind() const = 0;
   // Sleeps up to `ms` milliseconds, returning early when the player is being stopped.
   void Pause(int ms);
   bool Running() const { return running_.load(); }
@@ -129,6 +139,7 @@ class CH264Player : public CVideoPlayer {
   void SetOSDText(const char* text) override;
   void EnableOSD(int value) override;
   int StartRecord(const char* path) override;
+  int32_t RecordKind() const override { return kRecordH264; }
 
   // The display; null only while being destroyed.
   DisplaySurface* Display() { return display_.get(); }
@@ -158,6 +169,7 @@ class CJPEGPlayer : public CVideoPlayer {
   // Writes the last JPEG frame byte for byte; 1 when all of it was written.
   int SnapShot(const char* path) override;
   int StartRecord(const char* path) override;
+  int32_t RecordKind() const override { return kRecordJpeg; }
 
   DisplaySurface* Display() { return display_.get(); }
   // A copy of the last JPEG frame (empty before the first one).

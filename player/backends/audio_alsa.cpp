@@ -1,5 +1,6 @@
 // The ALSA back end: the PCM named by AlsaDeviceName() ("default"), 8000 Hz S16_LE mono with
-// 320-frame periods. A writer thread hands each queued chunk to the device and completes it once
+// 40 ms periods. An output device that does not offer 8000 Hz (a named hw: device) is opened at
+// its nearest rate, and the chunks are converted to it. A writer thread hands each queued chunk to the device and completes it once
 // the device has taken it; a reader thread fills queued capture buffers one period at a time.
 #include <alsa/asoundlib.h>
 
@@ -7,9 +8,11 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "player/backends/audio_backend.h"
 #include "player/backends/audio_queue.h"
+#include "player/backends/rate_converter.h"
 
 namespace {
 
@@ -23,17 +26,22 @@ void SilenceAlsa() {
   std::call_once(once, [] { snd_lib_error_set_handler(&QuietErrors); });
 }
 
-int Configure(snd_pcm_t* pcm, bool playback) {
+// `rate` is the rate wanted; a playback device may settle on its nearest one, written back.
+int Configure(snd_pcm_t* pcm, bool playback, unsigned* rate) {
   snd_pcm_hw_params_t* hw = nullptr;
   snd_pcm_hw_params_alloca(&hw);
   if (snd_pcm_hw_params_any(pcm, hw) < 0) return kAudioError;
+  int rateDir = 0;
   if (snd_pcm_hw_params_set_access(pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0 ||
       snd_pcm_hw_params_set_format(pcm, hw, SND_PCM_FORMAT_S16_LE) < 0 ||
       snd_pcm_hw_params_set_channels(pcm, hw, kPcmChannels) < 0 ||
-      snd_pcm_hw_params_set_rate(pcm, hw, kPcmSampleRate, 0) < 0) {
+      (playback ? snd_pcm_hw_params_set_rate_near(pcm, hw, rate, &rateDir)
+                : snd_pcm_hw_params_set_rate(pcm, hw, *rate, 0)) < 0 ||
+      *rate == 0) {
     return kAudioBadFormat;
   }
-  snd_pcm_uframes_t period = kPcmChunkFrames;
+  const snd_pcm_uframes_t chunkFrames = kPcmChunkFrames * *rate / kPcmSampleRate;
+  snd_pcm_uframes_t period = chunkFrames;
   int dir = 0;
   snd_pcm_hw_params_set_period_size_near(pcm, hw, &period, &dir);
   snd_pcm_uframes_t size = period * 4;
@@ -43,21 +51,23 @@ int Configure(snd_pcm_t* pcm, bool playback) {
     snd_pcm_sw_params_t* sw = nullptr;
     snd_pcm_sw_params_alloca(&sw);
     if (snd_pcm_sw_params_current(pcm, sw) == 0) {
-      snd_pcm_sw_params_set_start_threshold(pcm, sw, kPcmChunkFrames);
+      snd_pcm_sw_params_set_start_threshold(pcm, sw, chunkFrames);
       snd_pcm_sw_params(pcm, sw);
     }
   }
   return kAudioOk;
 }
 
-int OpenPcm(snd_pcm_stream_t stream, snd_pcm_t** out) {
+int OpenPcm(snd_pcm_stream_t stream, snd_pcm_t** out, unsigned* rate = nullptr) {
   SilenceAlsa();
   snd_pcm_t* pcm = nullptr;
   if (snd_pcm_open(&pcm, AlsaDeviceName(), stream, 0) < 0) return kAudioBadDevice;
-  if (int r = Configure(pcm, stream == SND_PCM_STREAM_PLAYBACK); r != kAudioOk) {
+  unsigned settled = kPcmSampleRate;
+  if (int r = Configure(pcm, stream == SND_PCM_STREAM_PLAYBACK, &settled); r != kAudioOk) {
     snd_pcm_close(pcm);
     return r;
   }
+  if (rate != nullptr) *rate = settled;
   *out = pcm;
   return kAudioOk;
 }
@@ -67,7 +77,15 @@ int OpenPcm(snd_pcm_stream_t stream, snd_pcm_t** out) {
 namespace {
 
 struct AlsaOutput final : AudioOutput {
+  explicit AlsaOutput(unsigned deviceRate) : rate(deviceRate), converter(kPcmSampleRate, deviceRate) {}
+
   snd_pcm_t* pcm = nullptr;  // used by the writer thread only, until close has joined it
+  // The device's rate; chunks are converted to it when it is not the player's. Used by the
+  // writer thread only.
+  const unsigned rate;
+  RateConverter converter;
+  std::vector<int16_t> samples;    // a chunk's samples, aligned
+  std::vector<int16_t> converted;  // at the device's rate; both keep their room
   AudioOutputDone done = nullptr;
   void* context = nullptr;
   std::thread writer;  // started by open, joined by close
@@ -81,6 +99,13 @@ struct AlsaOutput final : AudioOutput {
   void Play(const AudioBuffer* b) {
     const auto* bytes = static_cast<const uint8_t*>(b->data);
     snd_pcm_uframes_t left = b->length / 2;
+    if (rate != static_cast<unsigned>(kPcmSampleRate)) {
+      samples.resize(left);
+      std::memcpy(samples.data(), bytes, left * 2);
+      converter.Convert(samples.data(), samples.size(), converted);
+      bytes = reinterpret_cast<const uint8_t*>(converted.data());
+      left = converted.size();
+    }
     int failures = 0;
     while (left > 0 && failures < 3) {
       if (snd_pcm_wait(pcm, kWaitMillis) < 0) snd_pcm_recover(pcm, -EPIPE, 1);
@@ -193,8 +218,9 @@ int OutputOpen(const AudioFormat& format, AudioOutputDone done, void* context, A
   if (out == nullptr || done == nullptr) return kAudioInvalidParam;
   if (!IsPlayerPcmFormat(format)) return kAudioBadFormat;
   snd_pcm_t* pcm = nullptr;
-  if (int r = OpenPcm(SND_PCM_STREAM_PLAYBACK, &pcm); r != kAudioOk) return r;
-  auto* device = new AlsaOutput;
+  unsigned rate = kPcmSampleRate;
+  if (int r = OpenPcm(SND_PCM_STREAM_PLAYBACK, &pcm, &rate); r != kAudioOk) return r;
+  auto* device = new AlsaOutput(rate);
   device->pcm = pcm;
   device->done = done;
   device->context = context;

@@ -3,9 +3,6 @@
 // microphone talk-back to the camera's file, messages both ways, and a camera sending hostile
 // frame headers.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -19,8 +16,8 @@
 
 #include "camsession/qx_api.h"
 #include "p2p/p2p_wire.h"
-#include "p2p/tcp_socket.h"
 #include "p2p/video_frame.h"
+#include "tests/camsession/scripted_camera.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/p2p/camsim_process.h"
 
@@ -70,53 +67,14 @@ size_t ColoursIn(Display* d, Window w, int width, int height) {
   return colours.size();
 }
 
-// A camera that logs anyone in and then sends frames whose headers lie.
-class HostileCamera {
- public:
-  HostileCamera() {
-    fd_ = TcpListen(0, &port_);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~HostileCamera() {
-    done_ = true;
-    thread_.join();
-    close(fd_);
-  }
-  std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
-
- private:
-  void Serve() {
-    int client = -1;
-    while (!done_ && client < 0) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 50) == 1) client = accept(fd_, nullptr, nullptr);
-    }
-    if (client < 0) return;
-    uint8_t buffer[4096];
-    recv(client, buffer, sizeof buffer, 0);  // the login
-    auto send = [&](const std::vector<uint8_t>& f) { WriteAll(client, f.data(), f.size()); };
-    send(EncodeInt32(kWireLoginReply, 0));
-    while (!done_) {
-      pollfd p{client, POLLIN, 0};
-      if (poll(&p, 1, 20) == 1) {
-        const ssize_t n = recv(client, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        if (buffer[4] == kWireStartVideo) send(EncodeStartReply(kWireStartVideo, 0));
-      }
-      std::vector<uint8_t> lying(kVideoFrameHeaderBytes + 8, 0);
-      WriteVideoFrameHeader(lying.data(), VideoFrameHeader{0, 1, 1u << 30});  // 1 GiB claimed
-      send(EncodeWireFrame(kWireVideoFrame, lying.data(), lying.size()));
-      const uint8_t shortFrame[10] = {0, 0, 0, 0, 2};  // header of 10 bytes
-      send(EncodeWireFrame(kWireVideoFrame, shortFrame, sizeof shortFrame));
-    }
-    close(client);
-  }
-
-  int fd_ = -1;
-  uint16_t port_ = 0;
-  std::atomic<bool> done_{false};
-  std::thread thread_;  // joined by the destructor
-};
+// A camera whose frame headers lie.
+void SendLyingFrames(int, const ScriptedCamera::Send& send) {
+  std::vector<uint8_t> lying(kVideoFrameHeaderBytes + 8, 0);
+  WriteVideoFrameHeader(lying.data(), VideoFrameHeader{0, 1, 1u << 30});  // 1 GiB claimed
+  send(EncodeWireFrame(kWireVideoFrame, lying.data(), lying.size()));
+  const uint8_t shortFrame[10] = {0, 0, 0, 0, 2};  // header of 10 bytes
+  send(EncodeWireFrame(kWireVideoFrame, shortFrame, sizeof shortFrame));
+}
 
 TEST(CamSessionEndToEnd, CameraShowsPlaysTalksAndAnswers) {
   const char* display = std::getenv("DISPLAY");
@@ -131,7 +89,7 @@ TEST(CamSessionEndToEnd, CameraShowsPlaysTalksAndAnswers) {
   const auto talk = dir / "talk.pcm";
   CamsimProcess cam;
   ASSERT_TRUE(cam.Start({"--talk-out", talk.string()}));
-  HostileCamera hostile;
+  ScriptedCamera hostile(&SendLyingFrames);
 
   const int width = 320, height = 240;
   const Window window = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, width, height, 0, 0, 0);

@@ -285,7 +285,7 @@ TEST_F(Session, AudioGoesToThePlayerOnlyWhileOn) {
   QXAPI_StartVideo(i, 7, 0);
   recording::Take();
   Deliver(100, 1, Frame(0, 1, 4));
-  Deliver(100, 0, std::vector<uint8_t>(320));
+  Deliver(100, 0, std::vector<uint8_t>(321));  // whole samples only: the odd byte is dropped
   EXPECT_EQ(recording::Take(),
             (Calls{"QX_PLAY_API_StartPlay(200,0,7)", "QX_PLAY_API_SetOSD(200,\"\")",
                    "QX_PLAY_API_PlayAudio(200)", "QX_PLAY_API_InputVideoFrame(200,1,4,1)",
@@ -343,6 +343,29 @@ TEST_F(Session, PathsAndSimpleForwards) {
             (Calls{"P2PAPI_Connect(100,11,22,33)", "QX_PLAY_API_SnapShot(200,/tmp/a.jpg)",
                    "QX_PLAY_API_StartRecord(200,/tmp/a.avi)", "QX_PLAY_API_StopRecord(200)",
                    "QX_PLAY_API_Refresh(200)"}));
+}
+
+TEST_F(Session, ARecordingAskedForRidesOnEveryPlayerAndItsFailureIsReported) {
+  const int32_t i = Create();
+  EXPECT_EQ(QXAPI_StartRecord(i, std::string(260, 'x').c_str(), 0, 0), -2);
+  EXPECT_EQ(QXAPI_StartRecord(i, nullptr, 0, 0), -2);
+  ASSERT_EQ(QXAPI_StartRecord(i, "/r/a.avi", 0, 0), 0);  // before any video
+  for (int start = 0; start < 2; ++start) {  // the first stream, then a restart
+    QXAPI_StartVideo(i, 7, 0);
+    recording::Take();
+    Deliver(100, 1, Frame(0, 1, 4));
+    EXPECT_EQ(recording::Count("QX_PLAY_API_StartRecord(200,/r/a.avi)"), 1u) << start;
+  }
+  recording::script().recordState = -6;  // the disk filled up
+  Deliver(100, 1, Frame(1, 2, 4));
+  Deliver(100, 1, Frame(1, 3, 4));
+  EXPECT_EQ(log_.messages, (std::vector<std::string>{"0,1,4,0,88"})) << "reported once";
+  recording::script().stopRecord = -6;
+  EXPECT_EQ(QXAPI_StopRecord(i), -5);
+  QXAPI_StartVideo(i, 7, 0);
+  recording::Take();
+  Deliver(100, 1, Frame(0, 4, 4));
+  EXPECT_EQ(recording::Count("QX_PLAY_API_StartRecord"), 0u) << "StopRecord ended it";
 }
 
 TEST_F(Session, MessagesReachTheCallbackWithTheIndex) {

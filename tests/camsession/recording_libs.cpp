@@ -235,8 +235,9 @@ int QX_PLAY_API_StartRecord(int index, const char* path) {
 }
 int QX_PLAY_API_StopRecord(int index) {
   Log("QX_PLAY_API_StopRecord", index);
-  return 0;
+  return script().stopRecord;
 }
+int QX_PLAY_API_GetRecordState(int) { return script().recordState; }
 int QX_PLAY_API_InputVideoFrame(int index, int keyFlag, const unsigned char* frame, int length,
                                 uint32_t frameValue) {
   // Touch every byte: reading past the delivered data shows up under AddressSanitizer.

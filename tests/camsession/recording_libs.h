@@ -20,6 +20,8 @@ struct Script {
   int32_t startAudio = 0;
   int32_t startTalk = 0;
   int32_t sendMessage = 0;
+  int stopRecord = 0;   // result of QX_PLAY_API_StopRecord
+  int recordState = 0;  // result of QX_PLAY_API_GetRecordState
 };
 
 struct Registered {

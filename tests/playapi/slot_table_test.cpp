@@ -54,6 +54,7 @@ std::vector<std::pair<const char*, int>> CallAllIndexed(int index) {
       {"SnapShot", QX_PLAY_API_SnapShot(index, "/nonexistent/x.jpg")},
       {"StartRecord", QX_PLAY_API_StartRecord(index, "/nonexistent/x.avi")},
       {"StopRecord", QX_PLAY_API_StopRecord(index)},
+      {"GetRecordState", QX_PLAY_API_GetRecordState(index)},
       {"InputVideoFrame", QX_PLAY_API_InputVideoFrame(index, 1, &byte, 1, 0)},
       {"InputPCMData", QX_PLAY_API_InputPCMData(index, &byte, 1)},
   };
@@ -77,7 +78,7 @@ void CountingCallback(const unsigned char* pcm, uint32_t length, uintptr_t user)
 
 TEST(PlayApiHeader, CompilesAndCallsFromC) { EXPECT_EQ(rovik_c_header_check(), 0); }
 
-TEST(PlayApiHeader, TheLibraryExportsExactlyTheTwentyOneFunctions) {
+TEST(PlayApiHeader, TheLibraryExportsExactlyTheTwentyTwoFunctions) {
   const char* bin = std::getenv("ROVIK_BIN_DIR");
   if (bin == nullptr || !rovik_test::HaveTool("nm")) GTEST_SKIP() << "ROVIK_BIN_DIR or nm missing";
   int status = 0;
@@ -95,7 +96,8 @@ TEST(PlayApiHeader, TheLibraryExportsExactlyTheTwentyOneFunctions) {
       "QX_PLAY_API_PlayAudio",       "QX_PLAY_API_StopAudio",       "QX_PLAY_API_StartCapture",
       "QX_PLAY_API_StopCapture",     "QX_PLAY_API_Refresh",         "QX_PLAY_API_SetOSD",
       "QX_PLAY_API_SnapShot",        "QX_PLAY_API_StartRecord",     "QX_PLAY_API_StopRecord",
-      "QX_PLAY_API_InputVideoFrame", "QX_PLAY_API_InputPCMData",    "QX_PLAY_API_SetPCMDataCallBack"};
+      "QX_PLAY_API_InputVideoFrame", "QX_PLAY_API_InputPCMData",    "QX_PLAY_API_SetPCMDataCallBack",
+      "QX_PLAY_API_GetRecordState"};
   EXPECT_EQ(names, expected);
 }
 

@@ -10,6 +10,10 @@
 
 #include "tests/player/player_test_util.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 using namespace qxplay;
 using namespace player_test;
 
@@ -458,4 +462,28 @@ TEST_F(H264PlayerTest, OnScreenTextOnlyWhenSwitchedOn) {
   EXPECT_EQ(DarkPixels(shown, 0, 60, 320, 200), 0);
   EXPECT_TRUE(Close(ShownAt(shown, 6, 221), 0xDC, 0xDC, 0xDC, 40) ||
               Close(ShownAt(shown, 6, 221), 0x32, 0x32, 0x32, 40));
+}
+
+namespace {
+std::atomic<int> gLoudMessages{0};
+void CountLoud(void*, int level, const char*, va_list) {
+  if (level <= AV_LOG_WARNING) ++gLoudMessages;
+}
+}  // namespace
+
+TEST(H264DecoderLog, ItsComplaintsStayQuietAndTheProcessLevelIsLeftAlone) {
+  av_log_set_level(AV_LOG_WARNING);
+  av_log_set_callback(&CountLoud);
+  {
+    qxplay::H264Decoder decoder;
+    ASSERT_TRUE(decoder.Ready());
+    // A picture slice without the parameter sets it names: libavcodec complains at error level.
+    const uint8_t orphan[] = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x33, 0xff, 0x12, 0x34};
+    qxplay::I420View view;
+    for (int i = 0; i < 5; ++i) decoder.Decode(orphan, sizeof orphan, view);
+  }
+  av_log(nullptr, AV_LOG_ERROR, "the process's own message\n");
+  av_log_set_callback(&av_log_default_callback);
+  EXPECT_EQ(av_log_get_level(), AV_LOG_WARNING);
+  EXPECT_EQ(gLoudMessages.load(), 1) << "only the process's own message is loud";
 }

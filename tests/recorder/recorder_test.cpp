@@ -1,6 +1,6 @@
-// The Recorder: 50 samples a second against the clock, the first sample a key frame, the end at a
-// change of picture size, the continuation files at the size limit, and a file that survives a
-// killed process.
+// The Recorder: 50 samples a second against the clock, the first sample a key frame, the
+// continuation files at a change of picture size and at the size and sample limits, and a file
+// that survives a killed process.
 #include "player/recorder.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
@@ -169,23 +170,41 @@ TEST_F(RecorderTest, SlowFramesAreHeldByEmptySamples) {
   EXPECT_TRUE(Sample(d, 1).empty());
 }
 
-TEST_F(RecorderTest, AChangeOfPictureSizeEndsTheFile) {
+TEST_F(RecorderTest, AChangeOfPictureSizeGoesOnInTheNextFile) {
   std::vector<Frame> small{{MakeJpeg(320, 240, 1), 1}};
+  std::vector<Frame> big{{MakeJpeg(640, 480, 2), 1}};
   const std::string file = dir_ / "size.avi";
+  const std::string next = dir_ / "size_1.avi";
   Recorder r;
   ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordJpeg), 1);
   Feed(r, small, 25, 0.5, 320, 240);
-  const Frame big{MakeJpeg(640, 480, 2), 1};
-  r.Push(big.bytes.data(), static_cast<int32_t>(big.bytes.size()), 1, 640, 480);
-  ASSERT_TRUE(WaitFor([&] { return r.ThreadEnded(); }, 2s));
-  // Nothing more is written, whatever still arrives.
-  const std::vector<uint8_t> closed = ReadFile(file);
-  Feed(r, small, 25, 0.3, 320, 240);
+  Feed(r, big, 25, 0.5, 640, 480);
+  ASSERT_TRUE(WaitFor([&] { return r.FilesBegun() == 2; }, 2s));
   r.Stop();
-  EXPECT_EQ(ReadFile(file), closed);
-  auto p = ProbeVideo(file);
-  EXPECT_EQ(p["width"], "320");
-  EXPECT_GE(std::atoi(p["packets"].c_str()), 10);
+  EXPECT_FALSE(r.Failed());
+  auto first = ProbeVideo(file);
+  EXPECT_EQ(first["width"], "320");
+  EXPECT_GE(std::atoi(first["packets"].c_str()), 10);
+  auto second = ProbeVideo(next);
+  EXPECT_EQ(second["width"], "640");
+  EXPECT_GE(std::atoi(second["packets"].c_str()), 5);
+}
+
+TEST_F(RecorderTest, EmptySamplesReachTheFileLimitToo) {
+  // A camera that sends one picture and then nothing: its file still ends at the sample limit.
+  const std::vector<Frame> one{{MakeJpeg(160, 120, 4), 1}};
+  const std::string file = dir_ / "quiet.avi";
+  Recorder r;
+  r.SetSampleLimit(25);
+  ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordJpeg), 1);
+  Feed(r, one, 25, 0.04, 160, 120);
+  std::this_thread::sleep_for(1500ms);  // 75 ticks
+  const std::vector<uint8_t> ended = ReadFile(file);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(ReadFile(file), ended) << "the file was closed at its limit";
+  r.Stop();
+  EXPECT_EQ(ProbeVideo(file)["nb_frames"], "25");
+  EXPECT_EQ(r.FilesBegun(), 1) << "the next file waits for the next picture";
 }
 
 TEST_F(RecorderTest, FramesWithoutAPictureSizeAreLeftOut) {
@@ -277,31 +296,25 @@ TEST_F(RecorderTest, AKilledRecordingLeavesAReadableFile) {
 }
 
 TEST_F(RecorderTest, PlayerLetsGoOfARecordingThatEndedAndFeedsItNoMore) {
-  // A JPEG player records; the camera changes its picture size, which ends the recording. The
-  // player then releases the recorder instead of copying every frame into its queue for good.
+  // A JPEG player records into a file that cannot be made (its folder is a file), which ends the
+  // recording as failed. The player then releases the recorder instead of copying every frame
+  // into its queue for good.
   qxplay::PlayerHooks hooks;
   hooks.displayBackend = "null";
   hooks.makeRecorder = &Recorder::Make;
   qxplay::CJPEGPlayer player(1, hooks);
   player.Start();
-  const std::string file = dir_ / "ended.avi";
-  ASSERT_EQ(player.StartRecord(file.c_str()), 1);
+  std::ofstream(dir_ / "plain") << "a file, not a folder";
+  auto chain = std::make_shared<qxplay::RecordChain>(dir_ / "plain/ended.avi");
+  ASSERT_EQ(player.ContinueRecord(chain), 1);
   const auto small = MakeJpeg(320, 240, 1);
-  const auto large = MakeJpeg(640, 480, 2);
-  for (int i = 0; i < 10; ++i) {
-    player.InputFrame(small.data(), static_cast<int32_t>(small.size()), 1, 0);
-    std::this_thread::sleep_for(30ms);
-  }
-  EXPECT_TRUE(player.Recording());
   EXPECT_TRUE(WaitFor([&] {
-    player.InputFrame(large.data(), static_cast<int32_t>(large.size()), 1, 0);
+    player.InputFrame(small.data(), static_cast<int32_t>(small.size()), 1, 0);
     std::this_thread::sleep_for(30ms);
     return !player.Recording();
   }, 5000ms)) << "a recorder whose thread ended is released";
+  EXPECT_TRUE(chain->failed) << "the recording asked for was not written";
   const uint64_t shown = player.PicturesShown();
-  player.InputFrame(large.data(), static_cast<int32_t>(large.size()), 1, 0);
+  player.InputFrame(small.data(), static_cast<int32_t>(small.size()), 1, 0);
   EXPECT_TRUE(WaitFor([&] { return player.PicturesShown() > shown; }, 5000ms));
-  auto p = ProbeVideo(file);
-  EXPECT_EQ(p["width"], "320") << "the file was closed with the pictures of its size";
-  EXPECT_GE(std::atoi(p["packets"].c_str()), 5);
 }

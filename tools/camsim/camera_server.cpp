@@ -229,6 +229,7 @@ void CameraServer::AcceptLoop() {
     if (poll(&p, 1, 100) != 1) continue;
     const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    EnableKeepAlive(fd);
     std::lock_guard<std::mutex> hold(connectionsLock_);
     connections_.remove_if([](const std::unique_ptr<Connection>& c) { return c->finished(); });
     connections_.push_back(std::make_unique<Connection>(*this, fd));
