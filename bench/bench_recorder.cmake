@@ -1,6 +1,4 @@
 # bench_recorder: CPU of the recording thread per second of 720p25 recording, and the time of a
 # 720p JPEG snapshot, each against its reference (libavformat's AVI muxer, bare libjpeg-turbo).
-if(TARGET qxplay_record AND TARGET qxplay_video)
-  rovik_add_bench(bench_recorder SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_recorder.cpp
-    LIBS qxplay_record qxplay_video PkgConfig::FFMPEG PkgConfig::TURBOJPEG)
-endif()
+rovik_add_bench(bench_recorder SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_recorder.cpp
+  LIBS qxplay_record qxplay_video PkgConfig::FFMPEG PkgConfig::TURBOJPEG)

@@ -8,9 +8,10 @@
 #   <prefix>/share/icons/hicolor/     the suite's icon
 #   <prefix>/share/doc/rovik/         copyright and changelog
 #   <prefix>/share/man/man1/          manual pages of the commands
-# Two install components: "suite", what a user installs (the Debian package holds exactly this),
-# and "standins", the stand-ins the tests and the demo use (camsim, pushsim, RovikClient,
-# libP2PAPI.so), which go into the same program folder. The areas install their own targets
+# Two install components: "suite", what a user installs (the Debian package holds exactly this;
+# with it the peer-to-peer library libP2PAPI.so the session library was built with, without which
+# libQXDll.so neither loads nor links), and "standins", the stand-ins the tests and the demo use
+# (camsim, pushsim, RovikClient), which go into the same program folder. The areas install their own targets
 # with rovik_install().
 
 set(ROVIK_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)

@@ -1,4 +1,2 @@
 # Upgrade package entry names (reduction and path checks) and extra fields.
-if(TARGET rovik_upgrade)
-  rovik_add_fuzz(archive_names SOURCES ${CMAKE_CURRENT_LIST_DIR}/archive_names.cpp LIBS rovik_upgrade)
-endif()
+rovik_add_fuzz(archive_names SOURCES ${CMAKE_CURRENT_LIST_DIR}/archive_names.cpp LIBS rovik_upgrade)

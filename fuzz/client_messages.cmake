@@ -1,3 +1,1 @@
-if(TARGET rovikclient_core)
-  rovik_add_fuzz(client_messages SOURCES ${CMAKE_CURRENT_LIST_DIR}/client_messages.cpp LIBS rovikclient_core)
-endif()
+rovik_add_fuzz(client_messages SOURCES ${CMAKE_CURRENT_LIST_DIR}/client_messages.cpp LIBS rovikclient_core)

@@ -1,3 +1,1 @@
-if(TARGET rovik_command_text)
-  rovik_add_fuzz(command_text SOURCES ${CMAKE_CURRENT_LIST_DIR}/command_text.cpp LIBS rovik_command_text)
-endif()
+rovik_add_fuzz(command_text SOURCES ${CMAKE_CURRENT_LIST_DIR}/command_text.cpp LIBS rovik_command_text)

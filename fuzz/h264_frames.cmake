@@ -1,3 +1,1 @@
-if(TARGET qxplay_video)
-  rovik_add_fuzz(h264_frames SOURCES ${CMAKE_CURRENT_LIST_DIR}/h264_frames.cpp LIBS qxplay_video)
-endif()
+rovik_add_fuzz(h264_frames SOURCES ${CMAKE_CURRENT_LIST_DIR}/h264_frames.cpp LIBS qxplay_video)

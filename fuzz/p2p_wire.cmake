@@ -1,4 +1,2 @@
 # p2p_wire: bytes from a peer through the stand-in protocol's frame reader and payload parsers.
-if(TARGET p2p_protocol)
-  rovik_add_fuzz(p2p_wire SOURCES ${CMAKE_CURRENT_LIST_DIR}/p2p_wire.cpp LIBS p2p_protocol)
-endif()
+rovik_add_fuzz(p2p_wire SOURCES ${CMAKE_CURRENT_LIST_DIR}/p2p_wire.cpp LIBS p2p_protocol)

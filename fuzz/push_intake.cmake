@@ -1,3 +1,1 @@
-if(TARGET rovik_push)
-  rovik_add_fuzz(push_intake SOURCES ${CMAKE_CURRENT_LIST_DIR}/push_intake.cpp LIBS rovik_push)
-endif()
+rovik_add_fuzz(push_intake SOURCES ${CMAKE_CURRENT_LIST_DIR}/push_intake.cpp LIBS rovik_push)

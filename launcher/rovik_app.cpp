@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <cstdio>
 #include <cstring>
 
@@ -26,6 +27,20 @@ constexpr const char* kClientProgram = "RovikClient";
 constexpr std::chrono::seconds kDisplayProbeBound{20};
 
 uint32_t View(bool wow64) { return wow64 ? rovik::platform::kKeyWow64_64Key : 0; }
+
+// The client could not be started (not installed beside the launcher, or not a program): said on
+// standard error, and in a message box when there is a screen to show it on.
+void ReportNoClient(int& argc, char** argv, const std::string& why) {
+  std::fprintf(stderr, "Rovik: the video client cannot be started (is it installed?): %s\n", why.c_str());
+  std::fflush(stderr);
+  if (!rovik::launcher::GuiPlatformAvailable(kDisplayProbeBound)) return;
+  QApplication application(argc, argv);
+  const QString platform = QGuiApplication::platformName();
+  if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return;
+  QMessageBox::critical(nullptr, QStringLiteral("Rovik"),
+                        QStringLiteral("无法启动视频客户端 RovikClient，请确认它已安装。\n\n%1")
+                            .arg(QString::fromStdString(why)));
+}
 
 }  // namespace
 
@@ -73,7 +88,11 @@ int CRovikApp::InitInstance() {
       ClearUpgradeMarker(m_bWow64 != 0);
     }
   }
-  StartClient();
+  std::string why;
+  if (!StartClient(&why)) {
+    ReportNoClient(m_argc, m_argv, why);
+    return 1;
+  }
   return 0;
 }
 
@@ -102,12 +121,12 @@ bool CRovikApp::RunHeadless() {
   return worker.LeftPending();
 }
 
-void CRovikApp::StartClient() {
+bool CRovikApp::StartClient(std::string* why) {
   const std::string folder = rovik::platform::ProgramFolder();
   m_hMutex.Release();
   if (folder.empty()) {
-    return;
+    *why = "the launcher's own folder is unknown";
+    return false;
   }
-  // A failure to start is not reported.
-  rovik::platform::StartProgram(folder + "/" + kClientProgram);
+  return rovik::platform::StartProgram(folder + "/" + kClientProgram, why);
 }

@@ -2,7 +2,9 @@
 // when the registry marks an upgrade as pending, the splash window installs it (with no screen,
 // the upgrade runs without a window, reporting on standard error) and the marker is cleared,
 // unless the program folder cannot be written, when nothing is installed and the marker stays;
-// then the video client is started from the launcher's own folder and the launcher ends.
+// then the video client is started from the launcher's own folder and the launcher ends. A client
+// that cannot be started is reported (standard error, and a message box when there is a screen)
+// and the launcher ends with status 1.
 #pragma once
 
 #include <string>
@@ -32,7 +34,8 @@ class CRovikApp {
   // pending (the program folder cannot be written).
   bool RunSplash();
   bool RunHeadless();
-  void StartClient();
+  // False with the reason when the client could not be started.
+  bool StartClient(std::string* why);
 
   int& m_argc;
   char** m_argv;

@@ -11,6 +11,4 @@ set_target_properties(qxplay_record PROPERTIES
 target_include_directories(qxplay_record PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(qxplay_record PUBLIC PkgConfig::TURBOJPEG Threads::Threads)
 # The recorder's queue is the players' FrameQueue.
-if(TARGET qxplay_video)
-  target_link_libraries(qxplay_record PUBLIC qxplay_video)
-endif()
+target_link_libraries(qxplay_record PUBLIC qxplay_video)

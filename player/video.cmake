@@ -1,11 +1,6 @@
 # qxplay_video: the video side of QXPlayDll — the frame queue, the H.264 and JPEG players, the
 # decoders, the colour conversion, the on-screen text and the display surface with its back ends.
 # Static and position-independent, so that the shared library can take it in whole. No Qt.
-if(NOT (FFMPEG_FOUND AND SWSCALE_FOUND AND TURBOJPEG_FOUND AND X11_FOUND AND CAIRO_FOUND))
-  message(STATUS "qxplay_video: FFmpeg, swscale, turbojpeg, X11 or cairo missing; not built")
-  return()
-endif()
-
 set(QXPLAY_VIDEO_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/frame_queue.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pixel_format.cpp

@@ -108,6 +108,8 @@ TEST_F(SuiteTest, LauncherEndsTheMonitorInstallsThePackageAndStartsTheClient) {
   // on a loaded machine under the sanitizers that can take a while.
   ASSERT_TRUE(WaitUntil([] { return FindX11Window("RovikClient") != 0; }, 30s))
       << "windows: " << DescribeX11Windows();
+  ASSERT_TRUE(WaitUntil([] { return X11WindowViewable("RovikClient"); }, 30s))
+      << "windows: " << DescribeX11Windows();
   EXPECT_TRUE(CloseX11Window("RovikClient"));
   EXPECT_TRUE(WaitUntil([] { return !rovik::platform::FindWindowByTitle("RovikClient"); }, 10s));
 }

@@ -18,11 +18,17 @@ struct Display_ {
 
 int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
 
-Window Search(Display* d, Window w, const std::string& title, int depth) {
+// The first window named `title` below w; with `viewable`, the first one on screen (Qt names its
+// unmapped 1x1 group leader after the application too, and that one has no close button).
+Window Search(Display* d, Window w, const std::string& title, int depth, bool viewable = false) {
   char* name = nullptr;
   if (XFetchName(d, w, &name) && name) {
-    const bool match = title == name;
+    bool match = title == name;
     XFree(name);
+    XWindowAttributes attributes{};
+    if (match && viewable) {
+      match = XGetWindowAttributes(d, w, &attributes) && attributes.map_state == IsViewable;
+    }
     if (match) return w;
   }
   if (depth > 6) return 0;
@@ -31,7 +37,7 @@ Window Search(Display* d, Window w, const std::string& title, int depth) {
   unsigned int count = 0;
   if (!XQueryTree(d, w, &root, &parent, &children, &count)) return 0;
   Window found = 0;
-  for (unsigned int i = 0; i < count && !found; ++i) found = Search(d, children[i], title, depth + 1);
+  for (unsigned int i = 0; i < count && !found; ++i) found = Search(d, children[i], title, depth + 1, viewable);
   if (children) XFree(children);
   return found;
 }
@@ -80,10 +86,7 @@ bool X11WindowViewable(const std::string& title) {
   Display_ d;
   if (!d.display) return false;
   auto old = XSetErrorHandler(IgnoreErrors);
-  Window w = Search(d.display, DefaultRootWindow(d.display), title, 0);
-  XWindowAttributes attributes{};
-  const bool viewable = w && XGetWindowAttributes(d.display, w, &attributes) &&
-                        attributes.map_state == IsViewable;
+  const bool viewable = Search(d.display, DefaultRootWindow(d.display), title, 0, true) != 0;
   XSync(d.display, False);
   XSetErrorHandler(old);
   return viewable;
@@ -92,7 +95,7 @@ bool X11WindowViewable(const std::string& title) {
 bool CloseX11Window(const std::string& title) {
   Display_ d;
   if (!d.display) return false;
-  Window w = Search(d.display, DefaultRootWindow(d.display), title, 0);
+  Window w = Search(d.display, DefaultRootWindow(d.display), title, 0, true);
   if (!w) return false;
   XEvent event{};
   event.xclient.type = ClientMessage;

@@ -10,9 +10,9 @@ namespace e2e {
 
 // Top-level or child windows whose name is exactly `title` (0 when none).
 unsigned long FindX11Window(const std::string& title);
-// True when a window of that title exists and is mapped and viewable.
+// True when a window of that title is mapped and viewable.
 bool X11WindowViewable(const std::string& title);
-// Asks the window of that title to close (WM_DELETE_WINDOW); false when there is none.
+// Asks the viewable window of that title to close (WM_DELETE_WINDOW); false when there is none.
 bool CloseX11Window(const std::string& title);
 // Names and map states of every named window ("name:viewable"), for failure messages.
 std::string DescribeX11Windows();

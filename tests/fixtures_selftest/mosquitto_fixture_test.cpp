@@ -4,14 +4,10 @@
 
 #include "tests/fixtures/mosquitto_fixture.h"
 
-#ifdef ROVIK_HAVE_PAHO
 #include <MQTTClient.h>
-#endif
 
 namespace rovik::fixtures {
 namespace {
-
-#ifdef ROVIK_HAVE_PAHO
 
 // A connected synchronous Paho client, destroyed with the object.
 class PahoClient {
@@ -119,11 +115,6 @@ TEST(MosquittoFixture, PasswordFileAdmitsOnlyTheGivenLogin) {
   EXPECT_TRUE(PassOne(broker, "again", &login)) << broker.Log();
 }
 
-#else
-
-TEST(MosquittoFixture, PahoMissing) { GTEST_SKIP() << "Paho MQTT C is not installed"; }
-
-#endif
 
 }  // namespace
 }  // namespace rovik::fixtures

@@ -299,6 +299,28 @@ TEST_F(RovikProgramTest, WithoutAScreenTheUpgradeIsInstalledAndTheClientStartedE
   EXPECT_EQ(folder_.ReadFile("FILE/BackFile/QXDll.so"), "version 2");
 }
 
+// No video client beside the launcher: with or without a screen, a line on standard error names
+// it and the launcher ends with status 1 (a screen of its own, the offscreen one, shows no box
+// that would wait for a click), after it has still installed the upgrade.
+TEST_F(RovikProgramTest, WithoutAClientItSaysSoAndEndsWithStatusOne) {
+  fs::remove(folder_.Program("RovikClient"));
+  for (const bool offscreen : {false, true}) {
+    SCOPED_TRACE(offscreen ? "offscreen" : "no display");
+    SetMarker(1, "missing.zip");
+    fixtures::ChildOptions options = folder_.Options();
+    options.env = EnvironmentWithDisplay("");
+    if (offscreen) options.env->push_back("QT_QPA_PLATFORM=offscreen");
+    const auto result = fixtures::RunProgram(folder_.Program("Rovik"), {}, 60s, options);
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_TRUE(result.status.exited && result.status.code == 1) << result.err;
+    EXPECT_NE(result.err.find("Rovik: the video client cannot be started (is it installed?): " +
+                              folder_.Program("RovikClient").string()),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(Marker(), 0u);
+  }
+}
+
 // A system-wide install: the user running the launcher cannot write the program folder.
 TEST_F(RovikProgramTest, ReadOnlyProgramFolderIsLeftAsItIsWithTheMarkerKept) {
   constexpr uid_t kNobody = 65534;

@@ -5,11 +5,11 @@
 
 #include <QGridLayout>
 #include <QPointer>
-#include <cstdio>
 #include <thread>
 
 #include "camsession/qx_api.h"
 #include "tools/rovikclient/camera_view.h"
+#include "tools/rovikclient/client_log.h"
 #include "tools/rovikclient/client_window.h"
 
 namespace rovikclient {
@@ -96,8 +96,7 @@ class CameraArea : public QWidget {
       for (CameraView* view : self->views_) {
         if (view->instance() == index) view->SetStatus(status);
       }
-      std::printf("camera %d status %s\n", static_cast<int>(index), status.toUtf8().constData());
-      std::fflush(stdout);
+      ClientLog(QStringLiteral("camera %1 status %2").arg(index).arg(status));
     }, Qt::QueuedConnection);
   }
 

@@ -5,10 +5,10 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
-#include <cstdio>
 
 #include "camsession/qx_api.h"
 #include "platform/module_path.h"
+#include "tools/rovikclient/client_log.h"
 
 namespace rovikclient {
 namespace {
@@ -136,8 +136,7 @@ void CameraView::ApplyOsd() {
 }
 
 void CameraView::Log(const QString& line) const {
-  std::printf("camera %d %s\n", static_cast<int>(index_), line.toUtf8().constData());
-  std::fflush(stdout);
+  ClientLog(QStringLiteral("camera %1 %2").arg(index_).arg(line));
 }
 
 }  // namespace rovikclient

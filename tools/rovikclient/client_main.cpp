@@ -11,6 +11,7 @@
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "platform/program_options.h"
+#include "tools/rovikclient/client_log.h"
 #include "tools/rovikclient/client_window.h"
 #include "tools/rovikclient/camera_area.h"
 
@@ -64,7 +65,6 @@ int main(int argc, char** argv) {
   }
   rovikclient::AttachCameraArea(window, settings.cameras);
   window.show();
-  std::printf("ready\n");
-  std::fflush(stdout);
+  rovikclient::ClientLog(QStringLiteral("ready"));
   return app.exec();
 }

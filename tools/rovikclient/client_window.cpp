@@ -3,10 +3,10 @@
 #include <QDate>
 #include <QSplitter>
 #include <QTimer>
-#include <cstdio>
 
 #include "platform/shared_memory.h"
 #include "tools/rovikclient/alarm_panel.h"
+#include "tools/rovikclient/client_log.h"
 
 namespace rovikclient {
 namespace {
@@ -118,10 +118,6 @@ void ClientWindow::ShowSharedList(int64_t count) {
   Log(QStringLiteral("list %1 of %2").arg(lines.size()).arg(count));
 }
 
-void ClientWindow::Log(const QString& line) {
-  // One line per event on standard output: what a user or a test script follows.
-  std::printf("%s\n", line.toUtf8().constData());
-  std::fflush(stdout);
-}
+void ClientWindow::Log(const QString& line) { ClientLog(line); }
 
 }  // namespace rovikclient
