@@ -70,8 +70,8 @@ class PushTlsTest : public ::testing::Test {
   // trying (a failed TLS connect after each lookup). Returns the debug log.
   std::string ExpectRefusedAndRetried() {
     PushTiming timing;
-    timing.lookupInterval = std::chrono::seconds(1);  // a lookup and a new attempt about every second
-    timing.reconnectInterval = std::chrono::seconds(1);
+    timing.lookupBackoff = {std::chrono::seconds(1), std::chrono::seconds(1)};  // a lookup and a new
+    timing.connectBackoff = {std::chrono::seconds(1), std::chrono::seconds(1)};  // attempt within a second
     CaptureLog();
     PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
     EXPECT_TRUE(channel.Start(h.owner.Owner()));

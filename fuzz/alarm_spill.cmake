@@ -1,0 +1,3 @@
+if(TARGET rovik_push)
+  rovik_add_fuzz(alarm_spill SOURCES ${CMAKE_CURRENT_LIST_DIR}/alarm_spill.cpp LIBS rovik_push)
+endif()
