@@ -262,6 +262,13 @@ void MdSQLite::InterruptWaits(bool on) {
     if (sqlite3* db = openDb_.load()) {
       sqlite3_interrupt(db);
     }
+    return;
+  }
+  // SQLite forgets an interrupt only when a statement starts with none running; until then it
+  // would also cut short the checkpoint of the closing connection (leaving the -wal file).
+  std::lock_guard<std::mutex> guard(lock_);
+  if (db_ != nullptr) {
+    sqlite3_exec(db_, "select 1;", nullptr, nullptr, nullptr);
   }
 }
 
