@@ -195,32 +195,6 @@ TEST_F(PushFaultTest, AFailedSubscriptionIsTriedAgainUntilItHolds) {
   channel.Stop();
 }
 
-// Two machines with one client id take the session from each other: they back off instead of
-// taking it over and over (at once, each of them did it about ten times a second).
-TEST_F(PushFaultTest, TwoMachinesWithOneClientIdBackOff) {
-  StartBroker();
-  rovik::fixtures::TempDir otherFolder("rovik-push-other-");
-  MdSQLite otherStore;
-  otherStore.Open(otherFolder.Path().string());
-  UserList users;
-  users.push_back(std::make_unique<UserRecord>(UserRecord{"13800000000", "pw", "张三"}));
-  otherStore.SaveUsers(users);
-  auto first = StartChannel();
-  PushTiming timing;
-  timing.jitterSeed = 99;
-  PushChannel second(&otherStore, PushServiceRequests::Cloud(), timing);
-  ASSERT_TRUE(second.Start([](std::unique_ptr<AlarmRecord>) {}));
-  std::this_thread::sleep_for(20s);
-  second.Stop();
-  first->Stop();
-  const std::string log = h.broker.Log();
-  int takeovers = 0;
-  for (std::size_t at = 0; (at = log.find("already connected, closing old connection", at)) != std::string::npos; ++at)
-    ++takeovers;
-  EXPECT_GE(takeovers, 1);
-  EXPECT_LE(takeovers, 10) << log;
-}
-
 // The video client's window exists but its program is frozen: the alarms are stored and reach
 // the popup within the delivery bound, each with its store ID; Stop still returns promptly.
 TEST_F(PushFaultTest, AFrozenClientWindowSendsTheAlarmsToThePopup) {
