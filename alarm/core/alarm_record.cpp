@@ -186,6 +186,58 @@ bool AcceptAlarm(std::string_view topic, std::string_view key, std::string& last
   return true;
 }
 
+bool AlarmTimeSeconds(std::string_view text, int64_t& seconds) {
+  if (text.size() != 19) {
+    return false;
+  }
+  int fields[6] = {};
+  static constexpr int kStart[] = {0, 5, 8, 11, 14, 17};
+  static constexpr int kDigits[] = {4, 2, 2, 2, 2, 2};
+  static constexpr char kAfter[] = {'-', '-', ' ', ':', ':', '\0'};
+  for (int i = 0; i < 6; ++i) {
+    for (int d = 0; d < kDigits[i]; ++d) {
+      const char c = text[static_cast<std::size_t>(kStart[i] + d)];
+      if (c < '0' || c > '9') {
+        return false;
+      }
+      fields[i] = fields[i] * 10 + (c - '0');
+    }
+    if (kAfter[i] != '\0' && text[static_cast<std::size_t>(kStart[i] + kDigits[i])] != kAfter[i]) {
+      return false;
+    }
+  }
+  const SystemTime t{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], 0};
+  if (!ValidOleTime(t)) {
+    return false;
+  }
+  seconds = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) * 86400 +
+            t.hour * 3600 + t.minute * 60 + t.second;
+  return true;
+}
+
+bool AcceptAlarm(std::string_view topic, std::string_view key, std::string_view alarmTime,
+                 RepeatState& last, const UtcClock& clock) {
+  int64_t now = 0;
+  int64_t before = 0;
+  const bool ownTimes = AlarmTimeSeconds(alarmTime, now) && AlarmTimeSeconds(last.alarmTime, before);
+  if (!ownTimes) {
+    last.alarmTime.assign(alarmTime);
+    return AcceptAlarm(topic, key, last.topic, last.key, last.time, clock);
+  }
+  // Each alarm tested moves the reference on, as the arrival time does in the rule above.
+  last.alarmTime.assign(alarmTime);
+  if (!last.key.empty() && !last.topic.empty() && topic == last.topic && key == last.key) {
+    last.time = clock();
+    if ((now > before ? now - before : before - now) < 10) {
+      return false;
+    }
+  }
+  last.topic = topic;
+  last.key = key;
+  last.time = clock();
+  return true;
+}
+
 std::u16string_view AlarmTypeName(std::string_view code) {
   struct Entry {
     std::string_view code;

@@ -98,6 +98,26 @@ int64_t ElapsedSeconds(SystemTime& stored, const UtcClock& clock = CurrentUtcTim
 bool AcceptAlarm(std::string_view topic, std::string_view key, std::string& lastTopic,
                  std::string& lastKey, SystemTime& lastTime, const UtcClock& clock = CurrentUtcTime);
 
+// What the duplicate rule remembers of the last alarm it looked at.
+struct RepeatState {
+  std::string topic;      // of the last accepted alarm
+  std::string key;        // of the last accepted alarm
+  SystemTime time;        // arrival (UTC) of the last accepted alarm or of the last test
+  std::string alarmTime;  // the alarm time text of the last alarm tested ("" when it had none)
+};
+
+// The duplicate rule judged by the alarms' own times: when this alarm and the last one tested
+// both carry an alarm time ("YYYY-MM-DD hh:mm:ss"), a repeat is one whose alarm time lies less
+// than 10 seconds from the last one's, so a backlog delivered in one burst is kept whole while a
+// sensor that fires twice within 10 s is still dropped. Without an alarm time on either side the
+// arrival times decide, as above.
+bool AcceptAlarm(std::string_view topic, std::string_view key, std::string_view alarmTime,
+                 RepeatState& last, const UtcClock& clock = CurrentUtcTime);
+
+// Seconds since 1970 of an alarm time text read as UTC (only differences are used); false when
+// the text is not of the form "YYYY-MM-DD hh:mm:ss".
+bool AlarmTimeSeconds(std::string_view text, int64_t& seconds);
+
 // Display name of an alarm type code ("有报警" for any code not in the table).
 std::u16string_view AlarmTypeName(std::string_view code);
 // The same copied into a caller buffer of `units` code units (at least 16), zero-terminated.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QMessageBox>
 #include <QMetaObject>
 
 #include "alarm/core/client_link.h"
@@ -58,6 +59,11 @@ bool CDlgOperator::Create() {
   channel_ = makeChannel_ ? makeChannel_() : std::make_unique<PushChannel>();
   if (channel_) {
     QPointer<CDlgOperator> self(this);
+    channel_->SetStoreTroubleHandler([self](const std::string& error) {
+      // Push thread: the window shows it on its own thread.
+      QMetaObject::invokeMethod(
+          self.data(), [self, error] { if (self) self->ShowStoreTrouble(error); }, Qt::QueuedConnection);
+    });
     bool started = channel_->Start([self](std::unique_ptr<AlarmRecord> record) {
       // Push thread: hand the record over; the window copies it on its own thread.
       if (self) QCoreApplication::postEvent(self.data(), new AlarmArrivedEvent(std::move(record)));
@@ -218,7 +224,23 @@ int64_t CDlgOperator::OnMarkReadFromHistory(const QString& ids) {
   return 1;
 }
 
+void CDlgOperator::ShowStoreTrouble(const std::string& error) {
+  if (storeTrouble_) return;  // one box at a time
+  auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("Error"),
+                              QString::fromUtf8(error.c_str()), QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setModal(false);
+  storeTrouble_ = box;
+  box->show();
+}
+
 void CDlgOperator::OnAlarmWhileShowing(const AlarmRecord& record) {
+  // A burst's first arrival reloaded every unread alarm, the later ones of the burst with it.
+  if (record.id > 0) {
+    for (const auto& shown : alarms_) {
+      if (shown && shown->id == record.id) return;
+    }
+  }
   alarms_.push_back(std::make_unique<AlarmRecord>(record));
   if (view_) view_->AlarmAdded();  // it slides up into view as 1/N
 }

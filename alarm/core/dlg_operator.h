@@ -60,7 +60,8 @@ class CDlgOperator : public QWidget {
  protected:
   bool event(QEvent* event) override;
 
-  // Message 3025 while the popup shows: the new record joins the list.
+  // Message 3025 while the popup shows: the new record joins the list, unless it is on the list
+  // already (by its store ID).
   virtual void OnAlarmWhileShowing(const AlarmRecord& record);
   // Reload every unread alarm from the store; show the popup when there are any, else hide it.
   virtual void ReloadUnread();
@@ -76,6 +77,8 @@ class CDlgOperator : public QWidget {
   int64_t OnAlarmArrived(std::intptr_t wParam);
   int64_t OnMarkReadFromHistory(const QString& ids);
   void SetUpPopup();
+  // The store refused alarms (they wait and are tried again): one box tells the user.
+  void ShowStoreTrouble(const std::string& error);
   MdSQLite* Store() const;
 
   MdSQLite* store_;
@@ -87,6 +90,7 @@ class CDlgOperator : public QWidget {
   std::size_t sharedSize_ = 0;
   AlarmList alarms_;  // user-interface thread only
   QPointer<QWidget> history_;
+  QPointer<QWidget> storeTrouble_;  // the box on show about the store's failure
   // The popup's look (alarm/ui): placed, filled and paged over alarms_; null while the window is
   // only the endpoint (the push channel did not start).
   CDlgOperatorView* view_ = nullptr;

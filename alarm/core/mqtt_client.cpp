@@ -67,7 +67,9 @@ int MqttClient::Connect(const MqttConnectOptions& options) {
   }
   // A new session starts without subscriptions: take up again the topics held.
   for (const std::string& topic : topics_) {
-    MQTTClient_subscribe(Handle(handle_), topic.c_str(), kQos);
+    if (MQTTClient_subscribe(Handle(handle_), topic.c_str(), kQos) != MQTTCLIENT_SUCCESS) {
+      refused_.insert(topic);
+    }
   }
   return 0;
 }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "alarm/core/mqtt_tls.h"
@@ -54,12 +55,17 @@ class MqttClient {
   int Create(const std::string& serverUri, const std::string& clientId);
   bool Exists() const { return handle_ != nullptr; }
 
-  // 0 when connected; unless the broker kept our session, every topic held is subscribed again.
+  // 0 when connected; unless the broker kept our session, every topic held is subscribed again
+  // (those the broker refuses are kept for TakeRefusedTopics). Otherwise Paho's code: 1..5 the
+  // broker's refusal (4 bad login, 5 not authorised), below 0 no answer.
   int Connect(const MqttConnectOptions& options);
+  // The topics the last connect's re-subscription did not get granted; emptied by the call.
+  std::set<std::string> TakeRefusedTopics() { return std::exchange(refused_, {}); }
   // The broker kept the session of the client id (subscriptions and queued messages) at the
   // last successful connect.
   bool SessionPresent() const { return sessionPresent_; }
-  // Adds the topic to the ones held and subscribes it (QoS 1); 0 when the broker granted it.
+  // Adds the topic to the ones held and subscribes it (QoS 1); 0 when the broker granted it
+  // (a refusal, granted QoS 0x80, is not 0).
   int Subscribe(const std::string& topic);
   // Drops the topic from the ones held and unsubscribes it.
   int Unsubscribe(const std::string& topic);
@@ -75,5 +81,6 @@ class MqttClient {
  private:
   void* handle_ = nullptr;      // MQTTClient
   std::set<std::string> topics_;  // subscribed again after a connect without a kept session
+  std::set<std::string> refused_;  // of those, the ones not granted
   bool sessionPresent_ = false;
 };

@@ -9,13 +9,10 @@
 #include "alarm/cloud/cloud_reply.h"
 #include "alarm/core/account_text.h"
 #include "alarm/core/client_link.h"
-#include "alarm/core/delivery_key.h"
 #include "alarm/core/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/debug_log.h"
 
-using rovik::CopyField;
-using rovik::FieldText;
 using rovik::platform::Event;
 using rovik::platform::kWaitTimeout;
 using rovik::platform::WaitAny;
@@ -23,9 +20,19 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto kPassWait = 100ms;     // the wait for the events, and the receive, of one pass
-constexpr std::size_t kAccountRoom = 31;  // the 32-byte topic buffer of a subscription
-constexpr std::size_t kDisplayNameRoom = 254;
+constexpr auto kPassWait = 100ms;  // the wait for the events, and the receive, of one pass
+// Connect results by which the broker refuses the login itself: fetch another at once.
+constexpr int kRefusedIdentifier = 2;
+constexpr int kBadLogin = 4;
+constexpr int kNotAuthorised = 5;
+
+// The randomness of one kind of wait: from the system unless the timing names a seed (each
+// monitor must draw its own waits, or a crowd would come back in lock-step again).
+JitterSource Jitter(const PushTiming& timing, uint64_t kind) {
+  return MakeJitterSource(timing.jitterSeed == 0 ? 0 : timing.jitterSeed + kind);
+}
+
+void Log(const std::string& text) { rovik::platform::DebugLog("RovikAlarm", "push: " + text); }
 
 bool ValidUtf8(std::string_view text) { return rovik::Utf16ToUtf8(rovik::Utf8ToUtf16(text)) == text; }
 
@@ -51,32 +58,23 @@ PushServiceRequests PushServiceRequests::None() {
   return r;
 }
 
-void CAlarmServerHttpEventsHandler::OnHttpResult(const std::string& reply, int, int requestCode, int) {
-  bool last = false;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (channel_ != nullptr) {
-      channel_->OnHttpReply(reply, requestCode);
-    }
-    --pending_;
-    last = ReleasedAndIdleLocked();
+bool CAlarmServerHttpEventsHandler::Settle(const std::function<void(PushChannel&)>& hand) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (channel_ != nullptr) {
+    hand(*channel_);
   }
-  if (last) {
+  --pending_;
+  return ReleasedAndIdleLocked();
+}
+
+void CAlarmServerHttpEventsHandler::OnHttpResult(const std::string& reply, int, int requestCode, int) {
+  if (Settle([&](PushChannel& channel) { channel.OnHttpReply(reply, requestCode); })) {
     delete this;
   }
 }
 
 void CAlarmServerHttpEventsHandler::OnHttpDropped(int requestCode, int) {
-  bool last = false;
-  {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (channel_ != nullptr) {
-      channel_->OnHttpDropped(requestCode);
-    }
-    --pending_;
-    last = ReleasedAndIdleLocked();
-  }
-  if (last) {
+  if (Settle([&](PushChannel& channel) { channel.OnHttpDropped(requestCode); })) {
     delete this;
   }
 }
@@ -121,23 +119,38 @@ PushChannel::PushChannel(MdSQLite* store, PushServiceRequests requests, PushTimi
     : store_(store != nullptr ? store : MdSQLite::GetInstance()),
       requests_(std::move(requests)),
       timing_(timing),
-      httpEvents_(new CAlarmServerHttpEventsHandler(this)) {
-  ClearRecord(currentRecord_);
-}
+      httpEvents_(new CAlarmServerHttpEventsHandler(this)),
+      delivery_(timing.deliveryBound),
+      intake_(store_, delivery_, timing.intake, Jitter(timing, 0)),
+      heartbeat_(timing.heartbeatInterval),
+      connectRetry_(timing.connectBackoff, Jitter(timing, 1)),
+      lookupRetry_(timing.lookupBackoff, Jitter(timing, 2)),
+      registrationRetry_(timing.registrationBackoff, Jitter(timing, 3)),
+      resubscribeRetry_(timing.resubscribeBackoff, Jitter(timing, 4)) {}
 
 PushChannel::~PushChannel() {
   Stop();
   CAlarmServerHttpEventsHandler::Release(httpEvents_);
   // The table goes without unsubscribing: the broker keeps the session's subscriptions, and the
   // alarms published meanwhile, for the monitor's next start.
-  subscriptions_.clear();
 }
 
 bool PushChannel::Start(AlarmOwner owner) {
   if (thread_.joinable()) {
     return false;
   }
-  owner_ = std::move(owner);
+  delivery_.SetOwner(std::move(owner));
+  // The login of the last registration reply: the broker session under its client id goes on.
+  std::string login;
+  if (store_ != nullptr && store_->LoadSetting(kBrokerLoginSetting, login) && !login.empty()) {
+    brokerLogin_ = login;
+    std::lock_guard<std::mutex> guard(replyLock_);
+    reply_.loginKnown = true;
+  }
+  // Alarms kept over the last stop are stored first.
+  if (store_ != nullptr) {
+    intake_.Resume(TakeSpilledAlarms(SpillPath()));
+  }
   stopEvent_ = std::make_unique<Event>();
   resubscribeEvent_ = std::make_unique<Event>();
   unreadCountEvent_ = std::make_unique<Event>();
@@ -145,6 +158,9 @@ bool PushChannel::Start(AlarmOwner owner) {
   {
     std::lock_guard<std::mutex> guard(doneLock_);
     threadDone_ = false;
+  }
+  if (!delivery_.Start()) {
+    return false;
   }
   try {
     thread_ = std::thread([this] {
@@ -166,21 +182,41 @@ void PushChannel::Stop() {
   if (stopEvent_) {
     stopEvent_->Set();
   }
-  if (!thread_.joinable()) {
-    return;
+  delivery_.RequestStop();
+  if (thread_.joinable()) {
+    // A store call waiting for another program's lock ends now instead of after its bound.
+    if (store_ != nullptr) {
+      store_->InterruptWaits(true);
+    }
+    bool ended = false;
+    {
+      std::unique_lock<std::mutex> lock(doneLock_);
+      ended = doneChanged_.wait_for(lock, timing_.stopBound, [this] { return threadDone_; });
+    }
+    if (!ended) {
+      // The thread is inside a third-party call that outlasted every bound it was given; it
+      // still uses this object, the store and the request queue, so nothing may be freed under it.
+      Log("the push thread did not end in time; ending the process");
+      std::_Exit(kPushThreadStuckExitCode);
+    }
+    thread_.join();
+    if (store_ != nullptr) {
+      store_->InterruptWaits(false);
+    }
+    // The alarms the store could not take are kept beside it for the next start.
+    const std::vector<SpilledAlarm> waiting = intake_.TakePending();
+    if (!waiting.empty()) {
+      const bool kept = SpillAlarms(SpillPath(), waiting);
+      Log(std::to_string(waiting.size()) + " alarm(s) the store could not take " +
+          (kept ? "are kept for the next start" : "are lost: " + SpillPath() + " cannot be written"));
+    }
   }
-  bool ended = false;
-  {
-    std::unique_lock<std::mutex> lock(doneLock_);
-    ended = doneChanged_.wait_for(lock, timing_.stopBound, [this] { return threadDone_; });
-  }
-  if (!ended) {
-    // The thread is inside a call that outlasted every bound it was given; it still uses this
-    // object, the store and the request queue, so nothing may be freed under it.
-    rovik::platform::DebugLog("RovikAlarm", "push: the push thread did not end in time; ending the process");
-    std::_Exit(kPushThreadStuckExitCode);
-  }
-  thread_.join();
+  delivery_.Stop();
+}
+
+std::string PushChannel::SpillPath() const {
+  const std::string database = store_ != nullptr ? store_->FilePath() : std::string();
+  return database.empty() ? database : database + ".pending";
 }
 
 bool PushChannel::RequestResubscribe() {
@@ -204,14 +240,21 @@ bool PushChannel::RequestUnreadCount() {
 
 void PushChannel::Run() {
   QueueBrokerLookup();
-  QueueDeviceRegistration();
-  cycleStart_ = std::chrono::steady_clock::now();
-  lastLookup_ = cycleStart_;
-  lastAttempt_ = cycleStart_;
-  bool delivered = false;  // the last pass took a message: do not wait in this one
+  bool loginKnown = false;
+  {
+    std::lock_guard<std::mutex> guard(replyLock_);
+    loginKnown = reply_.loginKnown;
+  }
+  if (!loginKnown) {
+    QueueDeviceRegistration();
+  }
+  const SteadyTime begin = std::chrono::steady_clock::now();
+  heartbeat_.Restart(begin);
+  lookupRetry_.Failed(begin);  // the next lookup is not due before its wait
+  bool busy = false;           // the last pass took a message: do not wait in this one
   Event* const events[] = {resubscribeEvent_.get(), unreadCountEvent_.get(), stopEvent_.get()};
   for (;;) {
-    const int which = WaitAny(events, delivered ? 0ms : kPassWait);
+    const int which = WaitAny(events, busy ? 0ms : kPassWait);
     if (which == 0) {
       if (!Stopping()) {
         SubscribeAll();
@@ -224,46 +267,72 @@ void PushChannel::Run() {
     if (Stopping()) {
       break;
     }
-    TakeReplyWork();
-    delivered = false;
     const SteadyTime now = std::chrono::steady_clock::now();
+    TakeReplyWork(now);
+    intake_.RetryPending(now);
+    busy = false;
     if (connected_ && client_.Exists()) {
-      delivered = Receive();
-      if (subscribeFailures_ != 0 && now - cycleStart_ < timing_.resubscribeWindow && !Stopping()) {
-        ResubscribeKnownTopics();
-      }
-      if (now - cycleStart_ >= timing_.heartbeatInterval) {
-        Heartbeat();
-        cycleStart_ = now;
-      }
-      lastLookup_ = now;
-      lastAttempt_ = now;
-      continue;
-    }
-    if (now - lastLookup_ >= timing_.lookupInterval) {
-      lastLookup_ = now;
-      QueueBrokerLookup();
-      bool loginKnown = false;
-      {
-        std::lock_guard<std::mutex> guard(replyLock_);
-        loginKnown = reply_.loginKnown;
-      }
-      if (!loginKnown) {
-        QueueDeviceRegistration();  // the first registration failed: without a login no connect
-      }
-    }
-    // A broker that came back at the same address answers the lookup with the address in use,
-    // which calls for nothing: try the parameters we have.
-    if (haveParams_ && now - lastAttempt_ >= timing_.reconnectInterval) {
-      lastAttempt_ = now;
-      Connect();
+      busy = ConnectedPass(now);
+    } else {
+      DisconnectedPass(now);
     }
   }
   LeaveBroker();
 }
 
+// One pass while connected: a message taken, refused subscriptions tried again, the heartbeat.
+// True when a message was taken.
+bool PushChannel::ConnectedPass(SteadyTime now) {
+  // While the store cannot take alarms and the waiting ones fill the queue, the broker keeps the
+  // rest (unacknowledged) until there is room.
+  const bool took = intake_.Full() ? false : Receive(now);
+  if (!connected_) {
+    return took;
+  }
+  if (subscriptions_.HasRefused() && resubscribeRetry_.Due(now) && !Stopping()) {
+    if (subscriptions_.RetryRefused(client_)) {
+      resubscribeRetry_.Reset();
+      Log("every subscription holds again");
+      refusalLogged_ = false;
+    } else {
+      resubscribeRetry_.Failed(now);
+    }
+  }
+  if (heartbeat_.Due(now)) {
+    Heartbeat();
+    heartbeat_.Restart(now);
+  }
+  if (!heldReset_ && now - connectedSince_ >= timing_.heldLongEnough) {
+    // The connection holds: the next outage starts with short waits again.
+    heldReset_ = true;
+    shortSessions_ = 0;
+    connectRetry_.Reset();
+    lookupRetry_.Reset();
+    registrationRetry_.Reset();
+  }
+  return took;
+}
+
+// One pass while disconnected: a lookup, a registration and a connect, each when its wait is over.
+void PushChannel::DisconnectedPass(SteadyTime now) {
+  if (lookupRetry_.Due(now) && QueueBrokerLookup()) {
+    lookupRetry_.Failed(now);
+  }
+  if (needLogin_ && registrationRetry_.Due(now) && QueueDeviceRegistration()) {
+    registrationRetry_.Failed(now);
+  }
+  // A broker that came back at the same address answers the lookup with the address in use,
+  // which calls for nothing: try the parameters we have.
+  if (haveParams_ && connectRetry_.Due(now)) {
+    const int rc = Connect();
+    if (rc != 0) {
+      ConnectFailed(now, rc);
+    }
+  }
+}
+
 // One receive of a connected pass; true when a message was taken.
-bool PushChannel::Receive() {
+bool PushChannel::Receive(SteadyTime now) {
   MqttMessage message;
   bool got = false;
   const int rc = client_.Receive(message, got, kPassWait);
@@ -275,19 +344,44 @@ bool PushChannel::Receive() {
                   message.duplicate);
   } else if (redelivered_ >= 0 && rc == 0) {
     // What the broker kept for us has come: tell how much.
-    rovik::platform::DebugLog("RovikAlarm", "push: reconnected; " + std::to_string(redelivered_) +
-                                                " redelivered alarm message(s)");
+    Log("reconnected; " + std::to_string(redelivered_) + " redelivered alarm message(s)");
     redelivered_ = -1;
   }
   if (rc != 0) {
-    rovik::platform::DebugLog("RovikAlarm", "push: connection lost (" + std::to_string(rc) + "); connecting again");
-    lossLogged_ = true;
-    Connect();
-    if (!connected_) {
-      QueueBrokerLookup();
-    }
+    ConnectionLost(now, rc);
   }
   return got;
+}
+
+// The connection failed. The next connect waits a random while that grows with each failure;
+// a connection lost soon after another short one (another machine with our client id takes the
+// session over, and is taken over in turn) waits longer still.
+void PushChannel::ConnectionLost(SteadyTime now, int rc) {
+  Log("connection lost (" + std::to_string(rc) + ")");
+  lossLogged_ = true;
+  connected_ = false;
+  connectedFlag_ = false;
+  const auto lifetime = now - connectedSince_;
+  shortSessions_ = lifetime < timing_.heldLongEnough ? shortSessions_ + 1 : 0;
+  // A dead path takes a keep-alive interval to notice; a takeover ends a session at once.
+  const bool takenOver = lifetime < timing_.takeoverWithin && shortSessions_ >= 2;
+  if (takenOver) {
+    Log("the session was lost again soon after connecting (another machine with our client id?); waiting longer");
+  }
+  connectRetry_.Failed(now, takenOver ? timing_.takeoverWait : 0ms);
+  lookupRetry_.Failed(now);
+}
+
+void PushChannel::ConnectFailed(SteadyTime now, int rc) {
+  connectRetry_.Failed(now);
+  if (rc == kBadLogin || rc == kNotAuthorised || rc == kRefusedIdentifier) {
+    if (!needLogin_) {
+      Log("the broker refuses the login (" + std::to_string(rc) + "); fetching a new one");
+    }
+    needLogin_ = true;
+  } else if (rc > 0 && ++refusedInRow_ >= timing_.refusalsBeforeRegistration) {
+    needLogin_ = true;
+  }
 }
 
 // On the way out: a bounded disconnect. Nothing is unsubscribed: the session keeps the
@@ -299,10 +393,11 @@ void PushChannel::LeaveBroker() {
     hasClient_ = false;
   }
   connected_ = false;
+  connectedFlag_ = false;
 }
 
 // Work the HTTP replies called for: a connection with new parameters, another heartbeat account.
-void PushChannel::TakeReplyWork() {
+void PushChannel::TakeReplyWork(SteadyTime now) {
   std::optional<BrokerParams> params;
   bool choose = false;
   {
@@ -311,98 +406,102 @@ void PushChannel::TakeReplyWork() {
     std::swap(choose, reply_.chooseHeartbeat);
   }
   if (choose) {
-    ChooseHeartbeatAccount();
+    subscriptions_.ChooseHeartbeatAccount();
   }
   if (params) {
+    if (params->clientId != params_.clientId || params->userName != params_.userName ||
+        params->password != params_.password) {
+      needLogin_ = false;  // a new login came
+      refusedInRow_ = 0;
+    }
     params_ = std::move(*params);
     haveParams_ = true;
-    Connect();
+    const int rc = Connect();
+    if (rc != 0) {
+      ConnectFailed(now, rc);
+    }
   }
 }
 
-void PushChannel::Connect() {
+// 0 when connected; otherwise the client's result.
+int PushChannel::Connect() {
   const bool wasConnected = connected_;
   connected_ = false;
+  connectedFlag_ = false;
   if (client_.Exists()) {
     client_.Disconnect(0);
     client_.Destroy();
     hasClient_ = false;
   }
   if (Stopping()) {
-    return;
+    return -1;
   }
-  if (client_.Create(params_.ServerText(), params_.clientId) != 0) {
-    return;
+  int rc = client_.Create(params_.ServerText(), params_.clientId);
+  if (rc != 0) {
+    return rc;
   }
   hasClient_ = true;
   MqttConnectOptions options;
   options.userName = params_.userName;
   options.password = params_.password;
   options.tls = BrokerTlsSettings(params_.scheme, params_.ServerText(), BrokerCaFile());
-  const int rc = client_.Connect(options);
+  rc = client_.Connect(options);
   if (rc != 0) {
     if (wasConnected || !lossLogged_) {
-      rovik::platform::DebugLog("RovikAlarm", "push: cannot connect to " + params_.ServerText() + " (" +
-                                                  std::to_string(rc) + "); trying again");
+      Log("cannot connect to " + params_.ServerText() + " (" + std::to_string(rc) + "); trying again");
       lossLogged_ = true;
     }
-    return;
+    return rc;
   }
+  const SteadyTime now = std::chrono::steady_clock::now();
   LogConnected();
+  connectedSince_ = now;
+  heldReset_ = false;
+  refusedInRow_ = 0;
+  needLogin_ = false;
+  TakeRefusedSubscriptions(now);
   if (!announced_) {
     announced_ = true;
     // With the video client running, it manages the accounts; otherwise take the stored ones.
-    if (SendTextToClient("1~0")) {
-      KnowStoredAccounts();
+    if (FindClientWindow()) {
+      delivery_.HandText("1~0");
+      UserList users;
+      if (store_ != nullptr) {
+        store_->LoadUsers(users);
+      }
+      subscriptions_.Know(users);
     } else {
       SubscribeAll();
     }
   }
   connected_ = true;
+  connectedFlag_ = true;
+  return 0;
 }
 
 void PushChannel::LogConnected() {
   const std::string session = client_.SessionPresent() ? "session kept" : "new session";
   if (everConnected_) {
-    rovik::platform::DebugLog("RovikAlarm", "push: reconnected to " + params_.ServerText() + " (" + session + ")");
+    Log("reconnected to " + params_.ServerText() + " (" + session + ")");
     redelivered_ = 0;  // counted until the broker has nothing more for us
   } else {
-    rovik::platform::DebugLog("RovikAlarm", "push: connected to " + params_.ServerText() + " (" + session + ")");
+    Log("connected to " + params_.ServerText() + " (" + session + ")");
   }
   everConnected_ = true;
   lossLogged_ = false;
 }
 
-namespace {
-
-// The subscription block of a stored account, or null when its text may not be watched.
-std::unique_ptr<SubscribedAccount> AccountBlock(const UserRecord& user, std::string& account) {
-  char topic[32];
-  CopyField(topic, FieldText(user.account), kAccountRoom);
-  account.assign(FieldText(topic));
-  if (!IsWatchableAccount(account)) {
-    return nullptr;
-  }
-  auto block = std::make_unique<SubscribedAccount>();
-  CopyField(block->password, FieldText(user.password));
-  CopyField(block->displayName, rovik::Utf8ToUtf16(FieldText(user.name)), kDisplayNameRoom);
-  return block;
-}
-
-}  // namespace
-
-// With the video client managing the accounts, nothing is subscribed until it says so; but the
-// session the broker kept may deliver alarms of the stored accounts at once, and they are taken.
-void PushChannel::KnowStoredAccounts() {
-  UserList users;
-  if (store_ == nullptr || store_->LoadUsers(users) <= 0) {
-    return;
-  }
-  for (const auto& user : users) {
-    std::string account;
-    if (auto block = AccountBlock(*user, account)) {
-      subscriptions_.try_emplace(account, std::move(block));
+// The topics the broker did not grant (on a new session, or just now) are tried again with
+// back-off until they hold.
+void PushChannel::TakeRefusedSubscriptions(SteadyTime now) {
+  subscriptions_.NoteRefused(client_.TakeRefusedTopics());
+  if (subscriptions_.HasRefused()) {
+    if (!refusalLogged_) {
+      Log("a subscription was refused or not answered (" + std::to_string(subscriptions_.RefusalCount()) +
+          " so far); trying again");
+      refusalLogged_ = true;
     }
+    resubscribeRetry_.Failed(now);
   }
 }
 
@@ -411,116 +510,44 @@ void PushChannel::SubscribeAll() {
   if (store_ != nullptr) {
     store_->LoadUsers(users);
   }
-  std::vector<std::pair<std::string, std::unique_ptr<SubscribedAccount>>> accounts;
-  std::set<std::string> keep;
-  for (const auto& user : users) {
-    std::string account;
-    if (auto block = AccountBlock(*user, account)) {  // else a text that would watch other topics, or none
-      keep.insert(account);
-      accounts.emplace_back(std::move(account), std::move(block));
-    }
-  }
-  UnsubscribeAll(keep);
-  if (users.empty()) {
+  if (!subscriptions_.SubscribeAll(client_, users, Stopping())) {
     return;
   }
-  subscribeFailures_ = 0;
-  for (auto& [account, block] : accounts) {
-    if (!Stopping()) {
-      subscribeFailures_ += client_.Subscribe(account);
-    }
-    if (!accountList_.empty()) {
-      accountList_ += ',';
-    }
-    accountList_ += account;
-    subscriptions_.try_emplace(account, std::move(block));
-    ++accountCount_;
-  }
+  TakeRefusedSubscriptions(std::chrono::steady_clock::now());
   Heartbeat();
 }
 
-void PushChannel::UnsubscribeAll(const std::set<std::string>& keep) {
-  for (auto& [account, block] : subscriptions_) {
-    // A topic watched again at once stays subscribed: no alarm falls between the two calls.
-    if (block && keep.count(account) == 0 && !Stopping()) {
-      client_.Unsubscribe(account);
-    }
-  }
-  subscriptions_.clear();
-  accountList_.clear();
-  heartAccount_.clear();
-  heartPassword_.clear();
-  accountCount_ = 0;
-  heartIndex_ = -1;
-}
-
-void PushChannel::ResubscribeKnownTopics() {
-  subscribeFailures_ = 0;
-  for (const auto& entry : subscriptions_) {
-    if (entry.second && !Stopping()) {
-      subscribeFailures_ += client_.Subscribe(entry.first);
-    }
-  }
-}
-
 void PushChannel::Heartbeat() {
-  if (accountCount_ <= 0) {
-    return;
-  }
-  if (heartAccount_.empty()) {
-    ChooseHeartbeatAccount();
-  }
-  if (heartAccount_.size() < 2) {
+  std::string account, password, list;
+  if (!subscriptions_.HeartbeatArguments(account, password, list)) {
     return;
   }
   httpEvents_->AddPending();
-  if (!requests_.heartbeat(httpEvents_, heartAccount_, heartPassword_, accountList_)) {
+  if (!requests_.heartbeat(httpEvents_, account, password, list)) {
     httpEvents_->DropPending();
   }
 }
 
-void PushChannel::ChooseHeartbeatAccount() {
-  if (accountCount_ <= 0) {
-    return;
-  }
-  if (heartIndex_ >= accountCount_) {
-    heartIndex_ = -1;
-  }
-  int position = 0;
-  bool lastUsable = false;
-  for (const auto& [account, block] : subscriptions_) {
-    const bool usable = block && std::strcmp(block->password, "NULL") != 0;
-    if (usable) {
-      heartAccount_ = account;
-      heartPassword_ = std::string(FieldText(block->password));
-      if (position > heartIndex_) {
-        heartIndex_ = position;
-        return;
-      }
-    }
-    lastUsable = usable;
-    ++position;
-  }
-  heartIndex_ = lastUsable ? position - 1 : -1;
-}
-
 void PushChannel::ReportUnreadCount() {
   const int count = store_ != nullptr ? store_->GetUnreadCount() : 1;
-  SendTextToClient("10~" + std::to_string(count));
+  if (FindClientWindow()) {
+    delivery_.HandText("10~" + std::to_string(count));
+  }
 }
 
-void PushChannel::QueueBrokerLookup() { QueueOnce(&ReplyState::lookupPending, requests_.brokerLookup); }
+bool PushChannel::QueueBrokerLookup() { return QueueOnce(&ReplyState::lookupPending, requests_.brokerLookup); }
 
-void PushChannel::QueueDeviceRegistration() {
-  QueueOnce(&ReplyState::registrationPending, requests_.deviceRegistration);
+bool PushChannel::QueueDeviceRegistration() {
+  return QueueOnce(&ReplyState::registrationPending, requests_.deviceRegistration);
 }
 
 // However long the push service takes to answer, the queue holds at most one request of a kind.
-void PushChannel::QueueOnce(bool ReplyState::*pending, const std::function<bool(IHttpEvents*)>& send) {
+// True when a request was queued now.
+bool PushChannel::QueueOnce(bool ReplyState::*pending, const std::function<bool(IHttpEvents*)>& send) {
   {
     std::lock_guard<std::mutex> guard(replyLock_);
     if (reply_.*pending) {
-      return;
+      return false;
     }
     reply_.*pending = true;
   }
@@ -529,7 +556,9 @@ void PushChannel::QueueOnce(bool ReplyState::*pending, const std::function<bool(
     httpEvents_->DropPending();
     std::lock_guard<std::mutex> guard(replyLock_);
     reply_.*pending = false;
+    return false;
   }
+  return true;
 }
 
 void PushChannel::MessageIntake(std::string_view topic, const void* payload, long length, bool redelivered) {
@@ -540,31 +569,8 @@ void PushChannel::MessageIntake(std::string_view topic, const void* payload, lon
   if (topic.find('\0') != std::string_view::npos || !ValidUtf8(topic)) {
     return;
   }
-  auto& block = subscriptions_[std::string(topic)];  // an unknown topic leaves an empty entry
-  if (!block) {
-    return;
-  }
-  // A message the broker sends again after an outage may have been taken before it: its key says.
-  const std::string deliveryKey = DeliveryKey(topic, payload, static_cast<std::size_t>(length));
-  if (redelivered && store_ != nullptr && store_->DeliverySeen(deliveryKey)) {
-    return;
-  }
-  ClearRecord(currentRecord_);
-  CopyField(currentRecord_.userName, FieldText(block->displayName));
-  FillRecordFromMessage(currentRecord_, topic, payload, static_cast<std::size_t>(length));
-  if (!AcceptAlarm(topic, MakeDuplicateKey(currentRecord_), lastTopic_, lastKey_, lastAlarmTime_, clock_)) {
-    if (store_ != nullptr) {
-      store_->NoteDelivery(deliveryKey);  // taken (and dropped): a redelivery is dropped too
-    }
-    return;
-  }
-  if (store_ == nullptr || store_->InsertAlarm(currentRecord_, deliveryKey) <= 0) {
-    return;
-  }
-  currentRecord_.id = 0;
-  currentRecord_.state = 0;
-  if (!SendAlarmToClient(currentRecord_) && owner_) {
-    owner_(std::make_unique<AlarmRecord>(currentRecord_));
+  if (const SubscribedAccount* account = subscriptions_.Block(std::string(topic))) {
+    intake_.Take(topic, *account, payload, static_cast<std::size_t>(length), redelivered);
   }
 }
 
@@ -581,14 +587,7 @@ void PushChannel::OnHttpDropped(int requestCode) {
 }
 
 void PushChannel::OnHttpReply(const std::string& reply, int requestCode) {
-  {
-    std::lock_guard<std::mutex> guard(replyLock_);
-    if (requestCode == HTTP_REQ_BROKER_LOOKUP) {
-      reply_.lookupPending = false;
-    } else if (requestCode == HTTP_REQ_DEVICE_REG) {
-      reply_.registrationPending = false;
-    }
-  }
+  OnHttpDropped(requestCode);  // the request is settled: another of its kind may go
   if (requestCode == HTTP_REQ_BROKER_LOOKUP) {
     const std::optional<std::string> address = BrokerAddressFromReply(reply);
     if (address && *address != brokerAddress_) {
@@ -602,7 +601,11 @@ void PushChannel::OnHttpReply(const std::string& reply, int requestCode) {
       reply_.loginKnown = true;
     }
     if (login && *login != brokerLogin_) {
+      // The service's new login replaces the kept one: the next start resumes its session.
       brokerLogin_ = *login;
+      if (store_ != nullptr) {
+        store_->SaveSetting(kBrokerLoginSetting, brokerLogin_);
+      }
       TryConnect();
     }
   } else if (requestCode == HTTP_REQ_HEARTBEAT) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <thread>
 #include <utility>
 
 #include "alarm/core/utf_text.h"
@@ -18,7 +19,8 @@ using rovik::FieldText;
 namespace {
 
 constexpr const char* kDatabaseName = "ROVIK_ALARM.sdb";
-constexpr int kBusyTimeoutMs = 10000;
+constexpr std::chrono::milliseconds kBusyTimeout{10000};
+constexpr std::chrono::milliseconds kBusyPoll{5};
 
 // The two tables exactly as every copy of the store has created them.
 constexpr const char* kCreateUser =
@@ -54,6 +56,11 @@ constexpr const char* kDeliverySeen = "select 1 from AlarmDelivery where Deliver
 constexpr const char* kPruneDelivery =
     "delete from AlarmDelivery where rowid <= (select max(rowid) from AlarmDelivery) - ?1;";
 constexpr int kPruneEvery = 256;
+
+constexpr const char* kCreateSetting =
+    "create table if not exists Setting(Setting_Name text PRIMARY KEY NOT NULL, Setting_Value text);";
+constexpr const char* kLoadSetting = "select Setting_Value from Setting where Setting_Name = ?1;";
+constexpr const char* kSaveSetting = "insert or replace into Setting(Setting_Name, Setting_Value) values(?1, ?2);";
 
 constexpr const char* kInsertAlarm =
     "Insert into Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,"
@@ -148,6 +155,8 @@ void MdSQLite::CloseLocked() {
   statements_.clear();
   if (db_ != nullptr && sqlite3_close(db_) == SQLITE_OK) {
     db_ = nullptr;
+    openDb_ = nullptr;
+    path_.clear();
   }
 }
 
@@ -190,10 +199,14 @@ void MdSQLite::Open(const std::string& folder) {
       sqlite3_close(db);
     } else {
       db_ = db;
-      sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-      // A crash of the program loses nothing already stored; readers never wait for the writer.
+      openDb_ = db;
+      path_ = path;
+      busyBound_ = kBusyTimeout;
+      sqlite3_busy_handler(db_, &MdSQLite::BusyWait, this);
+      // Readers never wait for the writer. Every commit reaches the disk before it counts: an
+      // alarm the broker was told we have must survive a power loss, not only a crash.
       sqlite3_exec(db_, "pragma journal_mode=WAL;", nullptr, nullptr, nullptr);
-      sqlite3_exec(db_, "pragma synchronous=NORMAL;", nullptr, nullptr, nullptr);
+      sqlite3_exec(db_, "pragma synchronous=FULL;", nullptr, nullptr, nullptr);
     }
   }
   if (!failure.empty()) {
@@ -221,12 +234,79 @@ void MdSQLite::CreateTables() {
     if (failure.empty()) {
       sqlite3_exec(db_, kCreateIndexes, nullptr, nullptr, nullptr);  // a lookup aid only
       sqlite3_exec(db_, kCreateDelivery, nullptr, nullptr, nullptr);  // missing: no key is noted
+      sqlite3_exec(db_, kCreateSetting, nullptr, nullptr, nullptr);   // missing: nothing is kept
     }
     lastError_ = failure;
   }
   if (!failure.empty()) {
     Report(failure);
   }
+}
+
+int MdSQLite::BusyWait(void* self, int count) {
+  auto* store = static_cast<MdSQLite*>(self);
+  const auto now = std::chrono::steady_clock::now();
+  if (count == 0) {
+    store->busySince_ = now;
+  }
+  if (store->interrupted_.load() || now - store->busySince_ >= store->busyBound_) {
+    return 0;  // SQLITE_BUSY for the statement
+  }
+  std::this_thread::sleep_for(kBusyPoll);
+  return 1;
+}
+
+void MdSQLite::InterruptWaits(bool on) {
+  interrupted_ = on;
+  if (on) {
+    if (sqlite3* db = openDb_.load()) {
+      sqlite3_interrupt(db);
+    }
+    return;
+  }
+  // SQLite forgets an interrupt only when a statement starts with none running; until then it
+  // would also cut short the checkpoint of the closing connection (leaving the -wal file).
+  std::lock_guard<std::mutex> guard(lock_);
+  if (db_ != nullptr) {
+    sqlite3_exec(db_, "select 1;", nullptr, nullptr, nullptr);
+  }
+}
+
+std::string MdSQLite::LastError() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return lastError_;
+}
+
+bool MdSQLite::LoadSetting(std::string_view name, std::string& value) {
+  std::lock_guard<std::mutex> guard(lock_);
+  sqlite3_stmt* stmt = Prepare(kLoadSetting);
+  if (stmt == nullptr) {
+    return false;
+  }
+  Bind(stmt, 1, name);
+  const bool found = sqlite3_step(stmt) == SQLITE_ROW;
+  if (found) {
+    value.assign(Cell(stmt, 0));
+  }
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  return found;
+}
+
+bool MdSQLite::SaveSetting(std::string_view name, std::string_view value) {
+  std::lock_guard<std::mutex> guard(lock_);
+  sqlite3_stmt* stmt = Prepare(kSaveSetting);
+  if (stmt == nullptr) {
+    return false;
+  }
+  Bind(stmt, 1, name);
+  Bind(stmt, 2, value);
+  return Execute(stmt);
+}
+
+std::string MdSQLite::FilePath() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return path_;
 }
 
 bool MdSQLite::IsOpen() const {
@@ -268,8 +348,21 @@ int MdSQLite::InsertAlarm(AlarmRecord record) {
   return InsertAlarmLocked(record);
 }
 
+int MdSQLite::InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey,
+                          std::chrono::milliseconds busyWait) {
+  std::lock_guard<std::mutex> guard(lock_);
+  busyBound_ = busyWait;
+  const int id = InsertAlarmWithKeyLocked(record, deliveryKey);
+  busyBound_ = kBusyTimeout;
+  return id;
+}
+
 int MdSQLite::InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey) {
   std::lock_guard<std::mutex> guard(lock_);
+  return InsertAlarmWithKeyLocked(record, deliveryKey);
+}
+
+int MdSQLite::InsertAlarmWithKeyLocked(const AlarmRecord& record, std::string_view deliveryKey) {
   if (db_ == nullptr || !ExecLocked("begin immediate;")) {
     return -1;
   }

@@ -3,6 +3,8 @@
 // shared by the user-interface thread and the push thread; one lock serialises every operation.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,12 +42,30 @@ class MdSQLite {
   // Creates the user and Alarm tables when missing (and the lookup indexes).
   void CreateTables();
   bool IsOpen() const;
+  // Full path of the open database file; empty when none is open.
+  std::string FilePath() const;
 
   // Stores an alarm; returns its new ID, -1 on failure. The record keeps its own id and state.
   int InsertAlarm(AlarmRecord record);
   // The same, and in the same transaction notes the delivery key of the message it came in (see
   // NoteDelivery), so a crash never leaves an alarm stored without its key or the other way.
   int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey);
+
+  // The same, waiting at most `busyWait` for another connection's lock on the database
+  // (instead of the usual 10 s): the push thread keeps taking messages meanwhile.
+  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey, std::chrono::milliseconds busyWait);
+
+  // While on, every wait for another connection's lock ends at once and the statement under way
+  // is interrupted (sqlite3_interrupt): the call fails instead of holding its thread. Safe from
+  // any thread; Stop of the push channel turns it on while it waits for the push thread.
+  void InterruptWaits(bool on);
+  // SQLite's text of the last failure.
+  std::string LastError() const;
+
+  // Small named values kept across restarts (the push channel's broker login). Load: false when
+  // none is stored or the store cannot be read.
+  bool LoadSetting(std::string_view name, std::string& value);
+  bool SaveSetting(std::string_view name, std::string_view value);
 
   // Delivery keys name the messages taken from the broker (topic and payload), so that a
   // message the broker sends again after an outage is stored once. The newest kDeliveryKeysKept
@@ -85,15 +105,23 @@ class MdSQLite {
   int GetMaxAlarmIdLocked();
   int NoteDeliveryLocked(std::string_view deliveryKey);  // 1 new, 0 known, -1 failed
   int InsertAlarmLocked(const AlarmRecord& record);
+  int InsertAlarmWithKeyLocked(const AlarmRecord& record, std::string_view deliveryKey);
   bool ExecLocked(const char* sql);
   int QueryAlarms(AlarmList& list, const char* sql, std::string_view from, std::string_view to);
   bool RunForIdList(const char* sql, std::string_view idList, std::string_view readTime);
   void Report(const std::string& text);
   void CloseLocked();
 
-  mutable std::mutex lock_;  // guards db_, statements_ and lastError_
+  static int BusyWait(void* self, int count);  // SQLite's busy handler; runs under lock_
+
+  mutable std::mutex lock_;  // guards db_, path_, statements_, lastError_, busyBound_ and busySince_
   sqlite3* db_ = nullptr;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;  // prepared once per statement text
   std::string lastError_;                                      // last error text of SQLite
+  std::string path_;                                           // of the open database
   int deliveriesSincePrune_ = 0;                               // guarded by lock_
+  std::chrono::milliseconds busyBound_{10000};                 // how long a call waits for a lock
+  std::chrono::steady_clock::time_point busySince_{};          // the wait under way began
+  std::atomic<bool> interrupted_{false};                       // InterruptWaits is on
+  std::atomic<sqlite3*> openDb_{nullptr};                      // db_, for sqlite3_interrupt off the lock
 };

@@ -87,7 +87,7 @@ TEST_F(PopupEndpointTest, AlarmsWhileShownAndWhileHidden)
     EXPECT_EQ(view->Caption(), QStringLiteral("Rovik警报(1/1)"));
 
     AlarmRecord second = Record(2);
-    store.InsertAlarm(second);
+    second.id = store.InsertAlarm(second);
     Post(second);  // shown: appended, slides up
     EXPECT_EQ(view->Caption(), QStringLiteral("Rovik警报(1/2)"));
     EXPECT_EQ(view->SlideDirection(), CDlgOperatorView::kUp);
@@ -95,11 +95,28 @@ TEST_F(PopupEndpointTest, AlarmsWhileShownAndWhileHidden)
 
     Click(1001);
     EXPECT_FALSE(popup->isVisible());
-    EXPECT_EQ(store.GetUnreadCount(), 2);  // the arrival on show carried ID 0
+    EXPECT_EQ(store.GetUnreadCount(), 1);  // the arrival on show carried its store ID
     rovik::WindowMessageEvent closed(rovik::kMsgHistoryClosed);
-    QCoreApplication::sendEvent(popup.get(), &closed);  // reload: both still unread
+    QCoreApplication::sendEvent(popup.get(), &closed);  // reload: the first still unread
     EXPECT_TRUE(popup->isVisible());
-    EXPECT_EQ(view->Caption(), QStringLiteral("Rovik警报(1/2)"));
+    EXPECT_EQ(view->Caption(), QStringLiteral("Rovik警报(1/1)"));
+}
+
+// A burst stored before the popup took its first arrival: the reload brings them all, and the
+// later arrivals of the burst add no copies.
+TEST_F(PopupEndpointTest, ABurstAppearsOnceEach)
+{
+    Start();
+    std::vector<AlarmRecord> burst;
+    for (int n = 1; n <= 3; ++n) {
+        burst.push_back(Record(n));
+        burst.back().id = store.InsertAlarm(burst.back());
+    }
+    for (const AlarmRecord& record : burst) Post(record);
+    ASSERT_EQ(popup->Alarms().size(), 3u);
+    EXPECT_EQ(view->Caption(), QStringLiteral("Rovik警报(1/3)"));
+    Click(1001);  // marks the alarm on show read
+    EXPECT_EQ(store.GetUnreadCount(), 2);
 }
 
 TEST_F(PopupEndpointTest, HistoryPageNoteGoesThroughThePopup)

@@ -245,6 +245,25 @@ TEST_F(MonitorLivenessTest, QuitWithTheBrokerFrozenEndsWithinFiveSeconds) {
   EXPECT_EQ(mutex.Create("ROVIKALARM"), rovik::platform::NamedMutex::Result::Acquired);
 }
 
+// The video client's program freezes with its window open: alarms are still stored at once (the
+// popup takes them), and the quit command still ends the monitor within 5 s.
+TEST_F(MonitorLivenessTest, AFrozenClientHoldsUpNothing) {
+  StartService();
+  StartWatching();
+  client_.Close();
+  ChildProcess frozen;
+  ASSERT_TRUE(frozen.Start(BinDir() / "rovik-send", {"--listen", "RovikClient"}));
+  ASSERT_TRUE(WaitUntil([] { return FindWindowByTitle("RovikClient"); }, 5s));
+  ASSERT_TRUE(frozen.Signal(SIGSTOP));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(Publish(kAccount, "frozen " + std::to_string(i)));
+  EXPECT_TRUE(WaitUntil([&] {
+    const auto stored = StoredAlarms();
+    return stored.count("frozen 0") && stored.count("frozen 1") && stored.count("frozen 2");
+  }, 8s)) << monitor_.Stderr();
+  EXPECT_TRUE(EndMonitor(monitor_)) << "still running 5 s after 0~";
+  frozen.Signal(SIGCONT);
+}
+
 // A push service that takes the lookup and never answers: SIGTERM still ends the monitor within
 // 5 s (the request in flight is given up).
 TEST(MonitorSilentServiceTest, TerminateWhileThePushServiceHangsEndsWithinFiveSeconds) {

@@ -147,7 +147,7 @@ TEST_F(PushChannelTest, ABrokerRestartIsSurvivedAndAlarmsFlowAgain) {
   StartBroker();
   h.SaveUsers({{"13800000000", "pw", "张三"}});
   PushTiming timing;
-  timing.lookupInterval = 2s;  // a lookup (and a retry) every 2 s instead of 15 s
+  timing.lookupBackoff = {1s, 1s};  // a lookup within a second of the loss, and then every second
   PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   {
@@ -215,7 +215,7 @@ TEST_F(PushChannelTest, WhileThePushServiceIsSilentOneLookupAndOneRegistrationWa
   };
   silent.heartbeat = [](IHttpEvents*, const std::string&, const std::string&, const std::string&) { return false; };
   PushTiming timing;
-  timing.lookupInterval = 50ms;
+  timing.lookupBackoff = {50ms, 50ms};
   PushChannel channel(&h.store, silent, timing);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   std::this_thread::sleep_for(1500ms);  // about 30 lookup intervals
@@ -282,11 +282,7 @@ TEST_F(PushChannelTest, RovikSendAsTheClientGetsTheAnnouncementAndTheAlarmBlock)
   StartBroker();
   h.SaveUsers({{"13800000000", "pw", "张三"}});
   rovik::fixtures::ChildProcess client;
-  rovik::fixtures::ChildOptions options;
-  options.env = rovik::fixtures::WithVariable(rovik::fixtures::CurrentEnvironment(), "ROVIK_RUNTIME_DIR",
-                                              (h.folder.Path() / "run").string());
-  ASSERT_TRUE(client.Start(program, {"--listen", "RovikClient"}, options)) << client.Error();
-  ASSERT_TRUE(WaitUntil([] { return FindClientWindow(); }, 5s));
+  ASSERT_TRUE(h.StartClientProgram(client)) << client.Error();
   PushChannel channel(&h.store);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   ASSERT_TRUE(client.WaitForStdout("cbData=3 data=1~0", 10s)) << client.Stdout();

@@ -138,6 +138,15 @@ struct Harness {
     for (const auto& u : users) list.push_back(std::make_unique<UserRecord>(u));
     store.SaveUsers(list);
   }
+  // The video client as a program of its own (rovik-send listening as "RovikClient"), its window
+  // found; false when it could not be started.
+  bool StartClientProgram(rovik::fixtures::ChildProcess& client) {
+    rovik::fixtures::ChildOptions options;
+    options.env = rovik::fixtures::WithVariable(rovik::fixtures::CurrentEnvironment(), "ROVIK_RUNTIME_DIR",
+                                                (folder.Path() / "run").string());
+    return client.Start(rovik::fixtures::BinDir() / "rovik-send", {"--listen", "RovikClient"}, options) &&
+           WaitUntil([] { return rovik::platform::FindWindowByTitle("RovikClient"); }, 5s);
+  }
   int StoredAlarms() {
     AlarmList list;
     return store.QueryAlarmsByTime(list, "", "~");  // every alarm, whatever its time text

@@ -181,6 +181,39 @@ TEST(DuplicateRule, RepeatsRenewTheTimeUntilATenSecondGap) {
   EXPECT_EQ(lastTopic, "138");
 }
 
+// A backlog delivered in one burst (all arriving within a second) is judged by the alarms' own
+// times; arrival time decides only where an alarm carries none.
+TEST(DuplicateRule, OwnAlarmTimesDecideWhenBothCarryOne) {
+  struct Case {
+    const char* key;
+    const char* alarmTime;
+    int arrival;  // seconds on the fake clock
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"138~front~DS", "2015-03-01 22:13:00", 0, true},
+      {"138~front~DS", "2015-03-01 22:23:00", 0, true},   // ten minutes later, same burst
+      {"138~front~DS", "2015-03-01 22:33:00", 0, true},
+      {"138~back~DS", "2015-03-01 22:43:00", 0, true},
+      {"138~front~DS", "2015-03-01 22:53:00", 1, true},
+      {"138~front~DS", "2015-03-01 22:53:05", 30, false},  // fired again within 10 s of its own time
+      {"138~front~DS", "2015-03-01 22:53:14", 31, false},  // 9 s after the dropped one
+      {"138~front~DS", "2015-03-01 22:53:24", 32, true},
+      {"138~front~DS", "", 33, false},                     // no own time: arrival, 1 s apart
+      {"138~front~DS", "not a time", 50, true},
+  };
+  FakeClock clock;
+  RepeatState last;
+  for (const Case& c : cases) {
+    clock.At(c.arrival);
+    EXPECT_EQ(AcceptAlarm("138", c.key, c.alarmTime, last, clock.Clock()), c.accepted) << c.key << " " << c.alarmTime;
+  }
+  int64_t seconds = 0;
+  EXPECT_TRUE(AlarmTimeSeconds("1970-01-02 00:00:01", seconds));
+  EXPECT_EQ(seconds, 86401);
+  EXPECT_FALSE(AlarmTimeSeconds("2015-02-30 00:00:00", seconds));
+}
+
 TEST(DuplicateRule, EmptyLastValuesNeverMakeADuplicate) {
   FakeClock clock;
   std::string lastTopic, lastKey;
