@@ -16,3 +16,11 @@ struct HttpUrlParts {
 // "://", an unknown scheme without a port, an empty host, a port outside 1..65535, user
 // information, or characters that cannot appear in a request line.
 std::optional<HttpUrlParts> SplitHttpUrl(std::string_view url);
+
+// True when `host` (as SplitHttpUrl gives it) is this machine: "localhost", an address of
+// 127.0.0.0/8, or ::1. Names are not resolved.
+bool IsLoopbackHost(std::string_view host);
+
+// True when what a request to `url` carries cannot be read on the network path: an https:// URL,
+// or an http:// URL to this machine. Account passwords are sent only where this holds.
+bool SafeForSecrets(std::string_view url);
