@@ -170,7 +170,7 @@ bool SendHeartbeat(IHttpEvents* events, const std::string& account, const std::s
                    const std::string& accountList) {
   auto request = MakeHeartbeatRequest(events, account, password, accountList);
   const std::string url = rovik::Utf16ToUtf8(request->url);
-  if (!SafeForSecrets(url)) {
+  if (PlainHttpToAnotherMachine(url)) {
     rovik::platform::DebugLog("RovikAlarm", "heartbeat not sent: it carries the account password, and " +
                                                 rovik::platform::Printable(url) +
                                                 " is neither https:// nor this machine");

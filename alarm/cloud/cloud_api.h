@@ -56,8 +56,8 @@ std::unique_ptr<HttpRequest> MakeBrokerLookupRequest(IHttpEvents* events);
 std::unique_ptr<HttpRequest> MakeDeviceRegRequest(IHttpEvents* events);
 
 // Build and queue; false (the request dropped) when the request queue no longer exists. The
-// heartbeat, which carries the account's password, is queued only when its URL is https:// or
-// names this machine (SafeForSecrets); otherwise it is dropped with one debug-log line.
+// heartbeat, which carries the account's password, is not queued for a plain http:// URL of
+// another machine (PlainHttpToAnotherMachine): it is dropped with one debug-log line.
 bool SendHeartbeat(IHttpEvents* events, const std::string& account, const std::string& password,
                    const std::string& accountList);
 bool RequestBrokerAddress(IHttpEvents* events);

@@ -94,8 +94,7 @@ bool IsLoopbackHost(std::string_view host) {
   return inet_pton(AF_INET6, text.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-bool SafeForSecrets(std::string_view url) {
+bool PlainHttpToAnotherMachine(std::string_view url) {
   const auto parts = SplitHttpUrl(url);
-  if (!parts) return false;
-  return parts->scheme == "https" || (parts->scheme == "http" && IsLoopbackHost(parts->host));
+  return parts && parts->scheme == "http" && !IsLoopbackHost(parts->host);
 }

@@ -21,6 +21,7 @@ std::optional<HttpUrlParts> SplitHttpUrl(std::string_view url);
 // 127.0.0.0/8, or ::1. Names are not resolved.
 bool IsLoopbackHost(std::string_view host);
 
-// True when what a request to `url` carries cannot be read on the network path: an https:// URL,
-// or an http:// URL to this machine. Account passwords are sent only where this holds.
-bool SafeForSecrets(std::string_view url);
+// True when a request to `url` would cross the network readable: an http:// URL whose host is
+// not this machine. Account passwords are never sent there. (A URL that is no http:// or https://
+// URL at all is not sent by the transport either.)
+bool PlainHttpToAnotherMachine(std::string_view url);
