@@ -22,7 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 const char* rootName(RegRoot root) {
   switch (root) {
     case RegRoot::LocalMachine:
