@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   (void)HttpReplyErrno(text);
   (void)HeartbeatRefused(text);
-  if (auto c = BrokerAddressFromReply(text)) (void)SplitHttpUrl(*c);
+  if (auto c = BrokerAddressFromReply(text, false)) (void)SplitHttpUrl(*c);
   (void)DeviceLoginFromReply(text);
 
   // As the address file is read: UTF-8 to UTF-16, trimmed, and used as the base of a URL.

@@ -78,7 +78,8 @@ class UpgradeWorker {
   void Run();
 
   // The package the registry names: appDir + "FILE/Upgrade/" + "UpgradeFile", or empty when the
-  // key or the value is missing or the value is empty or too long.
+  // key or the value is missing or the value is empty or too long, or when it names anything but
+  // a file inside FILE/Upgrade (a separator, "\\" or "/", or "..": refused with a line on stderr).
   static std::string PackagePath(const QString& appDir, bool wow64);
 
  private:

@@ -21,4 +21,21 @@ void DebugLog(std::string_view library, std::string_view text) {
   }
 }
 
+std::string Printable(std::string_view text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f || c == '\\') {
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace rovik::platform

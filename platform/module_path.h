@@ -12,4 +12,8 @@ std::string ModuleFileName();
 // The folder of ModuleFileName(), without a trailing '/'; "" when unknown.
 std::string ProgramFolder();
 
+// The file name of ModuleFileName() (e.g. "RovikAlarm"), the prefix of the program's debug-log
+// lines; "rovik" when unknown.
+std::string ProgramName();
+
 }  // namespace rovik::platform

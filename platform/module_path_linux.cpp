@@ -20,4 +20,11 @@ std::string ProgramFolder() {
   return path.substr(0, slash);
 }
 
+std::string ProgramName() {
+  const std::string path = ModuleFileName();
+  const auto slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return name.empty() ? "rovik" : name;
+}
+
 }  // namespace rovik::platform

@@ -1,5 +1,7 @@
 #include "platform/program_options.h"
 
+#include <fstream>
+
 #include <cstdio>
 #include <string>
 
@@ -46,5 +48,21 @@ std::optional<int> CheckFixedCommandLine(int argc, char** argv, const ProgramHel
 }
 
 bool IsOptionLike(std::string_view arg) { return arg.size() > 1 && arg[0] == '-' && arg != "--"; }
+
+std::optional<std::string> ReadSecretFile(const std::string& path, std::string* error) {
+  constexpr std::size_t kMaxSecret = 4096;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  if (!in || (!std::getline(in, line) && !in.eof())) {
+    if (error) *error = "cannot read the password file " + path;
+    return std::nullopt;
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.size() > kMaxSecret) {
+    if (error) *error = "the password file " + path + " holds a line over 4096 bytes";
+    return std::nullopt;
+  }
+  return line;
+}
 
 }  // namespace rovik::platform

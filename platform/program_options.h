@@ -37,6 +37,11 @@ int RefuseCommandLine(const ProgramHelp& help, std::string_view problem);
 std::optional<int> CheckFixedCommandLine(int argc, char** argv, const ProgramHelp& help,
                                          std::initializer_list<std::string_view> accepted = {});
 
+// A password given in a file rather than on the command line, where every local user could read
+// it (/proc/<pid>/cmdline): the file's first line without its line end. nullopt (with *error)
+// when the file cannot be read or its first line is longer than 4096 bytes.
+std::optional<std::string> ReadSecretFile(const std::string& path, std::string* error = nullptr);
+
 // Whether `arg` looks like an option ("-x", "--x"; "-" alone and "--" do not).
 bool IsOptionLike(std::string_view arg);
 

@@ -2,7 +2,10 @@
 // string values.
 //
 // Key K is the file REG/HKEY_LOCAL_MACHINE/<K with '\' as '/'>.reg, the path spelled as the
-// suite spells it. REG = $ROVIK_REGISTRY_ROOT, else ${XDG_CONFIG_HOME:-~/.config}/rovik/registry.
+// suite spells it. REG = $ROVIK_REGISTRY_ROOT, else ${XDG_CONFIG_HOME:-~/.config}/rovik/registry
+// (the home from the password database when HOME is unset; never a folder in /tmp). A key file,
+// or the folder holding it, that is not this user's own or that group or others may write is
+// refused (Open fails, with a debug-log line): another user could have put anything there.
 // One value a line, in .reg syntax:
 //     "Name"=dword:00000001
 //     "Name"="text"            (backslash and double quote written as \\ and \")
@@ -10,7 +13,8 @@
 // Every write rewrites the file atomically (temporary file + rename).
 //
 // Values written under the Run key (kRunKey) also create the XDG autostart entry
-// ${XDG_CONFIG_HOME:-~/.config}/autostart/<value name>.desktop whose Exec= is the value;
+// ${XDG_CONFIG_HOME:-~/.config}/autostart/<value name>.desktop whose Exec= is the value, quoted
+// and escaped as the Desktop Entry format says (desktop_exec.h);
 // deleting the value removes the entry. The Run key always exists, as on Windows.
 #pragma once
 

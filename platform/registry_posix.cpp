@@ -6,25 +6,21 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
 
+#include "platform/debug_log.h"
+#include "platform/desktop_exec.h"
+#include "platform/module_path.h"
 #include "platform/reg_file.h"
+#include "platform/user_dirs.h"
 
 namespace rovik::platform {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string configHome() {
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return xdg;
-  if (const char* home = std::getenv("HOME"); home && *home) return std::string(home) + "/.config";
-  return {};
-}
 
 const char* rootName(RegRoot root) {
   switch (root) {
@@ -71,12 +67,41 @@ bool sameKey(const std::string& a, const std::string& b) {
   return true;
 }
 
+// Why the key file (and the folder holding it) cannot be believed: another user owns it or may
+// write it, so it could say anything; "" when it is this user's own. A missing file is fine.
+std::string untrusted(const std::string& file) {
+  struct stat st {};
+  if (::lstat(file.c_str(), &st) == 0 &&
+      (!(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) || !OwnedAndPrivateToWrite(st))) {
+    return file + " is not this user's own or may be written by others";
+  }
+  const auto slash = file.rfind('/');
+  if (slash != std::string::npos && slash > 0 && ::lstat(file.substr(0, slash).c_str(), &st) == 0 &&
+      !OwnedAndPrivateToWrite(st)) {
+    return file.substr(0, slash) + " is not this user's own or may be written by others";
+  }
+  return {};
+}
+
+// The key file's text; nullopt when it is missing, cannot be read, or is not this user's own.
 std::optional<std::string> readWhole(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !OwnedAndPrivateToWrite(st)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return text;
 }
 
 // Writes `text` to `file` through a temporary file in the same folder and a rename.
@@ -106,7 +131,7 @@ bool writeAtomically(const std::string& file, const std::string& text) {
 
 // The autostart entry that stands for a Run value.
 std::string autostartFile(const std::string& valueName) {
-  std::string home = configHome();
+  std::string home = ConfigHome();
   if (home.empty()) return {};
   return home + "/autostart/" + valueName + ".desktop";
 }
@@ -117,8 +142,8 @@ bool writeAutostart(const std::string& valueName, const std::string& command) {
   if (file.empty()) return false;
   std::error_code ec;
   fs::create_directories(fs::path(file).parent_path(), ec);
-  std::string text = "[Desktop Entry]\nType=Application\nName=" + valueName + "\nExec=" + command +
-                     "\nX-GNOME-Autostart-enabled=true\n";
+  std::string text = "[Desktop Entry]\nType=Application\nName=" + valueName +
+                     "\nExec=" + DesktopExecFromCommandLine(command) + "\nX-GNOME-Autostart-enabled=true\n";
   return writeAtomically(file, text);
 }
 
@@ -132,9 +157,8 @@ void removeAutostart(const std::string& valueName) {
 
 std::string RegistryRoot() {
   if (const char* own = std::getenv("ROVIK_REGISTRY_ROOT"); own && *own) return own;
-  std::string home = configHome();
-  if (home.empty()) home = "/tmp/rovik-config-" + std::to_string(::geteuid());
-  return home + "/rovik/registry";
+  const std::string home = ConfigHome();
+  return home.empty() ? std::string() : home + "/rovik/registry";
 }
 
 std::optional<RegistryKey> RegistryKey::Open(RegRoot root, const std::string& path, uint32_t,
@@ -144,11 +168,20 @@ std::optional<RegistryKey> RegistryKey::Open(RegRoot root, const std::string& pa
     if (error) *error = "bad key path";
     return std::nullopt;
   }
+  if (RegistryRoot().empty()) {
+    if (error) *error = "no registry: no home folder";
+    return std::nullopt;
+  }
   std::string file = RegistryRoot() + "/" + rootName(root) + "/" + *rel + ".reg";
   bool isRun = sameKey(path, kRunKey);
   struct stat st {};
   if (!isRun && ::stat(file.c_str(), &st) != 0) {
     if (error) *error = file + ": no such key";
+    return std::nullopt;
+  }
+  if (const std::string why = untrusted(file); !why.empty()) {
+    DebugLog(ProgramName(), "registry key refused: " + Printable(why));
+    if (error) *error = why;
     return std::nullopt;
   }
   return RegistryKey(path, file, isRun);
@@ -161,13 +194,12 @@ std::optional<RegistryKey> RegistryKey::Create(RegRoot root, const std::string& 
     if (error) *error = "bad key path";
     return std::nullopt;
   }
-  std::string file = RegistryRoot() + "/" + rootName(root) + "/" + *rel + ".reg";
-  std::error_code ec;
-  fs::create_directories(fs::path(file).parent_path(), ec);
-  if (ec) {
-    if (error) *error = file + ": " + ec.message();
+  if (RegistryRoot().empty()) {
+    if (error) *error = "no registry: no home folder";
     return std::nullopt;
   }
+  std::string file = RegistryRoot() + "/" + rootName(root) + "/" + *rel + ".reg";
+  if (!MakeFolders(fs::path(file).parent_path().string(), error)) return std::nullopt;
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0 && !writeAtomically(file, FormatRegFile({}))) {
     if (error) *error = file + ": cannot create";
@@ -219,8 +251,7 @@ bool storeValue(const std::string& file, RegValue value) {
     }
   }
   if (!replaced) values.push_back(std::move(value));
-  std::error_code ec;
-  fs::create_directories(fs::path(file).parent_path(), ec);
+  if (!MakeFolders(fs::path(file).parent_path().string())) return false;
   return writeAtomically(file, FormatRegFile(values));
 }
 

@@ -1,5 +1,9 @@
 // The run-time folder RUN that holds every named object of a user session:
-// $ROVIK_RUNTIME_DIR if set, else $XDG_RUNTIME_DIR/rovik, else /tmp/rovik-<uid>.
+// $ROVIK_RUNTIME_DIR if set, else $XDG_RUNTIME_DIR/rovik when $XDG_RUNTIME_DIR is this user's own
+// folder with mode 0700, else /run/user/<uid>/rovik when that folder is the user's own and 0700,
+// else ${XDG_STATE_HOME:-<home>/.local/state}/rovik/run (home from the password database when
+// HOME is unset). Never a guessable name in a shared folder such as /tmp, which another user
+// could take first.
 // It is created with mode 0700; a folder owned by someone else, or open to group or
 // other, is refused, so no other user can plant or read the objects inside it.
 #pragma once

@@ -1,10 +1,15 @@
 #include "platform/run_dir.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/debug_log.h"
+#include "platform/module_path.h"
+#include "platform/user_dirs.h"
 
 namespace rovik::platform {
 namespace {
@@ -12,6 +17,13 @@ namespace {
 bool fail(std::string* error, const std::string& why) {
   if (error) *error = why;
   return false;
+}
+
+// XDG_RUNTIME_DIR or /run/user/<uid> as the session's folder: a real folder of this user, 0700.
+bool IsSessionFolder(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & 0777) == 0700;
 }
 
 }  // namespace
@@ -41,10 +53,32 @@ std::optional<std::string> RunDir(std::string* error) {
   std::string path;
   if (const char* own = std::getenv("ROVIK_RUNTIME_DIR"); own && *own) {
     path = own;
-  } else if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
-    path = std::string(xdg) + "/rovik";
   } else {
-    path = "/tmp/rovik-" + std::to_string(::geteuid());
+    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    const std::string session = "/run/user/" + std::to_string(::geteuid());
+    if (xdg && *xdg && IsSessionFolder(xdg)) {
+      path = std::string(xdg) + "/rovik";
+    } else {
+      if (xdg && *xdg) {
+        // su without "-" keeps the other user's folder: say once why it is passed over.
+        static std::atomic<bool> told{false};
+        if (!told.exchange(true)) {
+          DebugLog(ProgramName(), std::string("XDG_RUNTIME_DIR ") + Printable(xdg) +
+                                      " is not this user's own folder with mode 0700; not used");
+        }
+      }
+      if (IsSessionFolder(session)) {
+        path = session + "/rovik";
+      } else {
+        const std::string state = StateHome();
+        if (state.empty()) {
+          fail(error, "no run-time folder: no XDG_RUNTIME_DIR and no home folder");
+          return std::nullopt;
+        }
+        if (!MakeFolders(state + "/rovik", error)) return std::nullopt;
+        path = state + "/rovik/run";
+      }
+    }
   }
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   if (!EnsurePrivateDir(path, error)) return std::nullopt;

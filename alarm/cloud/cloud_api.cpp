@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "alarm/cloud/http_request_queue.h"
+#include "alarm/cloud/http_url.h"
 #include "alarm/core/utf_text.h"
+#include "platform/debug_log.h"
 #include "platform/module_path.h"
 
 namespace {
@@ -128,6 +130,12 @@ std::string BrokerCaFile() {
   return g_addresses.brokerCaFile;
 }
 
+bool BrokerNeedsTls() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  const auto lookup = SplitHttpUrl(rovik::Utf16ToUtf8(g_addresses.brokerLookup));
+  return (lookup && lookup->scheme == "https") || !g_addresses.brokerCaFile.empty();
+}
+
 std::u16string DeviceRegUrl() {
   std::lock_guard<std::mutex> lock(g_mutex);
   return g_addresses.deviceReg;
@@ -160,7 +168,15 @@ std::unique_ptr<HttpRequest> MakeDeviceRegRequest(IHttpEvents* events) {
 
 bool SendHeartbeat(IHttpEvents* events, const std::string& account, const std::string& password,
                    const std::string& accountList) {
-  return Queue(MakeHeartbeatRequest(events, account, password, accountList));
+  auto request = MakeHeartbeatRequest(events, account, password, accountList);
+  const std::string url = rovik::Utf16ToUtf8(request->url);
+  if (PlainHttpToAnotherMachine(url)) {
+    rovik::platform::DebugLog("RovikAlarm", "heartbeat not sent: it carries the account password, and " +
+                                                rovik::platform::Printable(url) +
+                                                " is neither https:// nor this machine");
+    return false;
+  }
+  return Queue(std::move(request));
 }
 
 bool RequestBrokerAddress(IHttpEvents* events) { return Queue(MakeBrokerLookupRequest(events)); }

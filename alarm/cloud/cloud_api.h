@@ -16,10 +16,11 @@ inline constexpr int HTTP_REQ_DEVICE_REG = 5511;
 // Identifies the program to the push service.
 inline constexpr char kPushAppKey[] = "7c21e9d04a5b83f6e2c1d970";
 
-// Built-in addresses, used until the address files say otherwise.
-inline constexpr char16_t kDefaultServerBase[] = u"http://cloud.rovik.example";
-inline constexpr char16_t kDefaultBrokerLookupUrl[] = u"http://lookup.push.rovik.example:9999";
-inline constexpr char16_t kDefaultDeviceRegUrl[] = u"http://reg.push.rovik.example:8383/device/reg/";
+// Built-in addresses, used until the address files say otherwise. All of them TLS: the heartbeat
+// carries an account password, and the registration answers with the broker login.
+inline constexpr char16_t kDefaultServerBase[] = u"https://cloud.rovik.example";
+inline constexpr char16_t kDefaultBrokerLookupUrl[] = u"https://lookup.push.rovik.example:9999";
+inline constexpr char16_t kDefaultDeviceRegUrl[] = u"https://reg.push.rovik.example:8383/device/reg/";
 
 // Reads <program folder>/FILE/RovikInfo.txt (the server base) and, when present,
 // <program folder>/FILE/RovikPush.txt (line 1 the broker lookup URL, line 2 the device
@@ -39,6 +40,9 @@ std::u16string DeviceRegUrl();
 // The CA file (PEM) of a private push service: an ssl:// or mqtts:// broker and the HTTPS broker
 // lookup and device registration are verified against it; empty: the system's trust store.
 std::string BrokerCaFile();
+// True when the broker must be reached over TLS: the broker lookup goes over https://, or a CA
+// file is configured. A plain broker address in the lookup reply is then refused.
+bool BrokerNeedsTls();
 
 // The trimming of the server address file's text: blanks at the end, blanks at the start,
 // every "<" at the start, every ">" at the end.
@@ -51,7 +55,9 @@ std::unique_ptr<HttpRequest> MakeHeartbeatRequest(IHttpEvents* events, const std
 std::unique_ptr<HttpRequest> MakeBrokerLookupRequest(IHttpEvents* events);
 std::unique_ptr<HttpRequest> MakeDeviceRegRequest(IHttpEvents* events);
 
-// Build and queue; false (the request dropped) when the request queue no longer exists.
+// Build and queue; false (the request dropped) when the request queue no longer exists. The
+// heartbeat, which carries the account's password, is not queued for a plain http:// URL of
+// another machine (PlainHttpToAnotherMachine): it is dropped with one debug-log line.
 bool SendHeartbeat(IHttpEvents* events, const std::string& account, const std::string& password,
                    const std::string& accountList);
 bool RequestBrokerAddress(IHttpEvents* events);

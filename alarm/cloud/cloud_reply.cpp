@@ -2,8 +2,12 @@
 
 #include <json/json.h>
 
+#include <cctype>
 #include <cmath>
 #include <memory>
+
+#include "alarm/cloud/cloud_api.h"
+#include "platform/debug_log.h"
 
 namespace {
 
@@ -53,6 +57,16 @@ std::optional<std::string> ScalarText(const Json::Value& object, const char* nam
   return m.asString();
 }
 
+// The broker client speaks TLS for ssl:// and mqtts:// (in any case); every other address is
+// reached in clear.
+bool TlsBrokerAddress(std::string_view address) {
+  const size_t sep = address.find("://");
+  if (sep == std::string_view::npos) return false;
+  std::string scheme(address.substr(0, sep));
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return scheme == "ssl" || scheme == "mqtts";
+}
+
 }  // namespace
 
 long long HttpReplyErrno(std::string_view reply) {
@@ -60,10 +74,21 @@ long long HttpReplyErrno(std::string_view reply) {
   return v ? ErrnoOf(*v) : 0;
 }
 
-std::optional<std::string> BrokerAddressFromReply(std::string_view reply) {
+std::optional<std::string> BrokerAddressFromReply(std::string_view reply, bool requireTls) {
   auto v = Parse(reply);
   if (!v || !v->isObject() || ErrnoOf(*v) != 0) return std::nullopt;
-  return ScalarText(*v, "c");
+  std::optional<std::string> address = ScalarText(*v, "c");
+  if (address && requireTls && !TlsBrokerAddress(*address)) {
+    rovik::platform::DebugLog("RovikAlarm", "broker address " + rovik::platform::Printable(*address) +
+                                                " refused: the push service is reached over TLS, and "
+                                                "this broker would get the login in clear");
+    return std::nullopt;
+  }
+  return address;
+}
+
+std::optional<std::string> BrokerAddressFromReply(std::string_view reply) {
+  return BrokerAddressFromReply(reply, BrokerNeedsTls());
 }
 
 std::optional<std::string> DeviceLoginFromReply(std::string_view reply) {

@@ -11,7 +11,12 @@
 long long HttpReplyErrno(std::string_view reply);
 
 // Broker lookup (5510): member "c" as text when the reply is a JSON object whose errno is 0 and
-// whose "c" is present, not null and a scalar; nullopt otherwise.
+// whose "c" is present, not null and a scalar; nullopt otherwise. When `requireTls`, an address
+// that would be reached in clear (any scheme but ssl:// or mqtts://, or none) is refused too, with
+// one debug-log line: the broker login must not cross the network readable.
+std::optional<std::string> BrokerAddressFromReply(std::string_view reply, bool requireTls);
+// The same with requireTls = BrokerNeedsTls() of this deployment (a lookup over https:// or a
+// configured CA).
 std::optional<std::string> BrokerAddressFromReply(std::string_view reply);
 
 // Device registration (5511): the text c "~" u "~" p of a JSON object with at least one member

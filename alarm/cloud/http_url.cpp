@@ -1,5 +1,9 @@
 #include "alarm/cloud/http_url.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 
@@ -79,4 +83,18 @@ std::optional<HttpUrlParts> SplitHttpUrl(std::string_view url) {
   parts.path = path.empty() ? "/" : std::string(path);
   if (parts.path.front() == '?') parts.path.insert(parts.path.begin(), '/');
   return parts;
+}
+
+bool IsLoopbackHost(std::string_view host) {
+  const std::string text(host);
+  if (strcasecmp(text.c_str(), "localhost") == 0) return true;
+  in_addr v4{};
+  if (inet_pton(AF_INET, text.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  return inet_pton(AF_INET6, text.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+bool PlainHttpToAnotherMachine(std::string_view url) {
+  const auto parts = SplitHttpUrl(url);
+  return parts && parts->scheme == "http" && !IsLoopbackHost(parts->host);
 }

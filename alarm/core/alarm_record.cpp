@@ -265,7 +265,9 @@ std::u16string FormatAlarmLine(const AlarmRecord& record, bool withBar) {
   std::u16string line;
   line.reserve(512);
   const auto field = [&line](std::u16string_view text) {
-    line += text;
+    for (char16_t unit : text) {
+      line += unit == u'~' ? u'\uFF5E' : unit == u'|' ? u'\uFF5C' : unit;
+    }
     line += u'~';
   };
   field(Utf8ToUtf16(FieldText(record.alarmTime)));

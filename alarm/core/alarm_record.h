@@ -124,6 +124,9 @@ std::u16string_view AlarmTypeName(std::string_view code);
 void AlarmTypeName(std::string_view code, char16_t* buffer, std::size_t units);
 
 // The ten fields joined with "~", with the closing "|" when `withBar` (the video client's form).
+// A "~" or "|" inside a field is written as the full-width "～" (U+FF5E) or "｜" (U+FF5C), so a
+// name cannot split its line into fields or lines of the sender's choosing; the record itself
+// keeps the bytes it was given.
 std::u16string FormatAlarmLine(const AlarmRecord& record, bool withBar);
 
 // Clears the shared block (`blockSize` bytes) and writes the lines of `list` in order, each record

@@ -1,5 +1,7 @@
 #include "alarm/core/rovik_alarm_app.h"
 
+#include <cstdio>
+
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <cstring>
@@ -45,10 +47,19 @@ CRovikAlarmApp* CRovikAlarmApp::Instance() { return gApp; }
 
 bool CRovikAlarmApp::InitInstance() {
   // 1-2. Common controls and the framework's profile key have no counterpart here.
-  // 3. Single instance: a second copy ends at once, silently.
-  if (instanceMutex.Create(kInstanceMutexName) != rovik::platform::NamedMutex::Result::Acquired) {
+  // 3. Single instance: a second copy ends at once, silently. A lock that cannot be made at all
+  // (no usable run-time folder) is told on stderr and ends the program with an error: without
+  // it the monitor could not tell a second copy from the first.
+  std::string mutexError;
+  const auto mutex = instanceMutex.Create(kInstanceMutexName, &mutexError);
+  if (mutex != rovik::platform::NamedMutex::Result::Acquired) {
     instanceMutex.Release();
-    refused_ = true;
+    if (mutex == rovik::platform::NamedMutex::Result::AlreadyExists) {
+      refused_ = true;
+    } else {
+      std::fprintf(stderr, "RovikAlarm: cannot make its single-instance lock: %s\n", mutexError.c_str());
+      exitCode_ = 1;
+    }
     return false;
   }
   // 4. isWow64 stays false (see the member).

@@ -23,12 +23,18 @@ TEST(CloudReply, ErrnoOfServerRepliesAndFailureTexts) {
 }
 
 TEST(CloudReply, BrokerAddress) {
-  EXPECT_EQ(BrokerAddressFromReply("{\"c\":\"tcp://10.0.0.5:1883\"}"), "tcp://10.0.0.5:1883");
-  EXPECT_EQ(BrokerAddressFromReply("{\"c\":\"tcp://h:1\",\"errno\":0}"), "tcp://h:1");
-  EXPECT_EQ(BrokerAddressFromReply("{\"c\":5}"), "5");
+  EXPECT_EQ(BrokerAddressFromReply("{\"c\":\"tcp://10.0.0.5:1883\"}", false), "tcp://10.0.0.5:1883");
+  EXPECT_EQ(BrokerAddressFromReply("{\"c\":\"tcp://h:1\",\"errno\":0}", false), "tcp://h:1");
+  EXPECT_EQ(BrokerAddressFromReply("{\"c\":5}", false), "5");
   for (const char* none : {"{}", "{\"c\":null}", "{\"c\":[\"x\"]}", "{\"c\":{}}",
                            "{\"c\":\"tcp://h:1\",\"errno\":1}", kHttpReplyException, "[]", "x"}) {
-    EXPECT_FALSE(BrokerAddressFromReply(none)) << none;
+    EXPECT_FALSE(BrokerAddressFromReply(none, false)) << none;
+  }
+  // Where TLS is required only a TLS broker is taken.
+  EXPECT_EQ(BrokerAddressFromReply("{\"c\":\"SSL://h:8883\"}", true), "SSL://h:8883");
+  EXPECT_EQ(BrokerAddressFromReply("{\"c\":\"mqtts://h:8883\"}", true), "mqtts://h:8883");
+  for (const char* plain : {"{\"c\":\"tcp://h:1\"}", "{\"c\":\"h:1\"}", "{\"c\":\"ws://h:1\"}"}) {
+    EXPECT_FALSE(BrokerAddressFromReply(plain, true)) << plain;
   }
 }
 

@@ -26,6 +26,7 @@ using rovik::fixtures::ChildProcess;
 using rovik::fixtures::RunProgram;
 using rovik::fixtures::ScopedEnv;
 using rovik::fixtures::TempDir;
+using rovik::fixtures::WriteSecretFile;
 
 class QueueEnvironment : public ::testing::Environment {
  public:
@@ -74,7 +75,7 @@ class PushSim : public ::testing::Test {
   bool StartSim(std::vector<std::string> extra = {}) {
     std::vector<std::string> args = {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0",
                                      "--broker", "tcp://127.0.0.1:1883", "--client-id", "dev-42",
-                                     "--user", "u\"ser", "--password", "p~w",
+                                     "--user", "u\"ser", "--password-file", WriteSecretFile(dir_ / "broker.pw", "p~w"),
                                      "--log", (dir_ / "push.log").string()};
     args.insert(args.end(), extra.begin(), extra.end());
     if (!sim_.Start(program_, args) || !sim_.WaitForStderr("pushsim ready", 10s)) return false;

@@ -165,7 +165,8 @@ TEST_F(SuiteTest, CameraShowsMovingPicturesAndTakesASnapshot) {
   const int port = fx::FreeTcpPort();
   fx::ChildProcess camera;
   ASSERT_TRUE(camera.Start(fx::BinDir() / "camsim",
-                           {"--port", std::to_string(port), "--user", "admin", "--password", "123456",
+                           {"--port", std::to_string(port), "--user", "admin", "--password-file",
+                            fx::WriteSecretFile(suite_->folder().Root() / "camera.pw", "123456"),
                             "--h264", (fx::BinDir() / "camsim_240p.h264").string(), "--fps", "25"}));
   ASSERT_TRUE(camera.WaitForStdout("\n", 10s)) << camera.Stderr();  // listening
   rovikclient::CameraSettings settings{QStringLiteral("Front door"), "127.0.0.1:" + std::to_string(port),

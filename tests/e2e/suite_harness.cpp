@@ -69,8 +69,8 @@ bool Suite::StartServices() {
   }
   const std::vector<std::string> args = {
       "--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker_.Url(),
-      "--client-id", "rovik-e2e-monitor", "--user", kBrokerLogin.user, "--password",
-      kBrokerLogin.password, "--log", (folder_.Root() / "pushsim.log").string()};
+      "--client-id", "rovik-e2e-monitor", "--user", kBrokerLogin.user, "--password-file",
+      fx::WriteSecretFile(folder_.Root() / "broker.pw", kBrokerLogin.password), "--log", (folder_.Root() / "pushsim.log").string()};
   if (!pushsim_.Start(fx::BinDir() / "pushsim", args) || !pushsim_.WaitForStderr("pushsim ready", 10s)) {
     error_ = "pushsim: " + pushsim_.Stderr();
     return false;

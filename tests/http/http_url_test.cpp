@@ -57,4 +57,15 @@ TEST(HttpRequestForm, FieldsAppendUnescapedAndKeepTheLength) {
   EXPECT_EQ(HttpStatusReply(404), "{\"errno\":1,\"error\":\"404\"}");
 }
 
+TEST(HttpUrl, PlainHttpToAnotherMachineIsTheOnlyPlaceForNoSecrets) {
+  for (const char* clear : {"http://cloud.rovik.example/x", "http://10.0.0.5:8000", "http://127.0.0.1.example/",
+                            "http://[2001:db8::1]:80/", "HTTP://198.51.100.1"}) {
+    EXPECT_TRUE(PlainHttpToAnotherMachine(clear)) << clear;
+  }
+  for (const char* kept : {"https://cloud.rovik.example/x", "http://127.0.0.1:8000/", "http://127.8.9.10/",
+                           "http://LocalHost:1", "http://[::1]:80/", "/api/client/ipc/windows_heart"}) {
+    EXPECT_FALSE(PlainHttpToAnotherMachine(kept)) << kept;
+  }
+}
+
 }  // namespace

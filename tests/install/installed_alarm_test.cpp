@@ -49,7 +49,8 @@ TEST(InstalledMonitor, AlarmFromTheBrokerReachesTheClientWindow) {
   ChildProcess pushsim;
   ASSERT_TRUE(pushsim.Start(BinDir() / "pushsim",
                             {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker.Url(),
-                             "--client-id", "rovik-installed-test", "--user", login.user, "--password", login.password,
+                             "--client-id", "rovik-installed-test", "--user", login.user, "--password-file",
+                             WriteSecretFile(session.Root() / "broker.pw", login.password),
                              "--log", (session.Root() / "pushsim.log").string()}));
   ASSERT_TRUE(pushsim.WaitForStderr("pushsim ready", 10s)) << pushsim.Stderr();
   int lookup = 0, reg = 0, server = 0;

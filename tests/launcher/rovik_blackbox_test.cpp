@@ -345,10 +345,11 @@ TEST_F(RovikProgramTest, ReadOnlyProgramFolderIsLeftAsItIsWithTheMarkerKept) {
     fs::permissions(folder_.Root(), fs::perms(0755));
     fs::permissions(record, fs::perms(0777));
     ASSERT_EQ(::chown(folder_.RunDir().c_str(), kNobody, kNobody), 0);
+    // The registry is nobody's own: settings of another user are not believed.
     for (const auto& item : fs::recursive_directory_iterator(folder_.RegistryRoot())) {
-      fs::permissions(item.path(), fs::perms(item.is_directory() ? 0755 : 0644));
+      ASSERT_EQ(::chown(item.path().c_str(), kNobody, kNobody), 0);
     }
-    fs::permissions(folder_.RegistryRoot(), fs::perms(0755));
+    ASSERT_EQ(::chown(folder_.RegistryRoot().c_str(), kNobody, kNobody), 0);
     args = {"--reuid=65534", "--regid=65534", "--clear-groups", "--", program.string()};
     program = "/usr/bin/setpriv";
   }
@@ -368,6 +369,11 @@ TEST_F(RovikProgramTest, ReadOnlyProgramFolderIsLeftAsItIsWithTheMarkerKept) {
   const auto before = Tree();
 
   const auto result = fixtures::RunProgram(program, args, 60s, options);
+  if (root) {
+    for (const auto& item : fs::recursive_directory_iterator(folder_.RegistryRoot())) {
+      ASSERT_EQ(::chown(item.path().c_str(), 0, 0), 0);
+    }
+  }
   ASSERT_FALSE(result.timedOut);
   EXPECT_TRUE(result.status.Success()) << result.err;
   EXPECT_NE(result.err.find("cannot be written"), std::string::npos) << result.err;

@@ -111,12 +111,13 @@ TEST_F(SplashTest, PackageIsTheRegistrysFileInsideTheUpgradeFolder) {
   EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, false), "");  // no key yet
   NameUpgradeFile("");
   EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, false), "");
-  NameUpgradeFile("sub\\patch.zip");
+  NameUpgradeFile("patch.zip");
   EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, true),
-            (folder_.Path() / "FILE/Upgrade/sub/patch.zip").string());
-  NameUpgradeFile("/etc/patch.zip");
-  EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, false),
-            (folder_.Path() / "FILE/Upgrade").string() + "//etc/patch.zip");
+            (folder_.Path() / "FILE/Upgrade/patch.zip").string());
+  for (const char* outside : {"sub\\patch.zip", "/etc/patch.zip", "..", "..\\..\\x.zip"}) {
+    NameUpgradeFile(outside);
+    EXPECT_EQ(launcher::UpgradeWorker::PackagePath(app, false), "") << outside;
+  }
   NameUpgradeFile(std::string(259, 'p'));
   EXPECT_FALSE(launcher::UpgradeWorker::PackagePath(app, false).empty());
   NameUpgradeFile(std::string(260, 'p'));  // does not fit the value's 260 characters

@@ -58,8 +58,8 @@ class MonitorLivenessTest : public ::testing::Test {
     const std::string url = brokerUrl.empty() ? "tcp://127.0.0.1:" + std::to_string(proxy_.Port()) : brokerUrl;
     ASSERT_TRUE(pushsim_.Start(BinDir() / "pushsim",
                                {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", url,
-                                "--client-id", "rovik-liveness", "--user", login_.user, "--password",
-                                login_.password, "--log", (folder_.Root() / "pushsim.log").string()}));
+                                "--client-id", "rovik-liveness", "--user", login_.user, "--password-file",
+                                WriteSecretFile(folder_.Root() / "broker.pw", login_.password), "--log", (folder_.Root() / "pushsim.log").string()}));
     ASSERT_TRUE(pushsim_.WaitForStderr("pushsim ready", 10s)) << pushsim_.Stderr();
     int lookup = 0, reg = 0, server = 0;
     ASSERT_EQ(std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d", &lookup, &reg,

@@ -184,7 +184,7 @@ class MonitorWithBrokerTest : public ::testing::Test {
     ASSERT_TRUE(pushsim_.Start(BinDir() / "pushsim",
                                {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker",
                                 broker_.Url(), "--client-id", "rovik-monitor-test", "--user", login_.user,
-                                "--password", login_.password, "--log", (folder_.Root() / "pushsim.log").string()}));
+                                "--password-file", WriteSecretFile(folder_.Root() / "broker.pw", login_.password), "--log", (folder_.Root() / "pushsim.log").string()}));
     ASSERT_TRUE(pushsim_.WaitForStderr("pushsim ready", 10s)) << pushsim_.Stderr();
     int lookup = 0, reg = 0, server = 0;
     ASSERT_EQ(std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d", &lookup, &reg, &server), 3);

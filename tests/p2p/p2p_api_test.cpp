@@ -143,7 +143,9 @@ TEST_F(P2PApi, JpegFramesCarryTypeTwo) {
 
 TEST_F(P2PApi, LoginAndRefusals) {
   CamsimProcess cam;
-  ASSERT_TRUE(cam.Start({"--refuse", "video,audio,talk", "--user", "u1", "--password", "p1"}));
+  rovik::fixtures::TempDir dir;
+  ASSERT_TRUE(cam.Start({"--refuse", "video,audio,talk", "--user", "u1", "--password-file",
+                         rovik::fixtures::WriteSecretFile(dir / "camera.pw", "p1")}));
   EXPECT_EQ(Connect(cam, "u1", "wrong"), P2PAPI_ERR_LOGIN);
   EXPECT_EQ(P2PAPI_StartVideo(handle_, 0), P2PAPI_REFUSED) << "not connected";
   EXPECT_NE(P2PAPI_SendMessage(handle_, 1, 2, 3), 0) << "nothing is sent without a connection";

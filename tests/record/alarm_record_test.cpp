@@ -281,12 +281,12 @@ AlarmRecord SampleRecord() {
   return r;
 }
 
-TEST(FormatAlarmLine, TenFieldsInOrderUnescaped) {
+TEST(FormatAlarmLine, TenFieldsInOrderSeparatorsInFieldsFullWidth) {
   AlarmRecord r = SampleRecord();
-  EXPECT_EQ(FormatAlarmLine(r, false), u"2015-03-01 08:00:00~瓦斯泄露~前|门~~客厅~张三~~138~A1~42~未读");
+  EXPECT_EQ(FormatAlarmLine(r, false), u"2015-03-01 08:00:00~瓦斯泄露~前｜门～~客厅~张三~~138~A1~42~未读");
   r.state = 1;
   rovik::CopyField(r.readTime, "2015-03-02 09:00:00");
-  EXPECT_EQ(FormatAlarmLine(r, true), u"2015-03-01 08:00:00~瓦斯泄露~前|门~~客厅~张三~2015-03-02 09:00:00~138~A1~42~已读|");
+  EXPECT_EQ(FormatAlarmLine(r, true), u"2015-03-01 08:00:00~瓦斯泄露~前｜门～~客厅~张三~2015-03-02 09:00:00~138~A1~42~已读|");
 }
 
 TEST(WriteAlarmList, LinesFollowEachOtherAndRecordsAreFreed) {

@@ -1,6 +1,6 @@
 // camsim: a camera on 127.0.0.1 for tests and the demo.
 //
-//   camsim [--port N] [--user U] [--password P] (--h264 FILE | --jpeg FILE_OR_FOLDER)
+//   camsim [--port N] [--user U] [--password-file FILE] (--h264 FILE | --jpeg FILE_OR_FOLDER)
 //          [--fps N] [--refuse video,audio,talk] [--talk-out FILE]
 //
 // Prints "camsim listening on 127.0.0.1:<port>" once ready and runs until SIGINT or SIGTERM.
@@ -20,7 +20,7 @@ namespace {
 const rovik::platform::ProgramHelp kHelp{
     "camsim",
     "camsim: a camera on 127.0.0.1 for the peer-to-peer library's stand-in (tests and the demo).",
-    "camsim [--port N] [--user U] [--password P] (--h264 FILE | --jpeg FILE_OR_FOLDER)\n"
+    "camsim [--port N] [--user U] [--password-file FILE] (--h264 FILE | --jpeg FILE_OR_FOLDER)\n"
     "              [--fps N] [--refuse video,audio,talk] [--talk-out FILE]"};
 
 }  // namespace
@@ -37,8 +37,12 @@ int main(int argc, char** argv) {
       options.port = static_cast<uint16_t>(std::atoi(argv[++i]));
     } else if (arg == "--user" && hasValue) {
       options.user = argv[++i];
-    } else if (arg == "--password" && hasValue) {
-      options.password = argv[++i];
+    } else if (arg == "--password-file" && hasValue) {
+      // Not on the command line, where every local user could read it.
+      std::string error;
+      auto secret = rovik::platform::ReadSecretFile(argv[++i], &error);
+      if (!secret) return rovik::platform::RefuseCommandLine(kHelp, error);
+      options.password = *secret;
     } else if (arg == "--h264" && hasValue) {
       h264 = argv[++i];
     } else if (arg == "--jpeg" && hasValue) {

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "alarm/store/private_file.h"
+#include "platform/program_options.h"
 
 namespace {
 
@@ -49,8 +50,11 @@ std::optional<PushSimulatorOptions> ParsePushSimulatorArgs(int argc, char** argv
       o.clientId = value;
     } else if (arg == "--user") {
       o.user = value;
-    } else if (arg == "--password") {
-      o.password = value;
+    } else if (arg == "--password-file") {
+      // Not on the command line, where every local user could read it.
+      auto secret = rovik::platform::ReadSecretFile(value, &error);
+      if (!secret) return std::nullopt;
+      o.password = *secret;
     } else if (arg == "--log") {
       o.logFile = value;
     } else if (arg == "--heart-errno") {

@@ -1,5 +1,5 @@
 // pushsim --lookup-port P1 --reg-port P2 --server-port P3 --broker tcp://127.0.0.1:1883
-//         --client-id ID --user U --password W [--heart-errno N] [--log FILE]
+//         --client-id ID --user U --password-file FILE [--heart-errno N] [--log FILE]
 // Serves until SIGINT or SIGTERM. A port of 0 takes any free port; the ports in use are printed
 // as one line "pushsim ready lookup=P1 reg=P2 server=P3" on stderr once all three listen.
 // Every request is logged as one JSON line to FILE (or stdout).
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
   const rovik::platform::ProgramHelp help{
       "pushsim", "pushsim: the push service's endpoints on 127.0.0.1, for tests and the demo.",
       "pushsim --lookup-port P1 --reg-port P2 --server-port P3 --broker URL\n"
-      "               --client-id ID --user U --password W [--heart-errno N] [--log FILE]"};
+      "               --client-id ID --user U --password-file FILE [--heart-errno N] [--log FILE]"};
   // Every option takes a value: options stand at the odd places.
   for (int i = 1; i < argc; i += 2) {
     if (auto answered = rovik::platform::AnswerStandardOption(argv[i], help)) return *answered;

@@ -1,7 +1,8 @@
 // rovik-send: WM_COPYDATA from the command line.
 //   rovik-send [--wparam N] [--dwdata N] TITLE TEXT   send TEXT, print the result; exit 0 when a
 //                                                    window answered, 2 when none was found,
-//                                                    3 when it was found but gave no answer
+//                                                    3 when it was found but gave no answer;
+//                                                    TEXT "-" reads the text from standard input
 //   rovik-send --listen TITLE [--reply N]             be the window TITLE: print one line per
 //                                                    message and answer N (default 1)
 // A command line it cannot take (an unknown option, a missing value) ends it with one line on
@@ -25,7 +26,8 @@ using rovik::platform::CopyDataMessage;
 const rovik::platform::ProgramHelp kHelp{
     "rovik-send",
     "rovik-send: send a command text to a window by title and print the answer, or be such a window.\n"
-    "TEXT takes the escapes \\\\, \\n and \\xHH. Exit status: 0 answered, 2 no such window (or a command\n"
+    "TEXT takes the escapes \\\\, \\n and \\xHH; TEXT - reads the text as it is from standard input (one\n"
+    "final line end dropped): use it for texts holding passwords. Exit status: 0 answered, 2 no such window (or a command\n"
     "line it cannot take), 3 found but no answer.",
     "rovik-send [--wparam N] [--dwdata N] [--] TITLE TEXT\n"
     "       rovik-send --listen TITLE [--reply N]"};
@@ -115,7 +117,10 @@ int main(int argc, char** argv) {
   }
   if (rest.size() != 2) return usage("needs a TITLE and a TEXT");
   std::string error;
-  auto bytes = rovik::tools::DecodeEscapes(rest[1], &error);
+  // TEXT "-": the text comes from standard input, so that a text holding passwords never stands
+  // in the command line, which every local user can read.
+  auto bytes = rest[1] == "-" ? rovik::tools::ReadTextFromStream(stdin, &error)
+                              : rovik::tools::DecodeEscapes(rest[1], &error);
   if (!bytes) {
     std::fprintf(stderr, "rovik-send: %s\n", error.c_str());
     return 1;

@@ -92,4 +92,27 @@ std::optional<uint64_t> ParseNumber(std::string_view text) {
   return static_cast<uint64_t>(value);
 }
 
+std::optional<std::vector<uint8_t>> ReadTextFromStream(std::FILE* in, std::string* error) {
+  constexpr std::size_t kMaxText = 4u << 20;
+  std::vector<uint8_t> text;
+  uint8_t buffer[65536];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+    if (text.size() + n > kMaxText) {
+      if (error) *error = "the text on standard input is over 4 MiB";
+      return std::nullopt;
+    }
+    text.insert(text.end(), buffer, buffer + n);
+  }
+  if (std::ferror(in)) {
+    if (error) *error = "cannot read standard input";
+    return std::nullopt;
+  }
+  if (!text.empty() && text.back() == '\n') {
+    text.pop_back();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+  }
+  return text;
+}
+
 }  // namespace rovik::tools

@@ -47,8 +47,13 @@ int main(int argc, char** argv) {
       "RovikClient"};
   if (auto status = rovik::platform::CheckFixedCommandLine(argc, argv, help)) return *status;
   rovik::platform::NamedMutex instance;
-  if (instance.Create("RovikClient") != rovik::platform::NamedMutex::Result::Acquired) {
-    return 0;  // another client runs
+  std::string mutexError;
+  switch (instance.Create("RovikClient", &mutexError)) {
+    case rovik::platform::NamedMutex::Result::Acquired: break;
+    case rovik::platform::NamedMutex::Result::AlreadyExists: return 0;  // another client runs
+    case rovik::platform::NamedMutex::Result::Error:
+      std::fprintf(stderr, "RovikClient: cannot make its single-instance lock: %s\n", mutexError.c_str());
+      return 1;
   }
   QApplication app(argc, argv);
   QuitOnSignals(app);
