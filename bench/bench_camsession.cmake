@@ -15,5 +15,5 @@ if(TARGET qxdll_objects AND TARGET qxplay_video AND TARGET qxplay_audio AND TARG
     LIBS p2p_protocol P2PAPI qxplay_record qxplay_video qxplay_audio PkgConfig::FFMPEG
          PkgConfig::X11)
   target_compile_definitions(bench_camsession PRIVATE ROVIK_CLIP_DIR="${ROVIK_CLIP_DIR}")
-  add_dependencies(bench_camsession camsim)
+  add_dependencies(bench_camsession camsim camera_clips)
 endif()
