@@ -7,5 +7,5 @@ if(TARGET qxplay_video)
             ${PROJECT_SOURCE_DIR}/tests/player/test_window.cpp
     LIBS qxplay_video PkgConfig::FFMPEG PkgConfig::X11 Threads::Threads)
   target_compile_definitions(bench_player PRIVATE ROVIK_CLIP_DIR="${ROVIK_CLIP_DIR}")
-  add_dependencies(bench_player player_clips camera_clips)
+  add_dependencies(bench_player player_clips)
 endif()
