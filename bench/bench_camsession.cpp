@@ -325,12 +325,18 @@ void CameraWall(benchmark::State& state, const Wall& wall) {
     if (wall.report) {
       const double processors = static_cast<double>(std::thread::hardware_concurrency());
       const double needed = bareMedian * sentPerSecond / 1000;
+      double load[1] = {0};
+      getloadavg(load, 1);
       std::printf("  %.1f pictures shown a second of %.0f sent; process memory %.0f MiB; the "
-                  "bare decodes alone need %.2f of the %.0f processors here%s\n",
+                  "bare decodes alone need %.2f of the %.0f processors here (load average "
+                  "%.1f)%s\n",
                   bench::Median(shownPerSecond), sentPerSecond, memory, needed, processors,
+                  load[0],
                   needed > processors
                       ? ": they do not fit this machine, so not every picture can be shown"
-                      : "");
+                      : needed + load[0] > processors + 1
+                            ? ": with the rest of the machine's load they do not fit now"
+                            : "");
     }
     std::printf("%s into %dx%d: total %.3f ms per picture against the floor's %.3f ms (bare "
                 "decode %.3f, ratio to it %.3f), %llu of %lld pictures received were shown "
