@@ -13,4 +13,4 @@ rovik_add_bench(bench_camsession
   LIBS p2p_protocol P2PAPI qxplay_record qxplay_video qxplay_audio PkgConfig::FFMPEG
        PkgConfig::X11)
 target_compile_definitions(bench_camsession PRIVATE ROVIK_CLIP_DIR="${ROVIK_CLIP_DIR}")
-add_dependencies(bench_camsession camsim)
+add_dependencies(bench_camsession camsim camera_clips)

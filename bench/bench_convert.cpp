@@ -4,7 +4,8 @@
 // (target: at most 0.9). For information, ours written around the caches as a window's picture
 // is (cheaper for the whole pipeline, dearer alone).
 // For the reduction while converting: 1280 x 720 to 640 x 360 and 704 x 576 to 400 x 225,
-// ours (scaled, then converted) against libswscale's bilinear scaler to 32-bit.
+// ours (scaled, then converted) against libswscale's bilinear scaler to 32-bit, and the PSNR
+// of ours against it at a set of window sizes.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -19,6 +20,7 @@ extern "C" {
 
 #include "player/color_convert.h"
 #include "player/picture_scaler.h"
+#include "tests/player/reduction_quality.h"
 
 using namespace qxplay;
 
@@ -177,6 +179,17 @@ int main(int argc, char** argv) {
        "SwscaleAt/to_640x360/real_time", "swscale bilinear", "(information)");
   line("704x576 -> 400x225 reduced and converted", "OursScaled/to_400x225/real_time",
        "SwscaleAt/to_400x225/real_time", "swscale bilinear", "(information)");
+  // For information: how close the reduction comes to libswscale's bilinear one, per window
+  // size, on the RGB a window shows.
+  for (auto [w, h] : {std::pair{704, 576}, {1920, 1080}}) {
+    const ScenePicture picture = MakeScenePicture(w, h);
+    std::printf("%dx%d reduced, PSNR against swscale bilinear (dB):", w, h);
+    for (auto [tw, th] : {std::pair{1, 1}, {3, 3}, {1, 97}, {300, 1}, {161, 97}, {400, 225},
+                          {401, 225}, {479, 271}, {480, 270}, {640, 360}}) {
+      std::printf(" %dx%d %.1f", tw, th, ReducedPsnr(picture.view, tw, th));
+    }
+    std::printf("\n");
+  }
   benchmark::Shutdown();
   return 0;
 }

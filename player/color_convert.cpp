@@ -30,15 +30,15 @@ bool ViewsUsable(const I420View& src, const SurfaceView& dst) {
   return true;
 }
 
-// Pixels [from, to) of one row, the chroma column clamped into the plane.
-void ScalarRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int chromaWidth, uint8_t* d,
-               int from, int to, PixelFormatCode format) {
+// Pixels [from, to) of one row, the chroma column (x >> chromaShift) clamped into the plane.
+void ScalarRow(const uint8_t* y, const uint8_t* u, const uint8_t* v, int chromaWidth,
+               int chromaShift, uint8_t* d, int from, int to, PixelFormatCode format) {
   const int bpp = BytesPerPixel(format);
   for (int x = from; x < to; ++x) {
     uint8_t cu = 128;
     uint8_t cv = 128;
     if (chromaWidth > 0) {
-      const int c = std::min(x / 2, chromaWidth - 1);
+      const int c = std::min(x >> chromaShift, chromaWidth - 1);
       cu = u[c];
       cv = v[c];
     }
@@ -55,8 +55,11 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
   const int h = std::min(src.height, dst.height);
   const bool hasChroma = src.chromaWidth > 0 && src.chromaHeight > 0;
   const int chromaWidth = hasChroma ? src.chromaWidth : 0;
-  // The kernels read one chroma sample per two pixels: they stop where the plane ends.
-  const int kernelSpan = hasChroma ? std::min(w, 2 * chromaWidth) : 0;
+  // Columns have a chroma sample each when the plane is as wide as the picture (the reference
+  // converts them); else the kernels read one per two pixels and stop where the plane ends.
+  const bool columnChroma = hasChroma && src.width > 1 && src.chromaWidth >= src.width;
+  const int chromaShift = columnChroma ? 0 : 1;
+  const int kernelSpan = hasChroma && !columnChroma ? std::min(w, 2 * chromaWidth) : 0;
   // Rows go in pairs sharing a chroma row, or one by one when each has its own.
   const bool rowChroma = hasChroma && src.height > 1 && src.chromaHeight >= src.height;
   for (int row = 0; row < h; row += rowChroma ? 1 : 2) {
@@ -77,9 +80,9 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
       done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format,
                     stores == Stores::kAroundCaches);
     }
-    ScalarRow(y0, u, v, chromaWidth, d0, done, w, dst.format);
+    ScalarRow(y0, u, v, chromaWidth, chromaShift, d0, done, w, dst.format);
     if (pair) {
-      ScalarRow(y1, u, v, chromaWidth, d1, done, w, dst.format);
+      ScalarRow(y1, u, v, chromaWidth, chromaShift, d1, done, w, dst.format);
     }
   }
   if (stores == Stores::kAroundCaches) {

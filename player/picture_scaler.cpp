@@ -49,15 +49,22 @@ void HorizontalScalar(const ScaleAxis& axis, const uint8_t* in, int /*readable*/
 }  // namespace scale
 
 ScaleAxis ScaleAxis::Make(int32_t from, int32_t to) {
+  return Make(from, to, from > 0 && to > 0 ? static_cast<double>(from) / to : 1.0);
+}
+
+ScaleAxis ScaleAxis::Make(int32_t from, int32_t to, double ratio) {
   ScaleAxis axis;
   axis.from = from;
   axis.to = to;
-  if (from <= 0 || to <= 0) {
+  axis.ratio = ratio;
+  if (from <= 0 || to <= 0 || !(ratio > 0)) {
     return axis;
   }
   // Output sample j is centred at (j + 0.5) * ratio - 0.5 on the input; the triangle reaches
-  // `ratio` input samples either side. Samples beyond the edges count as the edge sample.
-  if (from == to) {
+  // `ratio` input samples either side, or one when enlarging (between the two nearest).
+  // Samples beyond the edges count as the edge sample.
+  if (from == to && ratio == 1.0) {
+    axis.identity = true;
     // Copied, never filtered.
     axis.taps = 1;
     axis.stride = 8;
@@ -68,8 +75,7 @@ ScaleAxis ScaleAxis::Make(int32_t from, int32_t to) {
     axis.weights.assign(static_cast<size_t>(to) * axis.stride, 0);
     return axis;
   }
-  const double ratio = static_cast<double>(from) / to;
-  const double radius = ratio;
+  const double radius = std::max(ratio, 1.0);
   std::vector<int32_t> first(to);
   std::vector<std::vector<double>> dense(to);
   int32_t taps = 1;
@@ -148,12 +154,16 @@ ScaleAxis ScaleAxis::Make(int32_t from, int32_t to) {
 }
 
 void PictureScaler::Prepare(Filters& filters, int32_t fromWidth, int32_t fromHeight,
-                            int32_t toWidth, int32_t toHeight) {
-  if (filters.columns.from != fromWidth || filters.columns.to != toWidth) {
-    filters.columns = ScaleAxis::Make(fromWidth, toWidth);
+                            int32_t toWidth, int32_t toHeight, double columnRatio,
+                            double rowRatio) {
+  const auto keep = [](const ScaleAxis& axis, int32_t from, int32_t to, double ratio) {
+    return axis.from == from && axis.to == to && axis.ratio == ratio;
+  };
+  if (!keep(filters.columns, fromWidth, toWidth, columnRatio)) {
+    filters.columns = ScaleAxis::Make(fromWidth, toWidth, columnRatio);
   }
-  if (filters.rows.from != fromHeight || filters.rows.to != toHeight) {
-    filters.rows = ScaleAxis::Make(fromHeight, toHeight);
+  if (!keep(filters.rows, fromHeight, toHeight, rowRatio)) {
+    filters.rows = ScaleAxis::Make(fromHeight, toHeight, rowRatio);
   }
 }
 
@@ -194,17 +204,36 @@ void PictureScaler::ScalePlane(const Filters& filters, const uint8_t* src, int32
   }
 }
 
-const I420View& PictureScaler::Scale(const I420View& src, int32_t width, int32_t height,
+const I420View& PictureScaler::Scale(const I420View& source, int32_t width, int32_t height,
                                      ConvertPath path) {
   out_ = I420View{};
-  if (src.y == nullptr || src.width <= 0 || src.height <= 0 || src.yStride < src.width ||
-      width <= 0 || height <= 0 || width > src.width || height > src.height) {
+  if (source.y == nullptr || source.width <= 0 || source.height <= 0 ||
+      source.yStride < source.width || width <= 0 || height <= 0 || width > source.width ||
+      height > source.height) {
     return out_;
   }
+  // Beyond kMostRatio the weights of 6 bits would be too coarse for the many inputs of each
+  // output: the picture is first reduced to four times the size (in steps, each by at least
+  // two), which leaves the last step a ratio of 4.
+  const int32_t stepWidth =
+      source.width > static_cast<int64_t>(width) * kMostRatio ? width * kLastStep : source.width;
+  const int32_t stepHeight = source.height > static_cast<int64_t>(height) * kMostRatio
+                                 ? height * kLastStep
+                                 : source.height;
+  const I420View* from = &source;
+  if (stepWidth != source.width || stepHeight != source.height) {
+    if (!firstSteps_) {
+      firstSteps_ = std::make_unique<PictureScaler>();
+    }
+    from = &firstSteps_->Scale(source, stepWidth, stepHeight, path);
+  }
+  const I420View& src = *from;
   const bool chroma = src.chromaWidth > 0 && src.chromaHeight > 0 && src.u != nullptr &&
                       src.v != nullptr && src.uStride >= src.chromaWidth &&
                       src.vStride >= src.chromaWidth;
-  Prepare(luma_, src.width, src.height, width, height);
+  const double columnRatio = static_cast<double>(src.width) / width;
+  const double rowRatio = static_cast<double>(src.height) / height;
+  Prepare(luma_, src.width, src.height, width, height, columnRatio, rowRatio);
   planes_[0].resize(static_cast<size_t>(width) * height);
   ScalePlane(luma_, src.y, src.yStride, planes_[0].data(), path);
   I420View out;
@@ -213,9 +242,23 @@ const I420View& PictureScaler::Scale(const I420View& src, int32_t width, int32_t
   out.width = width;
   out.height = height;
   if (chroma) {
-    const int32_t chromaWidth = std::min((width + 1) / 2, src.chromaWidth);
+    // Narrow windows of odd width get a chroma sample for every column: a pair there spans a
+    // large part of the picture, and the last column would stand for a pair it is only half of.
+    const bool everyColumn = width % 2 == 1 && width < kEveryColumnBelow;
+    const int32_t chromaWidth =
+        everyColumn ? width : std::min((width + 1) / 2, src.chromaWidth);
     const int32_t chromaHeight = height;
-    Prepare(chroma_, src.chromaWidth, src.chromaHeight, chromaWidth, chromaHeight);
+    // Chroma samples sit between the luma pairs they serve: an output chroma column lies on
+    // the source chroma plane where its luma pair lies on the source picture, so the columns
+    // take the luma's ratio (not the ratio of the two chroma widths, which differ from it for
+    // odd widths and would shift colour against the picture towards the right). Rows are
+    // spread to one chroma row per row: half the luma's ratio from a plane of half height.
+    const double chromaRowRatio = src.chromaHeight >= src.height ? rowRatio : rowRatio / 2;
+    const bool sourceEveryColumn = src.width > 1 && src.chromaWidth >= src.width;
+    const double chromaColumnRatio =
+        columnRatio * (sourceEveryColumn ? 1.0 : 0.5) / (everyColumn ? 1.0 : 0.5);
+    Prepare(chroma_, src.chromaWidth, src.chromaHeight, chromaWidth, chromaHeight,
+            chromaColumnRatio, chromaRowRatio);
     const uint8_t* sources[2] = {src.u, src.v};
     const int32_t strides[2] = {src.uStride, src.vStride};
     for (int p = 1; p <= 2; ++p) {

@@ -9,9 +9,12 @@
 // weights are integers from 0 to 64 summing to 64, and each output is (sum + 32) >> 6. Rows are
 // filtered first (whole input rows, into a row of input width), then columns. The scalar
 // reference and the SIMD paths compute the same integer sums and agree on every byte.
+// Chroma is filtered at the luma's ratio, each output chroma sample centred where the pixels it
+// serves lie on the picture.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "player/color_convert.h"
@@ -28,6 +31,8 @@ struct ScaleAxis {
 
   int32_t from = 0;
   int32_t to = 0;
+  double ratio = 1.0;  // input samples per output sample
+  bool identity = false;
   int32_t taps = 0;
   int32_t stride = 0;  // taps rounded up to a multiple of 8
   std::vector<int32_t> start;
@@ -43,10 +48,12 @@ struct ScaleAxis {
   std::vector<int8_t> groupShuffle;
   std::vector<int8_t> groupWeights;
 
-  // The filter taking `from` samples to `to` (both at least 1). Sizes that agree give the
-  // identity; a larger `to` interpolates between the two nearest samples.
+  // The filter taking `from` samples to `to` (both at least 1), `ratio` input samples apart
+  // (from / to unless given). Equal sizes at a ratio of 1 give the identity; a ratio below 1
+  // interpolates between the two nearest samples.
   static ScaleAxis Make(int32_t from, int32_t to);
-  bool Identity() const { return from == to; }
+  static ScaleAxis Make(int32_t from, int32_t to, double ratio);
+  bool Identity() const { return identity; }
 };
 
 // Scales pictures for one window. Keeps its filters and its output between calls (a new size
@@ -54,7 +61,8 @@ struct ScaleAxis {
 class PictureScaler {
  public:
   // `src` reduced to width x height (each at most the picture's); chroma to half the width,
-  // rounded up (at most the source's chroma width), and the full height. A source without
+  // rounded up (at most the source's chroma width), and the full height; the full width for
+  // odd widths below kEveryColumnBelow. A source without
   // chroma planes gives an output without them. The view is valid until the next call. An
   // empty view when `src` or the size is unusable.
   const I420View& Scale(const I420View& src, int32_t width, int32_t height,
@@ -67,11 +75,14 @@ class PictureScaler {
     ScaleAxis rows;
   };
   static void Prepare(Filters& filters, int32_t fromWidth, int32_t fromHeight, int32_t toWidth,
-                      int32_t toHeight);
+                      int32_t toHeight, double columnRatio, double rowRatio);
   void ScalePlane(const Filters& filters, const uint8_t* src, int32_t srcStride, uint8_t* out,
                   ConvertPath path);
 
   static constexpr int32_t kRowSlack = 16;
+  static constexpr int32_t kMostRatio = 8;
+  static constexpr int32_t kLastStep = 4;
+  static constexpr int32_t kEveryColumnBelow = 256;
 
   Filters luma_;
   Filters chroma_;
@@ -79,6 +90,7 @@ class PictureScaler {
   std::vector<uint8_t> rowBuffer_;          // one output row filtered down, not yet across
   std::vector<const uint8_t*> rowPointers_;  // the input rows of one output row
   I420View out_;
+  std::unique_ptr<PictureScaler> firstSteps_;  // reduces first for ratios beyond kMostRatio
 };
 
 }  // namespace qxplay

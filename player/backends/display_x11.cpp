@@ -112,12 +112,18 @@ class X11DisplayBackend : public DisplayBackend {
   // Black with the alpha byte of a 32-bit window set, so that a compositor shows it opaque.
   unsigned long OpaqueBlack() const { return depth_ == 32 ? 0xFF000000UL : 0UL; }
   void FreeImage(Image& target);
-  // Takes in the window's news and the server's reports of finished puts, without waiting.
-  void ReadEvents();
+  // Takes in the window's news and the server's reports of finished puts, without waiting:
+  // from the connection (a flush and a read of the socket), or only what Xlib has already read
+  // (no system call; a draw reads the connection once, when it asks for the window's size).
+  enum class Events { kFromConnection, kAlreadyRead };
+  void ReadEvents(Events from = Events::kFromConnection);
+  // The window's size, the connection read unless this draw has read it already.
+  bool DrawClientSize(int32_t* width, int32_t* height);
   // Waits until the server has finished every request sent so far; false on an X error.
   bool WaitServer();
 
   Display* display_ = nullptr;
+  bool connectionRead_ = false;  // by this draw: since the last Present
   Window window_ = 0;
   // The window's size, followed through its ConfigureNotify events (no round trip per picture).
   int32_t clientWidth_ = 0;
@@ -326,8 +332,12 @@ bool X11DisplayBackend::Resize(int32_t width, int32_t height) {
   return true;
 }
 
-void X11DisplayBackend::ReadEvents() {
-  while (XPending(display_) > 0) {
+void X11DisplayBackend::ReadEvents(Events from) {
+  // The connection is read once; what arrives while these are handled waits for the next time.
+  connectionRead_ = connectionRead_ || from == Events::kFromConnection;
+  for (int waiting = from == Events::kFromConnection ? XPending(display_)
+                                                     : XEventsQueued(display_, QueuedAlready);
+       waiting > 0; waiting = XEventsQueued(display_, QueuedAlready)) {
     XEvent event;
     XNextEvent(display_, &event);
     if (event.type == ConfigureNotify && event.xconfigure.window == window_) {
@@ -348,7 +358,7 @@ void X11DisplayBackend::ReadEvents() {
 
 bool X11DisplayBackend::WaitServer() {
   const bool clean = SyncClean(display_);
-  ReadEvents();
+  ReadEvents(Events::kAlreadyRead);  // the sync has read everything up to it
   // Whatever was put has been read by now, reported or not (a put that failed reports nothing).
   for (Image& image : images_) {
     image.pending = false;
@@ -368,12 +378,16 @@ SurfaceView X11DisplayBackend::Picture(int32_t width, int32_t height) {
     return {};
   }
   // The CPU may write a picture only once the server has finished reading it: the other one is
-  // taken when it is free, else the server is waited for.
-  ReadEvents();
+  // taken when it is free, else the server is waited for. The reports read with the window's
+  // size at the start of the draw usually tell; the connection is read only when they do not.
+  ReadEvents(Events::kAlreadyRead);
   if (Current().pending) {
     Image& other = images_[current_ ^ 1];
     if (other.image == nullptr && shmOffered_) {
       MakeImage(other, Current().image->width, Current().image->height);
+    }
+    if (other.image != nullptr && other.pending) {
+      ReadEvents();
     }
     if (other.image != nullptr && !other.pending) {
       current_ ^= 1;
@@ -397,6 +411,13 @@ bool X11DisplayBackend::ClientSize(int32_t* width, int32_t* height) {
   }
   // Take in the window's news without waiting: resizes, and its destruction by its owner.
   ReadEvents();
+  return DrawClientSize(width, height);
+}
+
+bool X11DisplayBackend::DrawClientSize(int32_t* width, int32_t* height) {
+  *width = 0;
+  *height = 0;
+  ReadEvents(connectionRead_ ? Events::kAlreadyRead : Events::kFromConnection);
   if (windowGone_) {
     return false;
   }
@@ -488,7 +509,10 @@ bool X11DisplayBackend::Present(int32_t width, int32_t height,
   height = std::min(height, Current().image->height);
   int32_t clientWidth = 0;
   int32_t clientHeight = 0;
-  if (width <= 0 || height <= 0 || !ClientSize(&clientWidth, &clientHeight)) {
+  // One read of the connection a draw: the window's size is usually asked at its start.
+  const bool sized = width > 0 && height > 0 && DrawClientSize(&clientWidth, &clientHeight);
+  connectionRead_ = false;
+  if (!sized) {
     return false;
   }
   if (clientWidth <= 0 || clientHeight <= 0) {
