@@ -148,6 +148,7 @@ TEST_F(PushChannelTest, ABrokerRestartIsSurvivedAndAlarmsFlowAgain) {
   h.SaveUsers({{"13800000000", "pw", "张三"}});
   PushTiming timing;
   timing.lookupBackoff = {1s, 1s};  // a lookup within a second of the loss, and then every second
+  timing.connectBackoff = {1s, 1s};  // connects as often: the default's 60 s bound is the liveness suite's
   PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   {
