@@ -24,6 +24,7 @@
 #include "camsession/qx_api.h"
 #include "p2p/p2p_wire.h"
 #include "tests/camsession/scripted_camera.h"
+#include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/p2p/camsim_process.h"
 #include "tests/recorder/media_clips.h"
@@ -32,19 +33,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using rovik::fixtures::WaitUntil;
 using Message = std::array<intptr_t, 4>;  // index, value1, value2, value3
 
 constexpr uintptr_t kWindow = 1;  // any window: the null display draws nowhere
-
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  while (Clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return pred();
-}
 
 std::mutex g_lock;  // guards g_messages
 std::vector<Message> g_messages;
@@ -94,7 +86,7 @@ class LongUse : public testing::Test {
   // The frames seen so far, once `more` have arrived after the call (false when they did not).
   bool MoreFrames(int more, std::chrono::milliseconds limit) {
     const int from = g_frames;
-    return WaitFor([&] { return g_frames >= from + more; }, limit);
+    return WaitUntil([&] { return g_frames >= from + more; }, limit);
   }
 
   // Connects to a fresh camsim and starts its video.
@@ -115,7 +107,7 @@ TEST_F(LongUse, AFrozenCameraIsReportedLostAndReconnects) {
 
   ASSERT_TRUE(cam_.child().Signal(SIGSTOP));
   const auto frozen = Clock::now();
-  EXPECT_TRUE(WaitFor([&] { return Seen({index_, 1, 3, 0}); }, 20s)) << "no lost report";
+  EXPECT_TRUE(WaitUntil([&] { return Seen({index_, 1, 3, 0}); }, 20s)) << "no lost report";
   std::printf("lost reported %lld ms after the camera froze\n",
               static_cast<long long>((Clock::now() - frozen) / 1ms));
   // While it is frozen a connect cannot log in, and says so.
@@ -123,7 +115,7 @@ TEST_F(LongUse, AFrozenCameraIsReportedLostAndReconnects) {
   EXPECT_TRUE(Seen({index_, 1, 2, -2}));
 
   ASSERT_TRUE(cam_.child().Signal(SIGCONT));
-  EXPECT_TRUE(WaitFor([&] { return Start(cam_.address()) == 0; }, 10s));
+  EXPECT_TRUE(WaitUntil([&] { return Start(cam_.address()) == 0; }, 10s));
   ASSERT_EQ(QXAPI_StartVideo(index_, kWindow, 0), 0);
   EXPECT_TRUE(MoreFrames(25, 10s)) << "pictures again after the reconnect";
 }
@@ -168,7 +160,7 @@ TEST_F(LongUse, AFullDiskLeavesACleanFileAndAnEarlierOneWhole) {
   ASSERT_NO_FATAL_FAILURE(Watch());
   const std::string file = (disk / "full.avi").string();
   ASSERT_EQ(QXAPI_StartRecord(index_, file.c_str(), 0, 0), 0);
-  EXPECT_TRUE(WaitFor([&] { return Seen({index_, 1, 4, 0}); }, 60s)) << "no report of the full disk";
+  EXPECT_TRUE(WaitUntil([&] { return Seen({index_, 1, 4, 0}); }, 60s)) << "no report of the full disk";
   EXPECT_EQ(QXAPI_StopRecord(index_), -5);
   // Every sample decoded; each frame is passed on with its own time (frames that waited go out
   // one a sample, closer than the stream's own frame rate, which is not an error of the file).
@@ -228,7 +220,7 @@ TEST_F(LongUse, AnOddAudioBlockLeavesTheSoundAfterItClean) {
   });
   ASSERT_EQ(Start(camera.address()), 0);
   ASSERT_EQ(QXAPI_StartAudio(index_), 0);
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     std::error_code ec;
     return std::filesystem::file_size(played, ec) >= 25 * 640 && !ec;
   }, 10s));
