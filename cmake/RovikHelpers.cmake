@@ -1,8 +1,9 @@
-# rovik_add_gtest(NAME LABEL area SOURCES ... [LIBS ...] [TIMEOUT s])
+# rovik_add_gtest(NAME LABEL area SOURCES ... [LIBS ...] [TIMEOUT s] [OWN_DISPLAY])
 # A GoogleTest suite registered with CTest under its area label. Suites run from the build folder
-# with ROVIK_BIN_DIR (the program folder) and ROVIK_SOURCE_DIR in their environment.
+# with ROVIK_BIN_DIR (the program folder) and ROVIK_SOURCE_DIR in their environment. OWN_DISPLAY:
+# the suite opens X windows (or runs programs that do) and gets an X server of its own.
 function(rovik_add_gtest name)
-  cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "OWN_DISPLAY" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
@@ -13,7 +14,11 @@ function(rovik_add_gtest name)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
-  add_test(NAME ${name} COMMAND ${name})
+  if(T_OWN_DISPLAY)
+    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/fixtures/own_display.sh $<TARGET_FILE:${name}>)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+  endif()
   set_tests_properties(${name} PROPERTIES
     LABELS "${T_LABEL}"
     TIMEOUT ${T_TIMEOUT}
