@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "p2p/p2p_api.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/video_frame.h"
 #include "player/qx_play_api.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "p2p/p2p_wire.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/p2p_wire.h"
+#include "p2p/protocol/video_frame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -1,5 +1,5 @@
 // Rovik: the program the user starts to open the camera client.
-#include "launcher/rovik_app.h"
+#include "launcher/app/rovik_app.h"
 #include "platform/process.h"
 #include "platform/program_options.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "p2p/p2p_session.h"
-#include "p2p/p2p_wire.h"
+#include "p2p/protocol/p2p_wire.h"
 #include "p2p/thread_reaper.h"
 
 namespace {

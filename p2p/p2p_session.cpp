@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "p2p/p2p_connection.h"
-#include "p2p/tcp_socket.h"
+#include "p2p/protocol/tcp_socket.h"
 #include "p2p/thread_reaper.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "p2p/p2p_api.h"
-#include "p2p/p2p_wire.h"
+#include "p2p/protocol/p2p_wire.h"
 
 class P2PConnection;
 

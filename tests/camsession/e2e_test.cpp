@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "camsession/qx_api.h"
-#include "p2p/p2p_wire.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/p2p_wire.h"
+#include "p2p/protocol/video_frame.h"
 #include "tests/camsession/scripted_camera.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/p2p/camsim_process.h"

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "camsession/qx_api.h"
-#include "p2p/p2p_wire.h"
+#include "p2p/protocol/p2p_wire.h"
 #include "tests/camsession/scripted_camera.h"
 #include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/temp_dir.h"

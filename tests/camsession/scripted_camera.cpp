@@ -4,8 +4,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "p2p/p2p_wire.h"
-#include "p2p/tcp_socket.h"
+#include "p2p/protocol/p2p_wire.h"
+#include "p2p/protocol/tcp_socket.h"
 
 ScriptedCamera::ScriptedCamera(Script script) : script_(std::move(script)) {
   fd_ = TcpListen(0, &port_);

@@ -15,8 +15,8 @@
 #include <mutex>
 #include <vector>
 
-#include "launcher/about_dlg.h"
-#include "launcher/rovik_dlg.h"
+#include "launcher/app/about_dlg.h"
+#include "launcher/app/rovik_dlg.h"
 #include "platform/registry.h"
 #include "platform/window_link.h"
 #include "tests/fixtures/program_folder.h"

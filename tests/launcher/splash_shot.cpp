@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "launcher/rovik_dlg.h"
+#include "launcher/app/rovik_dlg.h"
 #include "platform/registry.h"
 #include "tests/upgrade/zip_builder.h"
 

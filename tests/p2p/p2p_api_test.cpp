@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "p2p/p2p_api.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/video_frame.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/p2p/camsim_process.h"
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "p2p/p2p_wire.h"
-#include "p2p/tcp_socket.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/p2p_wire.h"
+#include "p2p/protocol/tcp_socket.h"
+#include "p2p/protocol/video_frame.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "launcher/archive_reader.h"
+#include "launcher/upgrade/archive_reader.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/upgrade/zip_builder.h"
 

@@ -5,9 +5,9 @@
 #include <ctime>
 #include <string>
 
-#include "launcher/archive_entry.h"
-#include "launcher/entry_name.h"
-#include "launcher/folder_guard.h"
+#include "launcher/upgrade/archive_entry.h"
+#include "launcher/upgrade/entry_name.h"
+#include "launcher/upgrade/folder_guard.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/upgrade/zip_builder.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/upgrade_install.h"
+#include "launcher/upgrade/upgrade_install.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/upgrade/zip_builder.h"
 

@@ -1,4 +1,4 @@
-#include "p2p/p2p_wire.h"
+#include "p2p/protocol/p2p_wire.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "launcher/display_probe.h"
+#include "launcher/app/display_probe.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,4 +1,4 @@
-#include "launcher/about_dlg.h"
+#include "launcher/app/about_dlg.h"
 
 #include <QHBoxLayout>
 #include <QIcon>

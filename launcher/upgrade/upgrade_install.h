@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "launcher/archive_entry.h"
-#include "launcher/archive_reader.h"
+#include "launcher/upgrade/archive_entry.h"
+#include "launcher/upgrade/archive_reader.h"
 
 namespace rovik::launcher {
 

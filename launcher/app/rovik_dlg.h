@@ -14,7 +14,7 @@
 #include <memory>
 #include <mutex>
 
-#include "launcher/upgrade_worker.h"
+#include "launcher/upgrade/upgrade_worker.h"
 #include "uikit/png_image.h"
 
 class CRovikDlg : public QDialog, public rovik::launcher::UpgradeHost {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string_view>
 
-#include "launcher/archive_entry.h"
+#include "launcher/upgrade/archive_entry.h"
 
 namespace rovik::launcher {
 

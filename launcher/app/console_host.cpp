@@ -1,4 +1,4 @@
-#include "launcher/console_host.h"
+#include "launcher/app/console_host.h"
 
 #include <cstdio>
 

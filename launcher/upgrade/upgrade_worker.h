@@ -14,7 +14,7 @@
 #include <QRect>
 #include <QString>
 
-#include "launcher/archive_reader.h"
+#include "launcher/upgrade/archive_reader.h"
 
 namespace rovik::launcher {
 

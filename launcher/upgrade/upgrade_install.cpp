@@ -1,12 +1,12 @@
-#include "launcher/upgrade_install.h"
+#include "launcher/upgrade/upgrade_install.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "launcher/entry_name.h"
-#include "launcher/file_copy.h"
-#include "launcher/folder_guard.h"
+#include "launcher/upgrade/entry_name.h"
+#include "launcher/upgrade/file_copy.h"
+#include "launcher/upgrade/folder_guard.h"
 
 namespace rovik::launcher {
 namespace fs = std::filesystem;

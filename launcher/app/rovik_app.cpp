@@ -1,4 +1,4 @@
-#include "launcher/rovik_app.h"
+#include "launcher/app/rovik_app.h"
 
 #include <sys/utsname.h>
 
@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "launcher/console_host.h"
-#include "launcher/display_probe.h"
-#include "launcher/rovik_dlg.h"
-#include "launcher/upgrade_install.h"
-#include "launcher/upgrade_worker.h"
+#include "launcher/app/console_host.h"
+#include "launcher/app/display_probe.h"
+#include "launcher/app/rovik_dlg.h"
+#include "launcher/upgrade/upgrade_install.h"
+#include "launcher/upgrade/upgrade_worker.h"
 #include "platform/module_path.h"
 #include "platform/process.h"
 #include "platform/registry.h"

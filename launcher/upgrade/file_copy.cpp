@@ -1,4 +1,4 @@
-#include "launcher/file_copy.h"
+#include "launcher/upgrade/file_copy.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-// The stand-in camera protocol on TCP (p2p/PROTOCOL.md): frames of a 12-byte header
+// The stand-in camera protocol on TCP (p2p/protocol/PROTOCOL.md): frames of a 12-byte header
 // (u32 magic "RVP1", u16 type, u16 zero, u32 payload length; little-endian) and a payload.
 // Every byte received from a peer goes through WireStream and the Parse* functions below.
 #pragma once

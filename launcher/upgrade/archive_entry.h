@@ -7,7 +7,7 @@
 #include <string_view>
 #include <sys/types.h>
 
-#include "launcher/entry_name.h"
+#include "launcher/upgrade/entry_name.h"
 
 namespace rovik::launcher {
 

@@ -1,4 +1,4 @@
-#include "launcher/entry_name.h"
+#include "launcher/upgrade/entry_name.h"
 
 #include <QByteArray>
 #include <QString>

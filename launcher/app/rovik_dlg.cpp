@@ -1,4 +1,4 @@
-#include "launcher/rovik_dlg.h"
+#include "launcher/app/rovik_dlg.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -11,8 +11,8 @@
 #include <QPainter>
 #include <QScreen>
 
-#include "launcher/about_dlg.h"
-#include "launcher/upgrade_install.h"
+#include "launcher/app/about_dlg.h"
+#include "launcher/upgrade/upgrade_install.h"
 #include "platform/module_path.h"
 #include "uikit/gdi_font.h"
 #include "uikit/rw_memory_dc.h"

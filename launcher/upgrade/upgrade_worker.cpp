@@ -1,4 +1,4 @@
-#include "launcher/upgrade_worker.h"
+#include "launcher/upgrade/upgrade_worker.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "launcher/folder_guard.h"
-#include "launcher/upgrade_install.h"
+#include "launcher/upgrade/folder_guard.h"
+#include "launcher/upgrade/upgrade_install.h"
 #include "platform/registry.h"
 #include "platform/window_link.h"
 

@@ -1,4 +1,4 @@
-#include "launcher/folder_guard.h"
+#include "launcher/upgrade/folder_guard.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

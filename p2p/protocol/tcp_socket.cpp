@@ -1,4 +1,4 @@
-#include "p2p/tcp_socket.h"
+#include "p2p/protocol/tcp_socket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "launcher/archive_reader.h"
+#include "launcher/upgrade/archive_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "launcher/entry_name.h"
-#include "launcher/file_copy.h"
-#include "launcher/folder_guard.h"
+#include "launcher/upgrade/entry_name.h"
+#include "launcher/upgrade/file_copy.h"
+#include "launcher/upgrade/folder_guard.h"
 
 namespace rovik::launcher {
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "launcher/archive_entry.h"
+#include "launcher/upgrade/archive_entry.h"
 
 #include <ctime>
 

@@ -1,4 +1,4 @@
-#include "p2p/video_frame.h"
+#include "p2p/protocol/video_frame.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include "launcher/upgrade_worker.h"
+#include "launcher/upgrade/upgrade_worker.h"
 
 namespace rovik::launcher {
 
