@@ -17,7 +17,7 @@
 #include "p2p/p2p_api.h"
 #include "tests/camsession/mute_camera.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/p2p/camsim_process.h"
+#include "tests/fixtures/camsim_process.h"
 
 namespace {
 

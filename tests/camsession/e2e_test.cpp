@@ -19,7 +19,7 @@
 #include "p2p/protocol/video_frame.h"
 #include "tests/camsession/scripted_camera.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/p2p/camsim_process.h"
+#include "tests/fixtures/camsim_process.h"
 
 // Xlib last: its macros (None, Status, ...) would clash with the headers above.
 #include <X11/Xlib.h>

@@ -26,7 +26,7 @@
 #include "tests/camsession/scripted_camera.h"
 #include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/p2p/camsim_process.h"
+#include "tests/fixtures/camsim_process.h"
 #include "tests/recorder/media_clips.h"
 
 namespace {

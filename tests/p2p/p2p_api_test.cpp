@@ -11,7 +11,7 @@
 #include "p2p/p2p_api.h"
 #include "p2p/protocol/video_frame.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/p2p/camsim_process.h"
+#include "tests/fixtures/camsim_process.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "launcher/app/rovik_dlg.h"
 #include "platform/registry.h"
-#include "tests/upgrade/zip_builder.h"
+#include "tests/fixtures/zip_builder.h"
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,7 @@
 
 #include "launcher/upgrade/upgrade_install.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/upgrade/zip_builder.h"
+#include "tests/fixtures/zip_builder.h"
 
 namespace rovik::launcher {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "launcher/upgrade/archive_reader.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/upgrade/zip_builder.h"
+#include "tests/fixtures/zip_builder.h"
 
 namespace rovik::launcher {
 namespace {

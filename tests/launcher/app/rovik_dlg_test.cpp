@@ -20,7 +20,7 @@
 #include "platform/registry.h"
 #include "platform/window_link.h"
 #include "tests/fixtures/program_folder.h"
-#include "tests/upgrade/zip_builder.h"
+#include "tests/fixtures/zip_builder.h"
 #include "uikit/png_image.h"
 
 namespace {
