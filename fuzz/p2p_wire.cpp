@@ -7,6 +7,8 @@
 #include "p2p/protocol/p2p_wire.h"
 #include "p2p/protocol/video_frame.h"
 
+using namespace rovik::p2p;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const size_t piece = 1 + data[0] % 64;

@@ -8,6 +8,6 @@ int main(int argc, char** argv) {
   const rovik::platform::ProgramHelp help{
       "Rovik", "Rovik: installs a waiting upgrade of the camera client, then starts the client.", "Rovik"};
   if (auto status = rovik::platform::CheckFixedCommandLine(argc, argv, help)) return *status;
-  CRovikApp app(argc, argv);
+  rovik::launcher::CRovikApp app(argc, argv);
   return app.InitInstance();
 }

@@ -12,6 +12,8 @@
 #include "p2p/protocol/tcp_socket.h"
 #include "p2p/thread_reaper.h"
 
+namespace rovik::p2p {
+
 namespace {
 
 // Reads until a whole frame is there or the time is up: for the login reply only.
@@ -284,3 +286,5 @@ void P2PSession::ReaderLoop(std::shared_ptr<P2PSession> self,
   }
   t_readerOf = nullptr;
 }
+
+}  // namespace rovik::p2p

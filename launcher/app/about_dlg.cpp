@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace rovik::launcher {
+
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("关于 Rovik"));
   auto* icon = new QLabel(this);
@@ -25,3 +27,5 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   layout->addLayout(row);
   layout->addLayout(buttons);
 }
+
+}  // namespace rovik::launcher

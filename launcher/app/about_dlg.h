@@ -6,6 +6,8 @@
 class QLabel;
 class QPushButton;
 
+namespace rovik::launcher {
+
 class CAboutDlg : public QDialog {
   Q_OBJECT
  public:
@@ -18,3 +20,5 @@ class CAboutDlg : public QDialog {
   QLabel* m_text = nullptr;
   QPushButton* m_ok = nullptr;
 };
+
+}  // namespace rovik::launcher

@@ -17,6 +17,8 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 
+namespace rovik::launcher {
+
 namespace {
 
 constexpr const char* kMutexName = "RovikClient";
@@ -26,14 +28,14 @@ constexpr const char* kClientProgram = "RovikClient";
 // How long the window platform may take to say whether it can be opened (a loaded machine).
 constexpr std::chrono::seconds kDisplayProbeBound{20};
 
-uint32_t View(bool wow64) { return wow64 ? rovik::platform::kKeyWow64_64Key : 0; }
+uint32_t View(bool wow64) { return wow64 ? platform::kKeyWow64_64Key : 0; }
 
 // The client could not be started (not installed beside the launcher, or not a program): said on
 // standard error, and in a message box when there is a screen to show it on.
 void ReportNoClient(int& argc, char** argv, const std::string& why) {
   std::fprintf(stderr, "Rovik: the video client cannot be started (is it installed?): %s\n", why.c_str());
   std::fflush(stderr);
-  if (!rovik::launcher::GuiPlatformAvailable(kDisplayProbeBound)) return;
+  if (!GuiPlatformAvailable(kDisplayProbeBound)) return;
   QApplication application(argc, argv);
   const QString platform = QGuiApplication::platformName();
   if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return;
@@ -73,7 +75,7 @@ bool CRovikApp::ClearUpgradeMarker(bool wow64) {
 
 int CRovikApp::InitInstance() {
   // A second launcher ends at once; one that cannot make the mutex at all goes on without it.
-  if (m_hMutex.Create(kMutexName) == rovik::platform::NamedMutex::Result::AlreadyExists) {
+  if (m_hMutex.Create(kMutexName) == platform::NamedMutex::Result::AlreadyExists) {
     return 0;
   }
   m_bWow64 = IsWow64();
@@ -81,7 +83,7 @@ int CRovikApp::InitInstance() {
     // Qt ends the process when it cannot open its window platform, so it is asked first; without
     // a screen the upgrade is installed all the same, its progress going to standard error.
     const bool leftPending =
-        rovik::launcher::GuiPlatformAvailable(kDisplayProbeBound) ? RunSplash() : RunHeadless();
+        GuiPlatformAvailable(kDisplayProbeBound) ? RunSplash() : RunHeadless();
     // However the pass ended, the package is not installed twice; but an upgrade that could not
     // be installed at all (read-only program folder) stays pending.
     if (!leftPending) {
@@ -107,26 +109,28 @@ bool CRovikApp::RunSplash() {
 bool CRovikApp::RunHeadless() {
   std::fprintf(stderr, "Rovik: no display; installing the pending upgrade without its window\n");
   std::fflush(stderr);
-  const std::string folder = rovik::platform::ProgramFolder();
-  rovik::launcher::UpgradeWorkerOptions options;
+  const std::string folder = platform::ProgramFolder();
+  UpgradeWorkerOptions options;
   options.appDir = folder.empty() ? QString() : QFile::decodeName(folder.c_str()) + QLatin1Char('/');
   options.wow64 = m_bWow64 != 0;
   options.noticePause = std::chrono::milliseconds(0);  // nobody is looking at a window
   if (!folder.empty()) {
-    rovik::launcher::CreateInstallFolders(folder);
+    CreateInstallFolders(folder);
   }
-  rovik::launcher::ConsoleUpgradeHost host;
-  rovik::launcher::UpgradeWorker worker(host, options);
+  ConsoleUpgradeHost host;
+  UpgradeWorker worker(host, options);
   worker.Run();
   return worker.LeftPending();
 }
 
 bool CRovikApp::StartClient(std::string* why) {
-  const std::string folder = rovik::platform::ProgramFolder();
+  const std::string folder = platform::ProgramFolder();
   m_hMutex.Release();
   if (folder.empty()) {
     *why = "the launcher's own folder is unknown";
     return false;
   }
-  return rovik::platform::StartProgram(folder + "/" + kClientProgram, why);
+  return platform::StartProgram(folder + "/" + kClientProgram, why);
 }
+
+}  // namespace rovik::launcher

@@ -11,6 +11,8 @@
 
 #include "platform/named_mutex.h"
 
+namespace rovik::launcher {
+
 class CRovikApp {
  public:
   CRovikApp(int& argc, char** argv);
@@ -23,7 +25,9 @@ class CRovikApp {
   static bool UpgradePending(bool wow64);
   // Writes "UpgradePatch" = 0 (creating the key when it has gone).
   static bool ClearUpgradeMarker(bool wow64);
-  // 1 when a 32-bit launcher runs on a 64-bit system, else 0.
+  // 1 when a 32-bit launcher runs on a 64-bit kernel (uname names a 64-bit machine), else 0.
+  // Kept in m_bWow64: the registry accesses then ask for the 64-bit view (kKeyWow64_64Key), which
+  // the registry files serve from the same key.
   static int IsWow64();
 
   rovik::platform::NamedMutex m_hMutex;  // owned from start until the client is started
@@ -40,3 +44,5 @@ class CRovikApp {
   int& m_argc;
   char** m_argv;
 };
+
+}  // namespace rovik::launcher

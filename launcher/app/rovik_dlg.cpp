@@ -17,8 +17,7 @@
 #include "uikit/gdi_font.h"
 #include "uikit/rw_memory_dc.h"
 
-using rovik::launcher::kTimerClose;
-using rovik::launcher::kTimerProgress;
+namespace rovik::launcher {
 
 namespace {
 
@@ -28,7 +27,7 @@ const QColor kBandColour(21, 125, 214);
 const QColor kStatusColour(68, 68, 68);
 
 QString OwnFolder() {
-  const QString folder = QString::fromStdString(rovik::platform::ProgramFolder());
+  const QString folder = QString::fromStdString(platform::ProgramFolder());
   return folder.isEmpty() ? QString() : folder + QLatin1Char('/');
 }
 
@@ -82,7 +81,7 @@ void CRovikDlg::OnInitDialog() {
 
 void CRovikDlg::CreateFolders() {
   if (!m_szAppDir.isEmpty()) {
-    rovik::launcher::CreateInstallFolders(QFile::encodeName(m_szAppDir).toStdString());
+    CreateInstallFolders(QFile::encodeName(m_szAppDir).toStdString());
   }
 }
 
@@ -93,7 +92,7 @@ void CRovikDlg::showEvent(QShowEvent* event) {
   }
   m_bInitialised = true;
   m_windowHandle = static_cast<uint64_t>(winId());
-  m_worker = std::make_unique<rovik::launcher::UpgradeWorker>(*this, m_workerOptions);
+  m_worker = std::make_unique<UpgradeWorker>(*this, m_workerOptions);
   m_worker->Start();
 }
 
@@ -268,3 +267,5 @@ void CRovikDlg::keyPressEvent(QKeyEvent* event) {
 void CRovikDlg::contextMenuEvent(QContextMenuEvent* event) {
   m_systemMenu.popup(event->globalPos());
 }
+
+}  // namespace rovik::launcher

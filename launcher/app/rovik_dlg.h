@@ -17,7 +17,9 @@
 #include "launcher/upgrade/upgrade_worker.h"
 #include "uikit/png_image.h"
 
-class CRovikDlg : public QDialog, public rovik::launcher::UpgradeHost {
+namespace rovik::launcher {
+
+class CRovikDlg : public QDialog, public UpgradeHost {
   Q_OBJECT
  public:
   static constexpr int kWidth = 680;
@@ -30,7 +32,7 @@ class CRovikDlg : public QDialog, public rovik::launcher::UpgradeHost {
   ~CRovikDlg() override;
 
   // Worker settings before the window is shown (tests shorten the pauses).
-  rovik::launcher::UpgradeWorkerOptions& WorkerOptions() { return m_workerOptions; }
+  UpgradeWorkerOptions& WorkerOptions() { return m_workerOptions; }
   void SetWow64(bool wow64) { m_workerOptions.wow64 = wow64; }
 
   // A consistent copy of what the window shows.
@@ -90,7 +92,7 @@ class CRovikDlg : public QDialog, public rovik::launcher::UpgradeHost {
   QTimer m_timerClose;     // timer 259
   bool m_bInitialised = false;
   uint64_t m_windowHandle = 0;
-  rovik::launcher::UpgradeWorkerOptions m_workerOptions;
+  UpgradeWorkerOptions m_workerOptions;
 
   mutable std::mutex m_displayLock;
   // guarded by m_displayLock (the worker sets them, the window thread paints them):
@@ -98,5 +100,7 @@ class CRovikDlg : public QDialog, public rovik::launcher::UpgradeHost {
   int m_nProgressLimit = 0;
   QString m_strStatus;
 
-  std::unique_ptr<rovik::launcher::UpgradeWorker> m_worker;  // last: stopped and joined first
+  std::unique_ptr<UpgradeWorker> m_worker;  // last: stopped and joined first
 };
+
+}  // namespace rovik::launcher

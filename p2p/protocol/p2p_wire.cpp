@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace rovik::p2p {
+
 namespace {
 
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
@@ -147,3 +149,5 @@ bool ParseMessage(const uint8_t* p, size_t n, int64_t values[3]) {
   for (int i = 0; i < 3; ++i) values[i] = static_cast<int64_t>(Get64(p + 8 * i));
   return true;
 }
+
+}  // namespace rovik::p2p

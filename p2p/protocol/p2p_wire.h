@@ -1,4 +1,4 @@
-// The stand-in camera protocol on TCP (p2p/protocol/PROTOCOL.md): frames of a 12-byte header
+// The camera protocol on TCP (p2p/protocol/PROTOCOL.md): frames of a 12-byte header
 // (u32 magic "RVP1", u16 type, u16 zero, u32 payload length; little-endian) and a payload.
 // Every byte received from a peer goes through WireStream and the Parse* functions below.
 #pragma once
@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace rovik::p2p {
 
 inline constexpr uint32_t kWireMagic = 0x31505652;  // "RVP1"
 inline constexpr size_t kWireHeaderBytes = 12;
@@ -68,3 +70,5 @@ bool ParseLogin(const uint8_t* p, size_t n, std::string* user, std::string* pass
 bool ParseInt32(const uint8_t* p, size_t n, int32_t* value);
 bool ParseStartReply(const uint8_t* p, size_t n, uint16_t* request, int32_t* result);
 bool ParseMessage(const uint8_t* p, size_t n, int64_t values[3]);
+
+}  // namespace rovik::p2p

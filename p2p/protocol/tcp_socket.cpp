@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+namespace rovik::p2p {
+
 bool SplitHostPort(const std::string& address, std::string* host, uint16_t* port) {
   const size_t colon = address.rfind(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 >= address.size()) return false;
@@ -102,3 +104,5 @@ bool WriteAll(int fd, const void* data, size_t length) {
   }
   return true;
 }
+
+}  // namespace rovik::p2p

@@ -1,9 +1,11 @@
-// Loopback TCP helpers shared by the P2PAPI stand-in and the camera simulator.
+// Loopback TCP helpers shared by P2PAPI and the camera simulator.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+namespace rovik::p2p {
 
 // Splits "host:port"; false for anything else (no port, port 0 or above 65535, empty host).
 bool SplitHostPort(const std::string& address, std::string* host, uint16_t* port);
@@ -16,3 +18,5 @@ void EnableKeepAlive(int fd);
 int TcpListen(uint16_t port, uint16_t* bound);
 // Writes everything (no SIGPIPE); false when the peer is gone.
 bool WriteAll(int fd, const void* data, size_t length);
+
+}  // namespace rovik::p2p

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace rovik::p2p {
+
 namespace {
 
 void Put32(uint8_t* p, uint32_t v) {
@@ -39,3 +41,5 @@ bool ParseVideoFrame(const uint8_t* data, int64_t length, VideoFrameHeader* out)
   *out = h;
   return true;
 }
+
+}  // namespace rovik::p2p

@@ -6,7 +6,14 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace rovik::p2p {
+
 inline constexpr size_t kVideoFrameHeaderBytes = 32;
+
+// Frame types.
+inline constexpr uint8_t kFrameH264Key = 0;
+inline constexpr uint8_t kFrameH264NonKey = 1;
+inline constexpr uint8_t kFrameJpeg = 2;  // and every type above
 
 struct VideoFrameHeader {
   uint8_t frameType = 0;
@@ -20,3 +27,5 @@ void WriteVideoFrameHeader(uint8_t* out, const VideoFrameHeader& header);
 // Reads a delivered frame. False when it is shorter than the header or its payload length goes
 // past the bytes delivered: such a frame must be dropped.
 bool ParseVideoFrame(const uint8_t* data, int64_t length, VideoFrameHeader* out);
+
+}  // namespace rovik::p2p

@@ -23,6 +23,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using rovik::fixtures::CamsimProcess;
 using rovik::fixtures::WaitUntil;
 using Clock = std::chrono::steady_clock;
 

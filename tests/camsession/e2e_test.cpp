@@ -28,7 +28,10 @@
 
 namespace {
 
+using namespace rovik::p2p;
+
 using namespace std::chrono_literals;
+using rovik::fixtures::CamsimProcess;
 using rovik::fixtures::WaitUntil;
 
 std::atomic<int> g_video[2];

@@ -13,6 +13,8 @@
 
 namespace {
 
+using namespace rovik::p2p;
+
 using Calls = std::vector<std::string>;
 
 std::vector<uint8_t> Frame(uint8_t type, uint32_t value, size_t payload) {

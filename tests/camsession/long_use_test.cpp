@@ -31,8 +31,11 @@
 
 namespace {
 
+using namespace rovik::p2p;
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using rovik::fixtures::CamsimProcess;
 using rovik::fixtures::WaitUntil;
 using Message = std::array<intptr_t, 4>;  // index, value1, value2, value3
 

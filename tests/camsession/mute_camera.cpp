@@ -7,6 +7,8 @@
 #include "p2p/protocol/p2p_wire.h"
 #include "p2p/protocol/tcp_socket.h"
 
+using namespace rovik::p2p;
+
 MuteCamera::MuteCamera(int answeredStarts, std::vector<Message> messages)
     : answeredStarts_(answeredStarts), messages_(std::move(messages)) {
   listenFd_ = TcpListen(0, &port_);

@@ -7,6 +7,8 @@
 #include "p2p/protocol/p2p_wire.h"
 #include "p2p/protocol/tcp_socket.h"
 
+using namespace rovik::p2p;
+
 ScriptedCamera::ScriptedCamera(Script script) : script_(std::move(script)) {
   fd_ = TcpListen(0, &port_);
   thread_ = std::thread([this] { Serve(); });

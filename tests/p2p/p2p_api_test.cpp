@@ -16,7 +16,10 @@
 
 namespace {
 
+using namespace rovik::p2p;
+
 using namespace std::chrono_literals;
+using rovik::fixtures::CamsimProcess;
 using rovik::fixtures::WaitUntil;
 
 struct Seen {

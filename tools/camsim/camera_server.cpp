@@ -14,6 +14,8 @@
 #include "p2p/protocol/tcp_socket.h"
 #include "p2p/protocol/video_frame.h"
 
+using namespace rovik::p2p;
+
 using Clock = std::chrono::steady_clock;
 
 // One client: a reader thread for its requests and a pump thread for the media.

@@ -28,6 +28,8 @@ namespace fs = std::filesystem;
 using namespace rovik;
 using fixtures::ReadWholeFile;
 using fixtures::WriteWholeFile;
+using launcher::CAboutDlg;
+using launcher::CRovikDlg;
 
 // Records what the worker tells the window, in order.
 class RecordingDlg : public CRovikDlg {

@@ -16,6 +16,7 @@
 #include "tests/fixtures/zip_builder.h"
 
 namespace fs = std::filesystem;
+using rovik::launcher::CRovikDlg;
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace rovik::p2p;
+
 TEST(WireStream, ReassemblesFramesFedByteByByte) {
   std::vector<uint8_t> bytes = EncodeMessage(1, -2, 3);
   const auto second = EncodeWireFrame(kWireAudioData, "abcd", 4);
