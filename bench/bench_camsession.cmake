@@ -10,7 +10,7 @@ rovik_add_bench(bench_camsession
           ${PROJECT_SOURCE_DIR}/player/qx_play_api.cpp ${PROJECT_SOURCE_DIR}/player/player_slot_table.cpp
           ${PROJECT_SOURCE_DIR}/tests/camsession/mute_camera.cpp
           ${PROJECT_SOURCE_DIR}/tests/player/clip_reader.cpp
-  LIBS p2p_protocol P2PAPI qxplay_record qxplay_video qxplay_audio PkgConfig::FFMPEG
+  LIBS rovik_p2p_protocol P2PAPI qxplay_record qxplay_video qxplay_audio PkgConfig::FFMPEG
        PkgConfig::X11)
 target_compile_definitions(bench_camsession PRIVATE ROVIK_CLIP_DIR="${ROVIK_CLIP_DIR}")
 add_dependencies(bench_camsession camsim camera_clips)

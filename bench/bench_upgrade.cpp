@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/archive_reader.h"
-#include "launcher/upgrade_install.h"
+#include "launcher/upgrade/archive_reader.h"
+#include "launcher/upgrade/upgrade_install.h"
 
 namespace fs = std::filesystem;
 using namespace rovik::launcher;

@@ -3,8 +3,16 @@
 #include <cstring>
 
 #include "p2p/p2p_api.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/video_frame.h"
 #include "player/qx_play_api.h"
+
+namespace rovik::camsession {
+
+using p2p::kFrameH264NonKey;
+using p2p::kFrameJpeg;
+using p2p::kVideoFrameHeaderBytes;
+using p2p::ParseVideoFrame;
+using p2p::VideoFrameHeader;
 
 namespace {
 
@@ -388,7 +396,7 @@ void InstanceTable::OnAV(int32_t handle, int32_t mediaKind, const uint8_t* data,
 void InstanceTable::StartPlayer(InstanceSlot& slot, int player, uintptr_t window,
                                 uint8_t frameType) {
   slot.videoStarted = 1;
-  QX_PLAY_API_StartPlay(player, frameType >= 2 ? QX_PLAY_DECODER_JPEG : QX_PLAY_DECODER_H264,
+  QX_PLAY_API_StartPlay(player, frameType >= kFrameJpeg ? QX_PLAY_DECODER_JPEG : QX_PLAY_DECODER_H264,
                         window);
   char osd[InstanceSlot::kOsdBytes];
   {
@@ -415,7 +423,7 @@ bool InstanceTable::ForwardAV(int32_t handle, int32_t mediaKind, const uint8_t* 
   // The callback may have destroyed this camera instance, and the slot may hold a new one.
   if (slot.p2pHandle != handle) return false;
   const int player = slot.playerHandle;
-  if (mediaKind == 0) {
+  if (mediaKind == P2PAPI_MEDIA_AUDIO) {
     // Whole 16-bit samples only: an odd byte would shift every later sample in the player's
     // byte ring. The trailing byte of an odd block is dropped.
     if (slot.audioOn == 1 && length >= 2) QX_PLAY_API_InputPCMData(player, data, length & ~1);
@@ -432,7 +440,8 @@ bool InstanceTable::ForwardAV(int32_t handle, int32_t mediaKind, const uint8_t* 
     }
   }
   if (slot.videoStarted != 1) return false;
-  QX_PLAY_API_InputVideoFrame(player, header.frameType == 1 ? 0 : 1, data + kVideoFrameHeaderBytes,
+  const int keyFrame = header.frameType == kFrameH264NonKey ? 0 : 1;
+  QX_PLAY_API_InputVideoFrame(player, keyFrame, data + kVideoFrameHeaderBytes,
                               static_cast<int>(header.payloadLength), header.frameValue);
   // A recording that could not be written whole (a full disk) is reported once.
   return slot.recordOn == 1 && !slot.recordFailureReported &&
@@ -462,3 +471,5 @@ void InstanceTable::OnTalk(const unsigned char* pcm, uint32_t length) {
     P2PAPI_TalkData(talking[i], pcm, static_cast<int32_t>(length));
   }
 }
+
+}  // namespace rovik::camsession

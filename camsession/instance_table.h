@@ -19,6 +19,8 @@
 
 #include "camsession/qx_api.h"
 
+namespace rovik::camsession {
+
 struct InstanceSlot {
   static constexpr int kOsdBytes = 128;
 
@@ -122,3 +124,5 @@ class InstanceTable {
   // table lock's holders may write them. Nothing is called while it is held.
   std::mutex osdLock_;
 };
+
+}  // namespace rovik::camsession

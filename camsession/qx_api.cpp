@@ -3,6 +3,7 @@
 
 #include "camsession/instance_table.h"
 
+namespace rovik::camsession {
 namespace {
 
 template <typename Fn>
@@ -15,6 +16,9 @@ int32_t Guarded(Fn fn) {
 }
 
 }  // namespace
+}  // namespace rovik::camsession
+
+using namespace rovik::camsession;
 
 extern "C" {
 

@@ -70,7 +70,7 @@ QXAPI_EXPORT int32_t QXAPI_GetAPIVersion(void);
 QXAPI_EXPORT int32_t QXAPI_CreateInstance(int32_t* index);
 QXAPI_EXPORT int32_t QXAPI_DestroyInstance(int32_t index);
 QXAPI_EXPORT int32_t QXAPI_DestroyAllInstance(void);
-/* value1..3 go to P2PAPI_Connect unchanged (the stand-in: "host:port", user, password). */
+/* value1..3 go to P2PAPI_Connect unchanged: "host:port", user, password. */
 QXAPI_EXPORT int32_t QXAPI_Start(int32_t index, intptr_t value1, intptr_t value2,
                                  intptr_t value3);
 QXAPI_EXPORT int32_t QXAPI_Stop(int32_t index);

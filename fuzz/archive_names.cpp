@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/archive_entry.h"
-#include "launcher/entry_name.h"
+#include "launcher/upgrade/archive_entry.h"
+#include "launcher/upgrade/entry_name.h"
 
 using namespace rovik::launcher;
 

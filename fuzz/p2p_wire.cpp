@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <string>
 
-#include "p2p/p2p_wire.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/p2p_wire.h"
+#include "p2p/protocol/video_frame.h"
+
+using namespace rovik::p2p;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

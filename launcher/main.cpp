@@ -1,5 +1,5 @@
 // Rovik: the program the user starts to open the camera client.
-#include "launcher/rovik_app.h"
+#include "launcher/app/rovik_app.h"
 #include "platform/process.h"
 #include "platform/program_options.h"
 
@@ -8,6 +8,6 @@ int main(int argc, char** argv) {
   const rovik::platform::ProgramHelp help{
       "Rovik", "Rovik: installs a waiting upgrade of the camera client, then starts the client.", "Rovik"};
   if (auto status = rovik::platform::CheckFixedCommandLine(argc, argv, help)) return *status;
-  CRovikApp app(argc, argv);
+  rovik::launcher::CRovikApp app(argc, argv);
   return app.InitInstance();
 }

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "p2p/p2p_session.h"
-#include "p2p/p2p_wire.h"
+#include "p2p/protocol/p2p_wire.h"
 #include "p2p/thread_reaper.h"
 
+namespace rovik::p2p {
 namespace {
 
 class SessionTable {
@@ -108,6 +109,9 @@ int32_t WithSession(int32_t handle, Fn fn) {
 }
 
 }  // namespace
+}  // namespace rovik::p2p
+
+using namespace rovik::p2p;
 
 extern "C" {
 

@@ -1,5 +1,5 @@
 /* P2PAPI: the camera peer-to-peer connection library, as the camera session library (QXDll) uses
- * it. This stand-in reaches cameras over loopback TCP with the protocol of p2p/PROTOCOL.md.
+ * it. It reaches cameras over TCP with the protocol of p2p/protocol/PROTOCOL.md.
  * Plain C; every call returns a 32-bit int and never throws. */
 #ifndef ROVIK_P2P_API_H
 #define ROVIK_P2P_API_H

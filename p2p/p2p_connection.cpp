@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+namespace rovik::p2p {
+
 P2PConnection::P2PConnection(int fd) : fd_(fd) {
   // A fixed, small send buffer: what a camera that stops reading can hold up stays bounded.
   int bytes = kSendBufferBytes;
@@ -152,3 +154,5 @@ void P2PConnection::End(bool byOwner) {
     shutdown(fd_, SHUT_RDWR);  // wakes the reader's recv and any sender's poll
   });
 }
+
+}  // namespace rovik::p2p

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+namespace rovik::p2p {
+
 class P2PConnection {
  public:
   // How long a send may wait for a camera that does not read before the connection is ended.
@@ -86,3 +88,5 @@ class P2PConnection {
   std::vector<uint8_t> unsent_;
   Clock::time_point unsentSince_;
 };
+
+}  // namespace rovik::p2p

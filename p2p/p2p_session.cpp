@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "p2p/p2p_connection.h"
-#include "p2p/tcp_socket.h"
+#include "p2p/protocol/tcp_socket.h"
 #include "p2p/thread_reaper.h"
+
+namespace rovik::p2p {
 
 namespace {
 
@@ -284,3 +286,5 @@ void P2PSession::ReaderLoop(std::shared_ptr<P2PSession> self,
   }
   t_readerOf = nullptr;
 }
+
+}  // namespace rovik::p2p

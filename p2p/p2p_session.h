@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "p2p/p2p_api.h"
-#include "p2p/p2p_wire.h"
+#include "p2p/protocol/p2p_wire.h"
+
+namespace rovik::p2p {
 
 class P2PConnection;
 
@@ -84,3 +86,5 @@ class P2PSession : public std::enable_shared_from_this<P2PSession> {
   uint32_t replies_[kRequestKinds] = {};  // answers counted per request type
   int32_t replyResults_[kRequestKinds] = {};
 };
+
+}  // namespace rovik::p2p

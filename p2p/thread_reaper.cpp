@@ -1,5 +1,7 @@
 #include "p2p/thread_reaper.h"
 
+namespace rovik::p2p {
+
 namespace {
 thread_local bool t_reader = false;
 }  // namespace
@@ -36,3 +38,5 @@ void ThreadReaper::JoinRetired() {
   }
   for (std::thread& t : joining) t.join();
 }
+
+}  // namespace rovik::p2p

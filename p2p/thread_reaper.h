@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+namespace rovik::p2p {
+
 class ThreadReaper {
  public:
   static ThreadReaper& Get();
@@ -28,3 +30,5 @@ class ThreadReaper {
   std::mutex lock_;  // guards retired_
   std::vector<std::thread> retired_;
 };
+
+}  // namespace rovik::p2p

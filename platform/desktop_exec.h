@@ -1,5 +1,5 @@
-// The Exec= value of an XDG desktop entry (autostart) for a command line of the Run key, the
-// Windows form "\"<program path>\" <arguments>".
+// The Exec= value of an XDG desktop entry (autostart) for a command line of the Run key, written
+// "\"<program path>\" <arguments>".
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-// The running program's own path (GetModuleFileNameW) and its folder, the program folder
+// The running program's own path and its folder, the program folder
 // in which the suite's programs, libraries, database and FILE sub-folders lie.
 #pragma once
 

@@ -1,4 +1,4 @@
-// Starting another program of the suite (CreateProcessW with the handles closed at once).
+// Starting another program of the suite, detached: the caller keeps nothing of it.
 #pragma once
 
 #include <string>

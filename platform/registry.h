@@ -15,7 +15,7 @@
 // Values written under the Run key (kRunKey) also create the XDG autostart entry
 // ${XDG_CONFIG_HOME:-~/.config}/autostart/<value name>.desktop whose Exec= is the value, quoted
 // and escaped as the Desktop Entry format says (desktop_exec.h);
-// deleting the value removes the entry. The Run key always exists, as on Windows.
+// deleting the value removes the entry. The Run key always exists.
 #pragma once
 
 #include <cstdint>
@@ -26,8 +26,8 @@ namespace rovik::platform {
 
 enum class RegRoot { LocalMachine };
 
-// Access rights, accepted for the callers' sake. KEY_WOW64_64KEY selects the 64-bit view on
-// Windows; here there is only one view and the flag has no effect.
+// Access rights the callers pass. The registry files have one view: kKeyWow64_64Key, the
+// 64-bit view a 32-bit program on a 64-bit system asks for, opens the same key.
 constexpr uint32_t kKeyRead = 0x20019;
 constexpr uint32_t kKeyWrite = 0x20006;
 constexpr uint32_t kKeyWow64_64Key = 0x100;
@@ -40,23 +40,23 @@ std::string RegistryRoot();
 
 class RegistryKey {
  public:
-  // RegOpenKeyEx: nullopt when the key does not exist (kRunKey always exists).
+  // Opens the key: nullopt when the key does not exist (kRunKey always exists).
   static std::optional<RegistryKey> Open(RegRoot root, const std::string& path, uint32_t access,
                                          std::string* error = nullptr);
-  // RegCreateKeyEx: opens the key, creating it (and its folders) when missing.
+  // Opens the key, creating it (and its folders) when missing.
   static std::optional<RegistryKey> Create(RegRoot root, const std::string& path, uint32_t access,
                                            std::string* error = nullptr);
 
-  // RegQueryValueEx. nullopt when the value is missing or of the other type.
+  // Reads a value: nullopt when the value is missing or of the other type.
   std::optional<uint32_t> ReadDword(const std::string& name) const;
   std::optional<std::string> ReadString(const std::string& name) const;
 
-  // RegSetValueEx. Strings are UTF-8 without terminator; a text holding a line break or NUL
+  // Writes a value. Strings are UTF-8 without terminator; a text holding a line break or NUL
   // cannot be stored in a .reg line and is refused. A value name must not be empty.
   bool WriteDword(const std::string& name, uint32_t value);
   bool WriteString(const std::string& name, const std::string& text);
 
-  // RegDeleteValue: true when the value existed and is gone.
+  // Deletes a value: true when the value existed and is gone.
   bool DeleteValue(const std::string& name);
 
   const std::string& path() const { return path_; }

@@ -1,4 +1,5 @@
-// Windows found by title and WM_COPYDATA between processes (FindWindowW, SendMessageW).
+// Windows found by title, and WM_COPYDATA messages (a command and its bytes) sent to them from
+// another process.
 //
 // A window titled T is a Unix stream socket RUN/windows/T; "found" means a connect succeeds.
 // One message per connection, all little-endian:
@@ -26,9 +27,9 @@
 //
 // No deadlock when the owner thread is itself blocked in SendCopyData (it sends to a window
 // whose handler sends back to it, or two programs send to each other at once): while it
-// waits for its reply, SendCopyData keeps serving the calling thread's inbox, exactly as
-// Windows delivers sent messages to a thread blocked in SendMessage. Each job runs once,
-// on whichever of the two paths reaches it first.
+// waits for its reply, SendCopyData keeps serving the calling thread's inbox, so that messages
+// sent to a thread blocked in SendCopyData are still handled. Each job runs once, on whichever
+// of the two paths reaches it first.
 #pragma once
 
 #include <chrono>
@@ -83,10 +84,10 @@ class WindowLink {
   std::shared_ptr<State> state_;
 };
 
-// FindWindowW: true when a window titled `title` answers a connect.
+// True when a window titled `title` answers a connect.
 bool FindWindowByTitle(const std::string& title);
 
-// SendMessageW(WM_COPYDATA): the receiver's result, or 0 when there is no such window, it
+// Sends one WM_COPYDATA message and waits for it to be handled: the receiver's result, or 0 when there is no such window, it
 // refuses, closes, or does not answer within `timeout`.
 int64_t SendCopyData(const std::string& title, uint64_t wParam, uint64_t dwData, const void* data,
                      std::size_t size, std::chrono::milliseconds timeout = kSendTimeout);

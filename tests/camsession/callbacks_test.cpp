@@ -16,23 +16,16 @@
 #include "camsession/qx_api.h"
 #include "p2p/p2p_api.h"
 #include "tests/camsession/mute_camera.h"
+#include "tests/fixtures/camsim_process.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/p2p/camsim_process.h"
+#include "tests/fixtures/wait_until.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using rovik::fixtures::CamsimProcess;
+using rovik::fixtures::WaitUntil;
 using Clock = std::chrono::steady_clock;
-
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  while (Clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return pred();
-}
 
 int64_t MsSince(Clock::time_point t0) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
@@ -154,10 +147,10 @@ TEST_F(CallBack, RefreshAndMessagesFromCallbacksWhileStopRuns) {
     ASSERT_EQ(Start(a, address), 0);
     ASSERT_EQ(QXAPI_StartVideo(a, 0, 0), 0);
     const int before = cb_.frames[a];
-    ASSERT_TRUE(WaitFor([&] { return cb_.frames[a] >= before + 10; }, 5s)) << "round " << round;
+    ASSERT_TRUE(WaitUntil([&] { return cb_.frames[a] >= before + 10; }, 5s)) << "round " << round;
     // Stop while the connection's thread is inside the callbacks, calling back.
     inside = false;
-    ASSERT_TRUE(WaitFor([&] { return inside.load(); }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return inside.load(); }, 5s));
     EXPECT_EQ(QXAPI_Stop(a), 0);
     const int after = cb_.frames[a];
     std::this_thread::sleep_for(100ms);
@@ -178,20 +171,20 @@ TEST_F(CallBack, ReconnectFromTheConnectionsOwnCallback) {
     if (++connects == 1) reconnectResult = Start(index, address);
   });
   ASSERT_EQ(Start(a, address), 0);
-  ASSERT_TRUE(WaitFor([&] { return connects >= 2; }, 10s));
+  ASSERT_TRUE(WaitUntil([&] { return connects >= 2; }, 10s));
   EXPECT_EQ(reconnectResult.load(), 0);
   // The new connection works, and the old one's end is no loss.
   ASSERT_EQ(QXAPI_StartVideo(a, 0, 0), 0);
-  EXPECT_TRUE(WaitFor([&] { return cb_.frames[a] >= 5; }, 5s));
+  EXPECT_TRUE(WaitUntil([&] { return cb_.frames[a] >= 5; }, 5s));
   EXPECT_EQ(cb_.Count(a, P2PAPI_MSG_STATUS, P2PAPI_STATUS_LOST), 0);
   // Reconnecting from a frame of the running stream too; then the camera answers messages.
   std::atomic<bool> again{true};
   OnFrameDo([&](int32_t index) {
     if (index == a && again.exchange(false)) Start(index, address);
   });
-  ASSERT_TRUE(WaitFor([&] { return connects >= 3; }, 10s));
+  ASSERT_TRUE(WaitUntil([&] { return connects >= 3; }, 10s));
   EXPECT_EQ(QXAPI_SendMessage(a, 41, 1, 2), 0);
-  EXPECT_TRUE(WaitFor([&] { return cb_.Saw(a, 42, 1, 2); }, 5s));
+  EXPECT_TRUE(WaitUntil([&] { return cb_.Saw(a, 42, 1, 2); }, 5s));
   EXPECT_EQ(QXAPI_Stop(a), 0);
 }
 
@@ -220,7 +213,7 @@ TEST_F(CallBack, EndingExportsFromInsideCallbacks) {
     ASSERT_EQ(Start(b, address), 0);
     ASSERT_EQ(QXAPI_StartVideo(b, 0, 0), 0);
     const int streaming = cb_.frames[b];
-    ASSERT_TRUE(WaitFor([&] { return cb_.frames[b] >= streaming + 3; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return cb_.frames[b] >= streaming + 3; }, 5s));
     std::atomic<int32_t> result{-100};
     std::atomic<bool> fire{true};
     OnFrameDo([&](int32_t index) {
@@ -229,7 +222,7 @@ TEST_F(CallBack, EndingExportsFromInsideCallbacks) {
     // The first frame may arrive, and destroy a, before StartVideo returns: then it is -4.
     const int32_t started = QXAPI_StartVideo(a, 0, 0);
     ASSERT_TRUE(started == 0 || started == -4) << started;
-    ASSERT_TRUE(WaitFor([&] { return result != -100; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return result != -100; }, 5s));
     EXPECT_EQ(result.load(), 0);
     OnFrameDo(nullptr);
     // The library still works: a new camera instance connects and streams.
@@ -240,7 +233,7 @@ TEST_F(CallBack, EndingExportsFromInsideCallbacks) {
     const int before = cb_.frames[fresh];
     ASSERT_EQ(Start(fresh, address), 0);
     ASSERT_EQ(QXAPI_StartVideo(fresh, 0, 0), 0);
-    EXPECT_TRUE(WaitFor([&] { return cb_.frames[fresh] >= before + 3; }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return cb_.frames[fresh] >= before + 3; }, 5s));
     EXPECT_EQ(QXAPI_DestroyAllInstance(), 0);
   }
 }
@@ -260,10 +253,10 @@ TEST_F(CallBack, ACameraThatStopsReadingHoldsUpNobody) {
   ASSERT_EQ(Start(b, mute.address()), 0);
   ASSERT_EQ(QXAPI_StartTalk(b), 0) << "microphone audio goes to the stalled camera too";
   ASSERT_EQ(Start(c, muteToo.address()), 0);
-  ASSERT_TRUE(WaitFor([&] { return mute.muted() == 1 && muteToo.muted() == 1; }, 5s));
+  ASSERT_TRUE(WaitUntil([&] { return mute.muted() == 1 && muteToo.muted() == 1; }, 5s));
 
   // The forged reports arrive as the camera's own messages.
-  ASSERT_TRUE(WaitFor([&] { return cb_.Saw(b, P2PAPI_MSG_CAMERA_RESERVED, 1, 0); }, 5s));
+  ASSERT_TRUE(WaitUntil([&] { return cb_.Saw(b, P2PAPI_MSG_CAMERA_RESERVED, 1, 0); }, 5s));
   EXPECT_TRUE(cb_.Saw(b, P2PAPI_MSG_CAMERA_RESERVED, P2PAPI_STATUS_LOST, 0));
   EXPECT_EQ(cb_.Count(b, P2PAPI_MSG_STATUS, P2PAPI_STATUS_LOST), 0);
   EXPECT_EQ(cb_.Count(b, P2PAPI_MSG_STATUS, P2PAPI_STATUS_CONNECTED), 1);
@@ -315,12 +308,12 @@ TEST_F(CallBack, ACameraThatStopsReadingHoldsUpNobody) {
   EXPECT_TRUE(cEnd == -6 || cEnd == -4) << cEnd;
   EXPECT_LT(slowest, 1000) << "calls on camera a never waited for the stalled ones";
   // b's connection was ended and reported lost; a went on answering and receiving talk-back.
-  EXPECT_TRUE(WaitFor([&] { return cb_.Count(b, P2PAPI_MSG_STATUS, P2PAPI_STATUS_LOST) == 1; },
+  EXPECT_TRUE(WaitUntil([&] { return cb_.Count(b, P2PAPI_MSG_STATUS, P2PAPI_STATUS_LOST) == 1; },
                       3s));
   EXPECT_EQ(QXAPI_SendMessage(b, 1, 2, 3), -6);
-  EXPECT_TRUE(WaitFor([&] { return cb_.Saw(a, 42, sent - 1, 0); }, 5s));
+  EXPECT_TRUE(WaitUntil([&] { return cb_.Saw(a, 42, sent - 1, 0); }, 5s));
   const size_t talked = rovik::fixtures::ReadWholeFile(dir_ / "talk.pcm").size();
-  EXPECT_TRUE(WaitFor([&] {
+  EXPECT_TRUE(WaitUntil([&] {
     return rovik::fixtures::ReadWholeFile(dir_ / "talk.pcm").size() >= talked + 5 * 640;
   }, 5s)) << "talk-back to camera a goes on";
   const auto t = Clock::now();

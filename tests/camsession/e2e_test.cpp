@@ -15,11 +15,12 @@
 #include <vector>
 
 #include "camsession/qx_api.h"
-#include "p2p/p2p_wire.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/p2p_wire.h"
+#include "p2p/protocol/video_frame.h"
 #include "tests/camsession/scripted_camera.h"
+#include "tests/fixtures/camsim_process.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/p2p/camsim_process.h"
+#include "tests/fixtures/wait_until.h"
 
 // Xlib last: its macros (None, Status, ...) would clash with the headers above.
 #include <X11/Xlib.h>
@@ -27,17 +28,11 @@
 
 namespace {
 
-using namespace std::chrono_literals;
+using namespace rovik::p2p;
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return pred();
-}
+using namespace std::chrono_literals;
+using rovik::fixtures::CamsimProcess;
+using rovik::fixtures::WaitUntil;
 
 std::atomic<int> g_video[2];
 std::atomic<int> g_audio[2];
@@ -120,11 +115,11 @@ TEST(CamSessionEndToEnd, CameraShowsPlaysTalksAndAnswers) {
   ASSERT_EQ(QXAPI_StartVideo(bad, window, 0), 0);
 
   // Video: frames arrive and the picture shows in the window.
-  EXPECT_TRUE(WaitFor([] { return g_video[0] >= 50; }, 10s)) << g_video[0];
-  EXPECT_TRUE(WaitFor([&] { return ColoursIn(d, window, width, height) >= 4; }, 5s))
+  EXPECT_TRUE(WaitUntil([] { return g_video[0] >= 50; }, 10s)) << g_video[0];
+  EXPECT_TRUE(WaitUntil([&] { return ColoursIn(d, window, width, height) >= 4; }, 5s))
       << "the test picture's colour bars show in the window";
   // Audio: the player's output device receives the camera's tone.
-  EXPECT_TRUE(WaitFor([&] {
+  EXPECT_TRUE(WaitUntil([&] {
     std::error_code ec;
     return std::filesystem::file_size(played, ec) >= 10 * 640 && !ec;
   }, 5s));
@@ -133,10 +128,11 @@ TEST(CamSessionEndToEnd, CameraShowsPlaysTalksAndAnswers) {
   for (char c : pcm) sounding += c != '\0';
   EXPECT_GE(sounding, 5u * 640u / 2u) << "the camera's tone, not silence";
   // Talk-back: captured microphone audio reaches the camera's file in whole chunks.
-  EXPECT_TRUE(WaitFor([&] { return rovik::fixtures::ReadWholeFile(talk).size() >= 5 * 640; }, 5s));
+  EXPECT_TRUE(
+      WaitUntil([&] { return rovik::fixtures::ReadWholeFile(talk).size() >= 5 * 640; }, 5s));
   // Messages both ways.
   EXPECT_EQ(QXAPI_SendMessage(index, 41, 5, 6), 0);
-  EXPECT_TRUE(WaitFor([] {
+  EXPECT_TRUE(WaitUntil([] {
     std::lock_guard<std::mutex> hold(g_messagesLock);
     for (const auto& m : g_messages) {
       if (m[0] == 0 && m[1] == 42 && m[2] == 5 && m[3] == 6) return true;
@@ -144,7 +140,7 @@ TEST(CamSessionEndToEnd, CameraShowsPlaysTalksAndAnswers) {
     return false;
   }, 3s));
   // The hostile camera's frames reached the callback and were survived.
-  EXPECT_TRUE(WaitFor([] { return g_video[1] >= 20; }, 5s));
+  EXPECT_TRUE(WaitUntil([] { return g_video[1] >= 20; }, 5s));
 
   EXPECT_EQ(QXAPI_StopTalk(index), 0);
   EXPECT_EQ(QXAPI_StopAudio(index), 0);

@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "camsession/qx_api.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/video_frame.h"
 #include "tests/camsession/recording_libs.h"
 
 namespace {
+
+using namespace rovik::p2p;
 
 using Calls = std::vector<std::string>;
 

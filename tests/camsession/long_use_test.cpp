@@ -22,17 +22,20 @@
 #include <vector>
 
 #include "camsession/qx_api.h"
-#include "p2p/p2p_wire.h"
+#include "p2p/protocol/p2p_wire.h"
 #include "tests/camsession/scripted_camera.h"
 #include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/p2p/camsim_process.h"
+#include "tests/fixtures/camsim_process.h"
 #include "tests/recorder/media_clips.h"
 
 namespace {
 
+using namespace rovik::p2p;
+
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using rovik::fixtures::CamsimProcess;
 using rovik::fixtures::WaitUntil;
 using Message = std::array<intptr_t, 4>;  // index, value1, value2, value3
 

@@ -4,8 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "p2p/p2p_wire.h"
-#include "p2p/tcp_socket.h"
+#include "p2p/protocol/p2p_wire.h"
+#include "p2p/protocol/tcp_socket.h"
+
+using namespace rovik::p2p;
 
 MuteCamera::MuteCamera(int answeredStarts, std::vector<Message> messages)
     : answeredStarts_(answeredStarts), messages_(std::move(messages)) {

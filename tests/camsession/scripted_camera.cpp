@@ -4,8 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "p2p/p2p_wire.h"
-#include "p2p/tcp_socket.h"
+#include "p2p/protocol/p2p_wire.h"
+#include "p2p/protocol/tcp_socket.h"
+
+using namespace rovik::p2p;
 
 ScriptedCamera::ScriptedCamera(Script script) : script_(std::move(script)) {
   fd_ = TcpListen(0, &port_);

@@ -14,7 +14,7 @@
 #include "tests/e2e/suite_harness.h"
 #include "tests/e2e/x11_windows.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/upgrade/zip_builder.h"
+#include "tests/fixtures/zip_builder.h"
 #include "tools/rovikclient/alarm_panel.h"
 #include "tools/rovikclient/camera_area.h"
 #include "tools/rovikclient/camera_view.h"

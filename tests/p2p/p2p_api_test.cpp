@@ -9,23 +9,18 @@
 #include <vector>
 
 #include "p2p/p2p_api.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/video_frame.h"
+#include "tests/fixtures/camsim_process.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/p2p/camsim_process.h"
+#include "tests/fixtures/wait_until.h"
 
 namespace {
 
-using namespace std::chrono_literals;
+using namespace rovik::p2p;
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (pred()) return true;
-    std::this_thread::sleep_for(5ms);
-  }
-  return pred();
-}
+using namespace std::chrono_literals;
+using rovik::fixtures::CamsimProcess;
+using rovik::fixtures::WaitUntil;
 
 struct Seen {
   std::mutex lock;  // guards everything below
@@ -93,7 +88,7 @@ TEST_F(P2PApi, StreamsVideoAndAudioWithTheirShapes) {
   ASSERT_EQ(Connect(cam), P2PAPI_OK);
   EXPECT_EQ(P2PAPI_StartVideo(handle_, 0), P2PAPI_OK);
   EXPECT_EQ(P2PAPI_StartAudio(handle_), P2PAPI_OK);
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     std::lock_guard<std::mutex> hold(seen_.lock);
     return seen_.frames.size() >= 30 && seen_.audioLengths.size() >= 20;
   }, 5000ms));
@@ -130,7 +125,7 @@ TEST_F(P2PApi, JpegFramesCarryTypeTwo) {
   ASSERT_TRUE(cam.Start({"--jpeg", dir.Path().string(), "--fps", "10"}));
   ASSERT_EQ(Connect(cam), P2PAPI_OK);
   ASSERT_EQ(P2PAPI_StartVideo(handle_, 0), P2PAPI_OK);
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     std::lock_guard<std::mutex> hold(seen_.lock);
     return seen_.frames.size() >= 3;
   }, 3000ms));
@@ -192,18 +187,18 @@ TEST_F(P2PApi, TalkBackReachesTheCameraAndMessagesRoundTrip) {
   EXPECT_EQ(P2PAPI_SendMessage(handle_, 41, 5, -6), 0);
   // camsim answers (0, 3, 0) with (1, 3, 0): the library's own "lost" report, forged.
   EXPECT_EQ(P2PAPI_SendMessage(handle_, 0, P2PAPI_STATUS_LOST, 0), 0);
-  ASSERT_TRUE(WaitFor([&] { return rovik::fixtures::ReadWholeFile(talk).size() == 5 * 640; },
+  ASSERT_TRUE(WaitUntil([&] { return rovik::fixtures::ReadWholeFile(talk).size() == 5 * 640; },
                       3000ms));
   const std::string written = rovik::fixtures::ReadWholeFile(talk);
   EXPECT_EQ(0, memcmp(written.data() + 640, pcm, 640));
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     std::lock_guard<std::mutex> hold(seen_.lock);
     for (const auto& m : seen_.messages) {
       if (m[0] == 42) return true;
     }
     return false;
   }, 3000ms));
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     std::lock_guard<std::mutex> hold(seen_.lock);
     for (const auto& m : seen_.messages) {
       if (m[0] == P2PAPI_MSG_CAMERA_RESERVED) return true;
@@ -234,12 +229,12 @@ TEST_F(P2PApi, ALostCameraIsReportedAndCloseEndsDelivery) {
   ASSERT_TRUE(cam.Start());
   ASSERT_EQ(Connect(cam), P2PAPI_OK);
   ASSERT_EQ(P2PAPI_StartVideo(handle_, 0), P2PAPI_OK);
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     std::lock_guard<std::mutex> hold(seen_.lock);
     return seen_.frames.size() >= 2;
   }, 3000ms));
   cam.child().Kill();
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     std::lock_guard<std::mutex> hold(seen_.lock);
     return !seen_.messages.empty() && seen_.messages.back()[1] == P2PAPI_STATUS_LOST;
   }, 3000ms));
@@ -265,7 +260,7 @@ TEST(P2PApiCallbacks, AnInstanceMayBeDestroyedFromItsOwnCallback) {
   ASSERT_EQ(P2PAPI_Connect(handle, reinterpret_cast<intptr_t>(address.c_str()),
                            reinterpret_cast<intptr_t>("admin"), reinterpret_cast<intptr_t>("admin")),
             P2PAPI_OK);
-  ASSERT_TRUE(WaitFor([] { return g_selfDestroyed != -100; }, 3000ms));
+  ASSERT_TRUE(WaitUntil([] { return g_selfDestroyed != -100; }, 3000ms));
   EXPECT_EQ(g_selfDestroyed.load(), P2PAPI_OK);
   EXPECT_EQ(P2PAPI_StartVideo(handle, 0), P2PAPI_ERR_HANDLE) << "the handle is gone";
   // Another instance still works, and de-initialising joins the destroyed one's thread.

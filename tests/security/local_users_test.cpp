@@ -17,7 +17,7 @@
 #include "platform/registry.h"
 #include "tests/fixtures/program_folder.h"
 #include "tests/fixtures/recording_window.h"
-#include "tests/upgrade/zip_builder.h"
+#include "tests/fixtures/zip_builder.h"
 
 namespace {
 

@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "p2p/p2p_wire.h"
-#include "p2p/tcp_socket.h"
-#include "p2p/video_frame.h"
+#include "p2p/protocol/p2p_wire.h"
+#include "p2p/protocol/tcp_socket.h"
+#include "p2p/protocol/video_frame.h"
+
+using namespace rovik::p2p;
 
 using Clock = std::chrono::steady_clock;
 
