@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bench/thread_cpu.h"
-#include "player/audio.h"
+#include "player/audio/audio.h"
 
 namespace {
 

@@ -36,7 +36,7 @@
 #include "bench/drawing_floor.h"
 #include "bench/picture_cpu.h"
 #include "camsession/qx_api.h"
-#include "player/player_slot_table.h"
+#include "player/api/player_slot_table.h"
 #include "tests/camsession/mute_camera.h"
 #include "tests/player/clip_reader.h"
 

@@ -18,8 +18,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "player/color_convert.h"
-#include "player/picture_scaler.h"
+#include "player/video/convert/color_convert.h"
+#include "player/video/convert/picture_scaler.h"
 #include "tests/player/reduction_quality.h"
 
 using namespace qxplay;

@@ -4,6 +4,6 @@ rovik_add_bench(bench_player
           ${CMAKE_CURRENT_LIST_DIR}/drawing_floor.cpp
           ${PROJECT_SOURCE_DIR}/tests/player/clip_reader.cpp
           ${PROJECT_SOURCE_DIR}/tests/player/test_window.cpp
-  LIBS qxplay_video PkgConfig::FFMPEG PkgConfig::X11 Threads::Threads)
+  LIBS rovik_player_video PkgConfig::FFMPEG PkgConfig::X11 Threads::Threads)
 target_compile_definitions(bench_player PRIVATE ROVIK_CLIP_DIR="${ROVIK_CLIP_DIR}")
 add_dependencies(bench_player player_clips)

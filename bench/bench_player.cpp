@@ -29,7 +29,7 @@
 #include "bench/drawing_floor.h"
 #include "bench/picture_cpu.h"
 #include "bench/thread_cpu.h"
-#include "player/video_player.h"
+#include "player/video/video_player.h"
 #include "tests/player/clip_reader.h"
 #include "tests/player/test_window.h"
 

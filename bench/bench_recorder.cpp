@@ -21,8 +21,8 @@ extern "C" {
 #include <vector>
 
 #include "bench/thread_cpu.h"
-#include "player/recorder.h"
-#include "player/snapshot_writer.h"
+#include "player/record/recorder.h"
+#include "player/record/snapshot_writer.h"
 
 namespace {
 

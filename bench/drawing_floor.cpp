@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "bench/picture_cpu.h"
-#include "player/color_convert.h"
-#include "player/h264_decoder.h"
-#include "player/picture_scaler.h"
+#include "player/video/convert/color_convert.h"
+#include "player/video/decode/h264_decoder.h"
+#include "player/video/convert/picture_scaler.h"
 
 namespace bench {
 namespace {

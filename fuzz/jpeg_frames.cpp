@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "player/display_surface.h"
-#include "player/frame_queue.h"
-#include "player/jpeg_decoder.h"
-#include "player/picture_limits.h"
+#include "player/video/display/display_surface.h"
+#include "player/media/frame_queue.h"
+#include "player/video/decode/jpeg_decoder.h"
+#include "player/media/picture_limits.h"
 
 using namespace qxplay;
 

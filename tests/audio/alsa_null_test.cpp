@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "player/audio.h"
+#include "player/audio/audio.h"
 #include "tests/audio/audio_test_support.h"
 
 namespace {

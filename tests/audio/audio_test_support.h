@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "player/backends/audio_backend.h"
+#include "player/audio/backends/audio_backend.h"
 
 // Threads of this process right now.
 inline int ThreadCount() {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "player/audio.h"
+#include "player/audio/audio.h"
 #include "tests/audio/audio_test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "player/audio.h"
+#include "player/audio/audio.h"
 #include "tests/audio/audio_test_support.h"
 
 namespace {

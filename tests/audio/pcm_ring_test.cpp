@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "player/pcm_ring.h"
+#include "player/audio/pcm_ring.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "player/audio.h"
+#include "player/audio/audio.h"
 #include "tests/audio/audio_test_support.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The output's rate conversion for devices without 8000 Hz: the number of samples a chunk
 // becomes, and a tone that stays whole across the seams between chunks.
-#include "player/backends/rate_converter.h"
+#include "player/audio/backends/rate_converter.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "player/audio.h"
+#include "player/audio/audio.h"
 #include "tests/audio/audio_test_support.h"
 
 namespace {

@@ -1,5 +1,5 @@
 /* The exported interface compiled as C: the header must stand alone in a C program. */
-#include "player/qx_play_api.h"
+#include "player/api/qx_play_api.h"
 
 static unsigned int c_calls;
 

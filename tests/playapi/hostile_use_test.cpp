@@ -12,7 +12,7 @@
 #include <random>
 #include <thread>
 
-#include "player/qx_play_api.h"
+#include "player/api/qx_play_api.h"
 #include "tests/playapi/hostile_media.h"
 #include "tests/playapi/test_window.h"
 

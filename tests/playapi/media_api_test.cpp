@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "player/qx_play_api.h"
+#include "player/api/qx_play_api.h"
 #include "tests/playapi/test_window.h"
 #include "tests/recorder/media_clips.h"
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "player/qx_play_api.h"
+#include "player/api/qx_play_api.h"
 #include "tests/recorder/media_clips.h"
 
 extern "C" int rovik_c_header_check(void);

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <random>
 
-#include "player/color_convert.h"
-#include "player/color_convert_kernels.h"
+#include "player/video/convert/color_convert.h"
+#include "player/video/convert/color_convert_kernels.h"
 
 using namespace qxplay;
 

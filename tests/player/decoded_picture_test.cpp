@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "player/h264_decoder.h"
+#include "player/video/decode/h264_decoder.h"
 #include "tests/player/player_test_util.h"
 
 using namespace qxplay;

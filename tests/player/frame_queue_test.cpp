@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "player/frame_queue.h"
+#include "player/media/frame_queue.h"
 
 using qxplay::FrameQueue;
 using qxplay::QueuedFrame;

@@ -5,10 +5,10 @@
 
 #include <vector>
 
-#include "player/display_surface.h"
-#include "player/h264_decoder.h"
-#include "player/jpeg_decoder.h"
-#include "player/picture_limits.h"
+#include "player/video/display/display_surface.h"
+#include "player/video/decode/h264_decoder.h"
+#include "player/video/decode/jpeg_decoder.h"
+#include "player/media/picture_limits.h"
 #include "tests/player/player_test_util.h"
 #include "tests/playapi/hostile_media.h"
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "player/osd.h"
+#include "player/video/display/osd.h"
 #include "tests/player/player_test_util.h"
 
 using namespace qxplay;

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "player/picture_scaler.h"
+#include "player/video/convert/picture_scaler.h"
 #include "tests/player/reduction_quality.h"
 
 using namespace qxplay;

@@ -5,8 +5,8 @@
 #include <functional>
 #include <thread>
 
-#include "player/backends/display_null.h"
-#include "player/video_player.h"
+#include "player/video/display/display_null.h"
+#include "player/video/video_player.h"
 #include "tests/player/clip_reader.h"
 
 namespace player_test {

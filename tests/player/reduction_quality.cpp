@@ -8,7 +8,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "player/picture_scaler.h"
+#include "player/video/convert/picture_scaler.h"
 
 namespace qxplay {
 

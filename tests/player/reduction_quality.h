@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "player/color_convert.h"
-#include "player/pixel_format.h"
+#include "player/video/convert/color_convert.h"
+#include "player/media/pixel_format.h"
 
 namespace qxplay {
 

@@ -1,6 +1,6 @@
 // The AVI file itself: the stream header and format the players' recordings carry, the index,
 // and a file that stays readable when its writer never closed it.
-#include "player/avi_writer.h"
+#include "player/record/avi_writer.h"
 
 #include <gtest/gtest.h>
 

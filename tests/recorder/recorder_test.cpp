@@ -1,7 +1,7 @@
 // The Recorder: 50 samples a second against the clock, the first sample a key frame, the
 // continuation files at a change of picture size and at the size and sample limits, and a file
 // that survives a killed process.
-#include "player/recorder.h"
+#include "player/record/recorder.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -15,8 +15,8 @@
 #include <functional>
 #include <thread>
 
-#include "player/ensure_directories.h"
-#include "player/video_player.h"
+#include "player/record/ensure_directories.h"
+#include "player/video/video_player.h"
 #include "tests/recorder/media_clips.h"
 
 using namespace rovik_test;

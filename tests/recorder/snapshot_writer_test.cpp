@@ -1,6 +1,6 @@
 // Snapshot files: the shown picture as a JPEG of quality 100 in each of the display's pixel
 // layouts, a JPEG frame written byte for byte, and the folders and path rules around them.
-#include "player/snapshot_writer.h"
+#include "player/record/snapshot_writer.h"
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "player/ensure_directories.h"
+#include "player/record/ensure_directories.h"
 #include "tests/recorder/media_clips.h"
 
 using namespace rovik_test;

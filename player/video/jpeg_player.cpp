@@ -1,0 +1,78 @@
+#include <new>
+
+#include "player/video/video_player.h"
+
+namespace qxplay {
+namespace {
+constexpr int kIdleMillis = 100;
+}  // namespace
+
+CJPEGPlayer::CJPEGPlayer(uintptr_t window, const PlayerHooks& hooks)
+    : CVideoPlayer(window, hooks),
+      display_(std::make_unique<DisplaySurface>(window, hooks.displayBackend)) {
+  display_->SetUp();
+}
+
+CJPEGPlayer::~CJPEGPlayer() {
+  Stop();
+  {
+    std::lock_guard<std::mutex> hold(pictureLock_);
+    stored_.clear();
+  }
+  display_.reset();
+}
+
+void CJPEGPlayer::DrawFrame(const uint8_t* bytes, size_t length) {
+  int32_t width = 0;
+  int32_t height = 0;
+  display_->DrawJpeg(bytes, length, OSDText().c_str(), OSDEnabled(), &width, &height);
+  // Every JPEG frame stands alone: the recorder may start with any of them.
+  OfferToRecorder(bytes, static_cast<int32_t>(length), 1, width, height);
+}
+
+void CJPEGPlayer::Run() {
+  while (Running()) {
+    QueuedFrame frame;
+    if (!input_.PopWait(frame, std::chrono::milliseconds(kIdleMillis))) {
+      continue;
+    }
+    DrawFrame(frame.data(), frame.bytes.size());
+    {
+      std::lock_guard<std::mutex> hold(pictureLock_);
+      stored_.swap(frame.bytes);
+    }
+    CountShown();
+  }
+}
+
+void CJPEGPlayer::Refresh() {
+  std::lock_guard<std::mutex> hold(pictureLock_);
+  if (!stored_.empty()) {
+    DrawFrame(stored_.data(), stored_.size());
+  }
+}
+
+int CJPEGPlayer::SnapShot(const char* path) {
+  if (path == nullptr || hooks_.snapshots == nullptr) {
+    return 0;
+  }
+  // The frame is written from a copy, so the writer never runs under the picture lock.
+  std::vector<uint8_t> frame;
+  {
+    std::lock_guard<std::mutex> hold(pictureLock_);
+    frame = stored_;
+  }
+  if (frame.empty()) {
+    return 0;
+  }
+  return hooks_.snapshots->WriteJpeg(path, frame.data(), frame.size()) ? 1 : 0;
+}
+
+int CJPEGPlayer::StartRecord(const char* path) { return StartRecording(path, kRecordJpeg); }
+
+std::vector<uint8_t> CJPEGPlayer::StoredJpeg() const {
+  std::lock_guard<std::mutex> hold(pictureLock_);
+  return stored_;
+}
+
+}  // namespace qxplay
