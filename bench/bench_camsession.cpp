@@ -38,7 +38,7 @@
 #include "camsession/qx_api.h"
 #include "player/api/player_slot_table.h"
 #include "tests/camsession/mute_camera.h"
-#include "tests/player/clip_reader.h"
+#include "tests/player/fixtures/clip_reader.h"
 
 extern char** environ;
 

@@ -20,7 +20,7 @@ extern "C" {
 
 #include "player/video/convert/color_convert.h"
 #include "player/video/convert/picture_scaler.h"
-#include "tests/player/reduction_quality.h"
+#include "tests/player/fixtures/reduction_quality.h"
 
 using namespace qxplay;
 
