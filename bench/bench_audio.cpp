@@ -14,6 +14,8 @@
 #include "bench/thread_cpu.h"
 #include "player/audio/audio.h"
 
+using namespace rovik::player;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -22,7 +22,7 @@ extern "C" {
 #include "player/video/convert/picture_scaler.h"
 #include "tests/player/fixtures/reduction_quality.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 
 namespace {
 

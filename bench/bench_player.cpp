@@ -33,7 +33,7 @@
 #include "tests/player/fixtures/clip_reader.h"
 #include "tests/fixtures/test_window.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 using namespace player_test;
 using rovik::fixtures::TestWindow;
 using Clock = std::chrono::steady_clock;

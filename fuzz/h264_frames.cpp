@@ -18,7 +18,7 @@
 #include "player/video/decode/h264_decoder.h"
 #include "player/media/picture_limits.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 
 namespace {
 

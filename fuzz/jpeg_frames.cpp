@@ -12,7 +12,7 @@
 #include "player/video/decode/jpeg_decoder.h"
 #include "player/media/picture_limits.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) {

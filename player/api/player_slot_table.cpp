@@ -9,7 +9,7 @@
 #include "player/record/snapshot_writer.h"
 #include "player/video/video_player.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 // The capture's receiver: every captured block goes to the library's callback.
@@ -331,4 +331,4 @@ uint64_t PlayerSlotTable::PicturesShown() {
   return total;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

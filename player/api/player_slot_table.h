@@ -12,11 +12,10 @@
 
 #include "player/api/qx_play_api.h"
 
+namespace rovik::player {
+
 class AudioPlayer;
 class CWaveIn;
-
-namespace qxplay {
-
 class CVideoPlayer;
 struct RecordChain;
 
@@ -121,4 +120,4 @@ class PlayerSlotTable {
   std::atomic<uintptr_t> callbackUser_{0};
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -8,7 +8,7 @@
 
 namespace {
 
-using qxplay::PlayerSlotTable;
+using rovik::player::PlayerSlotTable;
 
 template <typename Fn>
 int Guarded(Fn&& fn) noexcept {

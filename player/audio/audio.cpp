@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 
+namespace rovik::player {
+
 AudioPlayer::AudioPlayer() : AudioPlayer(CurrentAudioBackend()) {}
 
 AudioPlayer::AudioPlayer(const AudioBackend& backend)
@@ -54,3 +56,5 @@ void AudioPlayer::FeederLoop() {
     out_->Write(chunk.bytes);
   }
 }
+
+}  // namespace rovik::player

@@ -15,6 +15,8 @@
 #include "player/audio/wav_out.h"
 #include "player/audio/wave_in.h"
 
+namespace rovik::player {
+
 // One slot's audio playback: the caller appends PCM of any length into the ring; a feeder thread
 // takes whole chunks out and queues them on the output device.
 class AudioPlayer {
@@ -48,3 +50,5 @@ class AudioPlayer {
   std::condition_variable wake_;   // signalled when running_ drops to 0
   std::atomic<int> running_{0};
 };
+
+}  // namespace rovik::player

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace rovik::player {
+
 PcmRing::PcmRing() : buffer_(new uint8_t[kCapacity]) {}
 
 PcmRing::~PcmRing() = default;
@@ -77,3 +79,5 @@ int PcmRing::writePosition() const {
   std::lock_guard<std::mutex> hold(lock_);
   return writePos_;
 }
+
+}  // namespace rovik::player

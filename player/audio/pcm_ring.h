@@ -8,6 +8,8 @@
 
 #include "player/media/pcm_format.h"
 
+namespace rovik::player {
+
 class PcmRing {
  public:
   static constexpr int kCapacity = 1048576;
@@ -42,3 +44,5 @@ class PcmRing {
   int writePos_ = 0;
   int fillSeen_ = 0;
 };
+
+}  // namespace rovik::player

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+namespace rovik::player {
+
 struct CWavOut::Core {
   struct Buffer {
     AudioBuffer header;
@@ -226,3 +228,5 @@ int64_t CWavOut::droppedChunks() const {
   std::lock_guard<std::mutex> hold(core_->lock);
   return core_->dropped;
 }
+
+}  // namespace rovik::player

@@ -16,6 +16,8 @@
 #include "player/audio/backends/audio_backend.h"
 #include "player/media/pcm_format.h"
 
+namespace rovik::player {
+
 class CWavOut {
  public:
   static constexpr int kBufferCount = 16;
@@ -57,3 +59,5 @@ class CWavOut {
   // therefore never called at the same time (the feeder is joined before Close).
   std::shared_ptr<Core> core_;
 };
+
+}  // namespace rovik::player

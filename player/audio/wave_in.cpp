@@ -12,6 +12,8 @@
 #include "platform/debug_log.h"
 #include "platform/thread_queue.h"
 
+namespace rovik::player {
+
 namespace {
 
 // The capture path's lines on the debugger output.
@@ -357,3 +359,5 @@ bool CWaveIn::startRequested() const { return startRequested_; }
 int CWaveIn::lastResult() const { return lastResult_; }
 
 int CWaveIn::LingeringThreads() { return TheReaper().Reap(); }
+
+}  // namespace rovik::player

@@ -9,6 +9,8 @@
 #include "player/audio/backends/audio_backend.h"
 #include "player/media/pcm_format.h"
 
+namespace rovik::player {
+
 class CWaveIn {
  public:
   // Where delivered chunks go: (bytes, length, context). The bytes are valid during the call only.
@@ -66,3 +68,5 @@ class CWaveIn {
   bool startRequested_ = false;
   int lastResult_ = 0;
 };
+
+}  // namespace rovik::player

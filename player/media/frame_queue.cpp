@@ -2,7 +2,7 @@
 
 #include <new>
 
-namespace qxplay {
+namespace rovik::player {
 
 void FrameQueue::DiscardAll() {
   dropped_ += frames_.size();
@@ -110,4 +110,4 @@ uint64_t FrameQueue::Dropped() const {
   return dropped_;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <vector>
 
-namespace qxplay {
+namespace rovik::player {
 
 // One compressed frame: the queue's private copy of the caller's bytes and what travels with it.
 struct QueuedFrame {
@@ -84,4 +84,4 @@ class FrameQueue {
   uint64_t wakeCount_ = 0;
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

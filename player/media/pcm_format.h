@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace rovik::player {
+
 inline constexpr int kPcmSampleRate = 8000;
 inline constexpr int kPcmChannels = 1;
 inline constexpr int kPcmBitsPerSample = 16;
@@ -34,3 +36,5 @@ inline bool IsPlayerPcmFormat(const AudioFormat& f) {
          f.avgBytesPerSec == static_cast<uint32_t>(kPcmBytesPerSecond) && f.blockAlign == 2 &&
          f.bitsPerSample == kPcmBitsPerSample && f.extraSize == 0;
 }
+
+}  // namespace rovik::player

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-namespace qxplay {
+namespace rovik::player {
 
 inline constexpr int32_t kMaxPictureSide = 4096;
 inline constexpr int64_t kMaxPicturePixels = int64_t{4096} * 2304;
@@ -20,4 +20,4 @@ inline bool PictureSizeAllowed(int64_t width, int64_t height) {
          width * height <= kMaxPicturePixels;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

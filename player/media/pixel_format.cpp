@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace qxplay {
+namespace rovik::player {
 
 int BytesPerPixel(PixelFormatCode format) {
   switch (format) {
@@ -147,4 +147,4 @@ std::vector<uint8_t> SurfaceToRgb(const SurfaceView& view, int32_t width, int32_
   return rgb;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace qxplay {
+namespace rovik::player {
 
 // Layout of the off-screen picture, taken from the window's visual.
 enum PixelFormatCode : int32_t {
@@ -62,4 +62,4 @@ void PackPixel(PixelFormatCode format, uint8_t r, uint8_t g, uint8_t b, uint8_t*
 // Paints the top-left width x height of a picture opaque black (clipped to the picture).
 void FillBlack(const SurfaceView& view, int32_t width, int32_t height);
 
-}  // namespace qxplay
+}  // namespace rovik::player

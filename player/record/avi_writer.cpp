@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 constexpr uint32_t kAvifHasIndex = 0x10;
@@ -269,4 +269,4 @@ bool AviWriter::Close() {
   return ok;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

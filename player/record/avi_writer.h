@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace qxplay {
+namespace rovik::player {
 
 class AviWriter {
  public:
@@ -77,4 +77,4 @@ class AviWriter {
 // The handler and compression code of a kind: "h264" or "mjpg" as a little-endian fourcc.
 uint32_t RecordFourcc(int kind);
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-namespace qxplay {
+namespace rovik::player {
 
 std::string NormalizePath(const char* path) {
   std::string copy = path != nullptr ? path : "";
@@ -27,4 +27,4 @@ void EnsureDirectories(const char* path) {
   }
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace qxplay {
+namespace rovik::player {
 
 // Creates every missing folder on `path` (the part before the last separator), one level at a
 // time. Both "/" and "\\" separate folders. Failures are ignored: the file creation that follows
@@ -14,4 +14,4 @@ void EnsureDirectories(const char* path);
 // folders EnsureDirectories made.
 std::string NormalizePath(const char* path);
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -7,7 +7,7 @@
 
 #include "player/record/ensure_directories.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -187,4 +187,4 @@ void Recorder::Run() {
   ended_ = true;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -23,7 +23,7 @@
 #include "player/media/frame_queue.h"
 #include "player/video/video_player.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 class Recorder final : public FrameRecorder {
  public:
@@ -102,4 +102,4 @@ class Recorder final : public FrameRecorder {
   std::atomic<int> filesBegun_{0};
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

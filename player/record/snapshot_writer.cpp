@@ -11,7 +11,7 @@
 
 #include "player/record/ensure_directories.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 constexpr int kQuality = 100;
@@ -145,4 +145,4 @@ JpegSnapshotWriter* JpegSnapshotWriter::Instance() {
   return writer;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -9,7 +9,7 @@
 #include "player/video/display/display_surface.h"
 #include "player/media/pixel_format.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 // Layouts of a shown picture, numbered as the display's PixelFormatCode:
 // 1 = 16-bit 5-5-5, 2 = 16-bit 5-6-5, 3 = 24-bit blue-green-red, 4 = 32-bit blue-green-red-x.
@@ -41,4 +41,4 @@ class JpegSnapshotWriter final : public SnapshotWriter {
   static JpegSnapshotWriter* Instance();
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -1,7 +1,7 @@
 #include "player/video/decode/h264_decoder.h"
 #include "player/video/video_player.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 // How long the player waits for a frame, and rests after a unit that gave no picture.
@@ -95,4 +95,4 @@ void CH264Player::EnableOSD(int value) {
 
 int CH264Player::StartRecord(const char* path) { return StartRecording(path, kRecordH264); }
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -2,7 +2,7 @@
 
 #include "player/video/video_player.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 constexpr int kIdleMillis = 100;
 }  // namespace
@@ -75,4 +75,4 @@ std::vector<uint8_t> CJPEGPlayer::StoredJpeg() const {
   return stored_;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

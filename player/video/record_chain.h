@@ -7,7 +7,7 @@
 #include <atomic>
 #include <string>
 
-namespace qxplay {
+namespace rovik::player {
 
 // Paths a caller may name for a snapshot or a recording are shorter than this.
 inline constexpr size_t kMaxPathBytes = 260;
@@ -20,4 +20,4 @@ struct RecordChain {
   std::atomic<bool> failed{false};  // a file of the recording could not be written whole
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

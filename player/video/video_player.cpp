@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace qxplay {
+namespace rovik::player {
 
 CVideoPlayer::CVideoPlayer(uintptr_t window, const PlayerHooks& hooks)
     : window_(window), hooks_(hooks) {}
@@ -118,4 +118,4 @@ int CVideoPlayer::OfferToRecorder(const uint8_t* bytes, int32_t length, int32_t 
   return 1;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

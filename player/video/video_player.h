@@ -18,7 +18,7 @@
 #include "player/video/decode/h264_decoder.h"
 #include "player/video/record_chain.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 // Recording kinds of a FrameRecorder.
 inline constexpr int32_t kRecordJpeg = 0;
@@ -186,4 +186,4 @@ class CJPEGPlayer : public CVideoPlayer {
   std::vector<uint8_t> stored_;     // last JPEG frame
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -14,6 +14,8 @@
 #include "player/audio/backends/audio_queue.h"
 #include "player/audio/backends/rate_converter.h"
 
+namespace rovik::player {
+
 namespace {
 
 constexpr int kWaitMillis = 100;  // longest a device thread waits before looking at its flags
@@ -383,3 +385,5 @@ const AudioBackend kAlsaBackend = {
 }  // namespace
 
 const AudioBackend& AlsaAudioBackend() { return kAlsaBackend; }
+
+}  // namespace rovik::player

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+namespace rovik::player {
+
 namespace {
 
 std::atomic<const AudioBackend*> g_override{nullptr};
@@ -70,3 +72,5 @@ int UnprepareAudioBuffer(AudioBuffer* buffer) {
   buffer->flags.fetch_and(~kAudioBufferPrepared);
   return kAudioOk;
 }
+
+}  // namespace rovik::player

@@ -12,6 +12,8 @@
 
 #include "player/media/pcm_format.h"
 
+namespace rovik::player {
+
 // The stand-in for WAVEHDR: one buffer lent to a device.
 struct AudioBuffer {
   uint8_t* data = nullptr;
@@ -106,3 +108,5 @@ const char* AlsaDeviceName();
 // Buffer preparation, shared by every back end (waveXxxPrepareHeader / UnprepareHeader).
 int PrepareAudioBuffer(AudioBuffer* buffer);
 int UnprepareAudioBuffer(AudioBuffer* buffer);
+
+}  // namespace rovik::player

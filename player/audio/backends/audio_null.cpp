@@ -10,6 +10,8 @@
 #include "player/audio/backends/audio_backend.h"
 #include "player/audio/backends/audio_queue.h"
 
+namespace rovik::player {
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -249,3 +251,5 @@ const AudioBackend kNullBackend = {
 }  // namespace
 
 const AudioBackend& NullAudioBackend() { return kNullBackend; }
+
+}  // namespace rovik::player

@@ -7,6 +7,8 @@
 
 #include "player/audio/backends/audio_backend.h"
 
+namespace rovik::player {
+
 class AudioQueue {
  public:
   static constexpr size_t kCapacity = 64;
@@ -72,3 +74,5 @@ inline void TakeBackAll(AudioQueue& queue, AudioQueue& returned, bool forCapture
     returned.push(b);
   }
 }
+
+}  // namespace rovik::player

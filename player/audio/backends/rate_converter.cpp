@@ -1,5 +1,7 @@
 #include "player/audio/backends/rate_converter.h"
 
+namespace rovik::player {
+
 RateConverter::RateConverter(unsigned fromRate, unsigned toRate)
     : from_(fromRate > 0 ? fromRate : 1), to_(toRate > 0 ? toRate : 1) {}
 
@@ -18,3 +20,5 @@ void RateConverter::Convert(const int16_t* in, size_t n, std::vector<int16_t>& o
   position_ -= static_cast<int64_t>(n) * to_;
   last_ = in[n - 1];
 }
+
+}  // namespace rovik::player

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace rovik::player {
+
 class RateConverter {
  public:
   RateConverter(unsigned fromRate, unsigned toRate);
@@ -22,3 +24,5 @@ class RateConverter {
   int64_t position_ = 0;
   int16_t last_ = 0;
 };
+
+}  // namespace rovik::player

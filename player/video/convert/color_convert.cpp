@@ -5,7 +5,7 @@
 
 #include "player/video/convert/color_convert_kernels.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 using convert::ConvertPixel;
@@ -134,4 +134,4 @@ void ConvertI420(const I420View& src, const SurfaceView& dst, Stores stores) {
   Convert(best, src, dst, stores);
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

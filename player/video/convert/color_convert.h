@@ -6,7 +6,7 @@
 
 #include "player/media/pixel_format.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 enum class ConvertPath { kScalar, kSse2, kAvx2 };
 
@@ -31,4 +31,4 @@ bool ConvertPathSupported(ConvertPath path);
 ConvertPath BestConvertPath();
 const char* ConvertPathName(ConvertPath path);
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -6,7 +6,7 @@
 
 #include "player/video/convert/color_convert_kernels.h"
 
-namespace qxplay::convert {
+namespace rovik::player::convert {
 namespace {
 
 struct Terms {
@@ -196,4 +196,4 @@ int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
                       count - x, format, around);
 }
 
-}  // namespace qxplay::convert
+}  // namespace rovik::player::convert

@@ -3,10 +3,10 @@
 
 #include "player/video/convert/color_convert_kernels.h"
 
-namespace qxplay::convert {
+namespace rovik::player::convert {
 
 void FenceStores() { std::atomic_thread_fence(std::memory_order_seq_cst); }
 
 RowKernel KernelFor(ConvertPath) { return nullptr; }
 
-}  // namespace qxplay::convert
+}  // namespace rovik::player::convert

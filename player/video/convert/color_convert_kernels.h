@@ -7,7 +7,7 @@
 #include "player/video/convert/color_convert.h"
 #include "player/media/pixel_format.h"
 
-namespace qxplay::convert {
+namespace rovik::player::convert {
 
 inline constexpr int16_t kLumaCoef = 9576;
 inline constexpr int16_t kRedFromV = 13123;
@@ -58,4 +58,4 @@ void FenceStores();
 // (color_convert_x86.cpp or color_convert_generic.cpp, chosen by the build).
 RowKernel KernelFor(ConvertPath path);
 
-}  // namespace qxplay::convert
+}  // namespace rovik::player::convert

@@ -5,7 +5,7 @@
 
 #include "player/video/convert/color_convert_kernels.h"
 
-namespace qxplay::convert {
+namespace rovik::player::convert {
 namespace {
 
 struct Terms {
@@ -114,4 +114,4 @@ int RowsSse2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
   return x;
 }
 
-}  // namespace qxplay::convert
+}  // namespace rovik::player::convert

@@ -3,7 +3,7 @@
 
 #include "player/video/convert/color_convert_kernels.h"
 
-namespace qxplay::convert {
+namespace rovik::player::convert {
 
 void FenceStores() { _mm_sfence(); }
 
@@ -19,4 +19,4 @@ RowKernel KernelFor(ConvertPath path) {
   return nullptr;
 }
 
-}  // namespace qxplay::convert
+}  // namespace rovik::player::convert

@@ -6,7 +6,7 @@
 
 #include "player/video/convert/picture_scaler_kernels.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace scale {
 namespace {
 
@@ -276,4 +276,4 @@ const I420View& PictureScaler::Scale(const I420View& source, int32_t width, int3
   return out_;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

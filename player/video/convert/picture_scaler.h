@@ -20,7 +20,7 @@
 #include "player/video/convert/color_convert.h"
 #include "player/media/pixel_format.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 // The filter of one axis: for output sample j, `taps` consecutive input samples from start[j]
 // with weights[j * stride .. j * stride + taps - 1]. The rest of each run of `stride` weights
@@ -93,4 +93,4 @@ class PictureScaler {
   std::unique_ptr<PictureScaler> firstSteps_;  // reduces first for ratios beyond kMostRatio
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -10,7 +10,7 @@
 
 #include "player/video/convert/picture_scaler_kernels.h"
 
-namespace qxplay::scale {
+namespace rovik::player::scale {
 namespace {
 
 struct Columns {
@@ -140,4 +140,4 @@ void HorizontalAvx2(const ScaleAxis& axis, const uint8_t* in, int readable, int 
   HorizontalSse2(axis, in, readable, j, out);
 }
 
-}  // namespace qxplay::scale
+}  // namespace rovik::player::scale

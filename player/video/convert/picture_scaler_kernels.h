@@ -6,7 +6,7 @@
 #include "player/video/convert/color_convert.h"
 #include "player/video/convert/picture_scaler.h"
 
-namespace qxplay::scale {
+namespace rovik::player::scale {
 
 // Columns [from, width) of a vertical filter, sample by sample: the reference, and the end of a
 // row the SIMD kernels leave. Defined with the reference (picture_scaler.cpp), which is built for
@@ -63,4 +63,4 @@ void HorizontalAvx2(const ScaleAxis& axis, const uint8_t* in, int readable, int 
 // (picture_scaler_x86.cpp or picture_scaler_generic.cpp, chosen by the build).
 Filters FiltersFor(ConvertPath path);
 
-}  // namespace qxplay::scale
+}  // namespace rovik::player::scale

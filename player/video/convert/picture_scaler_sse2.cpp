@@ -7,7 +7,7 @@
 
 #include "player/video/convert/picture_scaler_kernels.h"
 
-namespace qxplay::scale {
+namespace rovik::player::scale {
 
 namespace {
 
@@ -135,4 +135,4 @@ void HorizontalSse2(const ScaleAxis& axis, const uint8_t* in, int readable, int 
   HorizontalScalar(axis, in, readable, j, out);
 }
 
-}  // namespace qxplay::scale
+}  // namespace rovik::player::scale

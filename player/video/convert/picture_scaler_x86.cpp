@@ -1,7 +1,7 @@
 // x86-64: SSE2 is always there; AVX2 is used when the processor reports it.
 #include "player/video/convert/picture_scaler_kernels.h"
 
-namespace qxplay::scale {
+namespace rovik::player::scale {
 
 Filters FiltersFor(ConvertPath path) {
   switch (path) {
@@ -18,4 +18,4 @@ Filters FiltersFor(ConvertPath path) {
   return {&VerticalScalar, &HorizontalScalar};
 }
 
-}  // namespace qxplay::scale
+}  // namespace rovik::player::scale

@@ -14,7 +14,7 @@ extern "C" {
 }
 
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 // Added to the level of this decoder's messages: even a fatal one (8) lands past AV_LOG_TRACE.
@@ -205,4 +205,4 @@ bool H264Decoder::ToI420(AVFrame* frame, I420View& out) {
   return ViewOf(src, out);
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

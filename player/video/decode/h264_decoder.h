@@ -14,7 +14,7 @@ struct AVFrame;
 struct AVPacket;
 struct SwsContext;
 
-namespace qxplay {
+namespace rovik::player {
 
 // A decoded picture held apart from the decoder: a reference to the picture's buffer, valid and
 // unchanged while it is held, whatever the decoder does meanwhile (libavcodec never writes into
@@ -79,4 +79,4 @@ class H264Decoder {
   AVBufferRef* unit_ = nullptr;
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -6,7 +6,7 @@
 
 #include "player/media/picture_limits.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 int Flags() {
@@ -107,4 +107,4 @@ bool JpegDecoder::Decode(const uint8_t* bytes, size_t length, const SurfaceView&
   return false;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

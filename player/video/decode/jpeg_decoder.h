@@ -9,7 +9,7 @@
 
 #include "player/media/pixel_format.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 // Pictures beyond the player's limit (picture_limits.h) are refused by their header, before
 // anything is allocated for them.
@@ -37,4 +37,4 @@ class JpegDecoder {
   std::vector<uint8_t> scratch_; // 32-bit picture for the 16-bit layouts
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -14,7 +14,7 @@
 
 #include "player/media/pixel_format.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 // A small picture in the back end's layout, put onto the client area after the stretch.
 struct DisplayOverlay {
@@ -61,4 +61,4 @@ std::span<const DisplayBackendEntry> DisplayBackends();
 // name is unknown.
 std::unique_ptr<DisplayBackend> CreateDisplayBackend(const char* name);
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -4,7 +4,7 @@
 #include "player/video/display/display_backend.h"
 #include "player/video/display/display_null.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 std::unique_ptr<DisplayBackend> CreateX11DisplayBackend();
 
@@ -36,4 +36,4 @@ std::unique_ptr<DisplayBackend> CreateDisplayBackend(const char* name) {
   return nullptr;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-namespace qxplay {
+namespace rovik::player {
 
 PixelFormatCode NullDisplayBackend::Open(uintptr_t window, int32_t width, int32_t height) {
   if (window == 0) {
@@ -104,4 +104,4 @@ NullDisplayBackend::Shown NullDisplayBackend::LastShown() const {
   return shown_;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

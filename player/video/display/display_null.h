@@ -7,7 +7,7 @@
 
 #include "player/video/display/display_backend.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 class NullDisplayBackend : public DisplayBackend {
  public:
@@ -44,4 +44,4 @@ class NullDisplayBackend : public DisplayBackend {
   Shown shown_;
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -14,7 +14,7 @@
 #include "player/media/picture_limits.h"
 #include "player/video/convert/picture_scaler.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 // Bounded copy of a zero-terminated text into a fixed field, cleared first.
@@ -311,4 +311,4 @@ bool DisplaySurface::SnapshotPending() const {
   return snapshotPending_;
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

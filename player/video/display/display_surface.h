@@ -16,7 +16,7 @@
 #include "player/video/convert/picture_scaler.h"
 #include "player/media/pixel_format.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 class DisplayBackend;
 
@@ -126,4 +126,4 @@ class DisplaySurface {
   std::atomic<bool> closing_{false};  // destruction has begun: draws return at once
 };
 
-}  // namespace qxplay
+}  // namespace rovik::player

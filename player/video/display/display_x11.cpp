@@ -16,7 +16,7 @@
 
 #include "player/video/display/display_backend.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 #ifdef MADV_POPULATE_WRITE
@@ -574,4 +574,4 @@ std::unique_ptr<DisplayBackend> CreateX11DisplayBackend() {
   return std::make_unique<X11DisplayBackend>();
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

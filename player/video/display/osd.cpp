@@ -10,7 +10,7 @@
 
 #include "player/video/convert/picture_scaler.h"
 
-namespace qxplay {
+namespace rovik::player {
 namespace {
 
 // Length of the UTF-8 sequence starting at s (at most n bytes), 0 when it is not valid.
@@ -228,4 +228,4 @@ void PutOsdImage(const OsdImage& image, const SurfaceView& dst, int32_t x, int32
   }
 }
 
-}  // namespace qxplay
+}  // namespace rovik::player

@@ -9,7 +9,7 @@
 
 #include "player/media/pixel_format.h"
 
-namespace qxplay {
+namespace rovik::player {
 
 inline constexpr uint32_t kOsdBackground = 0xDCDCDC;  // light grey, 0xRRGGBB
 inline constexpr uint32_t kOsdForeground = 0x323232;  // dark grey
@@ -43,4 +43,4 @@ std::string OsdClockText(std::time_t when);
 // as GBK (the code page the text was designed for); what still does not convert becomes '?'.
 std::string OsdTextToUtf8(const char* bytes, size_t maxLength);
 
-}  // namespace qxplay
+}  // namespace rovik::player

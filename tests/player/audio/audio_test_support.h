@@ -10,6 +10,8 @@
 #include "player/audio/backends/audio_backend.h"
 #include "tests/fixtures/wait_until.h"
 
+using namespace rovik::player;
+
 using rovik::fixtures::WaitUntil;
 
 // Threads of this process right now.

@@ -6,6 +6,8 @@
 
 #include "player/audio/pcm_ring.h"
 
+using namespace rovik::player;
+
 namespace {
 
 std::vector<uint8_t> Pattern(int n, int seed = 0) {

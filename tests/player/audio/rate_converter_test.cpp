@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <vector>
 
+using namespace rovik::player;
+
 TEST(RateConverter, ChunksBecomeTheirShareOfTheDeviceRateWithoutSeams) {
   struct Case {
     unsigned rate;

@@ -8,8 +8,8 @@
 
 #include "player/media/frame_queue.h"
 
-using qxplay::FrameQueue;
-using qxplay::QueuedFrame;
+using rovik::player::FrameQueue;
+using rovik::player::QueuedFrame;
 
 namespace {
 

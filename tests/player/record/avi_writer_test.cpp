@@ -9,7 +9,7 @@
 #include "tests/player/fixtures/media_clips.h"
 
 using namespace rovik_test;
-using qxplay::AviWriter;
+using rovik::player::AviWriter;
 
 namespace {
 

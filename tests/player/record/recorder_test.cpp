@@ -23,7 +23,7 @@
 using namespace rovik_test;
 using namespace std::chrono_literals;
 using rovik::fixtures::WaitUntil;
-using qxplay::Recorder;
+using rovik::player::Recorder;
 
 namespace {
 
@@ -67,10 +67,10 @@ TEST(RecorderBasics, StartRefusesAndStopIsHarmless) {
   Recorder r;
   r.Stop();  // never started
   EXPECT_EQ(r.Start((dir / "a.avi").c_str(), 2), 0);
-  EXPECT_EQ(r.Start(nullptr, qxplay::kRecordH264), 0);
-  EXPECT_EQ(r.Start(std::string(300, 'x').c_str(), qxplay::kRecordH264), 0);
-  EXPECT_EQ(r.Start((dir / "a.avi").c_str(), qxplay::kRecordH264), 1);
-  EXPECT_EQ(r.Start((dir / "b.avi").c_str(), qxplay::kRecordH264), 0);  // already running
+  EXPECT_EQ(r.Start(nullptr, rovik::player::kRecordH264), 0);
+  EXPECT_EQ(r.Start(std::string(300, 'x').c_str(), rovik::player::kRecordH264), 0);
+  EXPECT_EQ(r.Start((dir / "a.avi").c_str(), rovik::player::kRecordH264), 1);
+  EXPECT_EQ(r.Start((dir / "b.avi").c_str(), rovik::player::kRecordH264), 0);  // already running
   r.Stop();
   r.Stop();
   EXPECT_TRUE(r.ThreadEnded());
@@ -91,7 +91,7 @@ TEST_F(RecorderTest, ThreeSecondsOf25fpsH264Make150KeySamples) {
   const std::string file = dir_ / "h.avi";
   {
     Recorder r;
-    ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordH264), 1);
+    ASSERT_EQ(r.Start(file.c_str(), rovik::player::kRecordH264), 1);
     Feed(r, frames, 25, 3.0, 320, 240);
     r.Stop();
     EXPECT_EQ(r.FilesBegun(), 1);
@@ -118,7 +118,7 @@ TEST_F(RecorderTest, JpegFramesMakeAnMjpegFile) {
   for (int i = 0; i < 10; ++i) frames.push_back({MakeJpeg(320, 240, i), 1});
   const std::string file = dir_ / "j.avi";
   Recorder r;
-  ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordJpeg), 1);
+  ASSERT_EQ(r.Start(file.c_str(), rovik::player::kRecordJpeg), 1);
   Feed(r, frames, 25, 2.0, 320, 240);
   r.Stop();
   auto p = ProbeVideo(file);
@@ -135,7 +135,7 @@ TEST_F(RecorderTest, FramesBeforeTheFirstKeyFrameNeverReachTheFile) {
   ASSERT_GE(frames.size(), 20u);
   const std::string file = dir_ / "k.avi";
   Recorder r;
-  ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordH264), 1);
+  ASSERT_EQ(r.Start(file.c_str(), rovik::player::kRecordH264), 1);
   // Starting mid-group: frames 1..9 depend on frame 0 and must be left out.
   std::vector<Frame> tail(frames.begin() + 1, frames.end());
   Feed(r, tail, 25, 0.7, 320, 240);
@@ -150,7 +150,7 @@ TEST_F(RecorderTest, SlowFramesAreHeldByEmptySamples) {
   for (int i = 0; i < 5; ++i) frames.push_back({MakeJpeg(160, 120, i), 1});
   const std::string file = dir_ / "slow.avi";
   Recorder r;
-  ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordJpeg), 1);
+  ASSERT_EQ(r.Start(file.c_str(), rovik::player::kRecordJpeg), 1);
   Feed(r, frames, 5, 2.0, 160, 120);  // one frame every 200 ms: ten ticks each
   std::this_thread::sleep_for(100ms);  // the last frame's tick
   r.Stop();
@@ -169,7 +169,7 @@ TEST_F(RecorderTest, AChangeOfPictureSizeGoesOnInTheNextFile) {
   const std::string file = dir_ / "size.avi";
   const std::string next = dir_ / "size_1.avi";
   Recorder r;
-  ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordJpeg), 1);
+  ASSERT_EQ(r.Start(file.c_str(), rovik::player::kRecordJpeg), 1);
   Feed(r, small, 25, 0.5, 320, 240);
   Feed(r, big, 25, 0.5, 640, 480);
   ASSERT_TRUE(WaitUntil([&] { return r.FilesBegun() == 2; }, 2s));
@@ -189,7 +189,7 @@ TEST_F(RecorderTest, EmptySamplesReachTheFileLimitToo) {
   const std::string file = dir_ / "quiet.avi";
   Recorder r;
   r.SetSampleLimit(25);
-  ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordJpeg), 1);
+  ASSERT_EQ(r.Start(file.c_str(), rovik::player::kRecordJpeg), 1);
   Feed(r, one, 25, 0.04, 160, 120);
   std::this_thread::sleep_for(1500ms);  // 75 ticks
   const std::vector<uint8_t> ended = ReadFile(file);
@@ -206,7 +206,7 @@ TEST_F(RecorderTest, FramesWithoutAPictureSizeAreLeftOut) {
   const uint8_t junk[5] = {1, 2, 3, 4, 5};
   const std::string file = dir_ / "junk.avi";
   Recorder r;
-  ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordJpeg), 1);
+  ASSERT_EQ(r.Start(file.c_str(), rovik::player::kRecordJpeg), 1);
   r.Push(junk, 5, 1, 0, 0);
   std::this_thread::sleep_for(100ms);
   r.Push(good.bytes.data(), static_cast<int32_t>(good.bytes.size()), 1, 160, 120);
@@ -231,7 +231,7 @@ TEST_F(RecorderTest, TheSizeLimitContinuesInANewFileBesideTheFirst) {
   const std::string next = dir_ / "cont" + "/part_1.avi";
   Recorder r;
   r.SetSizeLimit(second / 3);  // about one second of frames per file
-  ASSERT_EQ(r.Start(file.c_str(), qxplay::kRecordH264), 1);
+  ASSERT_EQ(r.Start(file.c_str(), rovik::player::kRecordH264), 1);
   std::vector<uint8_t> firstWhenClosed;
   std::thread feeder([&] { Feed(r, frames, 25, 3.0, 320, 240); });
   ASSERT_TRUE(WaitUntil([&] { return r.FilesBegun() >= 2; }, 5s));
@@ -255,7 +255,7 @@ TEST_F(RecorderTest, MissingFoldersOfEitherSeparatorAreCreated) {
   std::vector<Frame> frames{{MakeJpeg(160, 120, 1), 1}};
   const std::string path = dir_.path() + "/rec\\cam1/sub\\a.avi";
   Recorder r;
-  ASSERT_EQ(r.Start(path.c_str(), qxplay::kRecordJpeg), 1);
+  ASSERT_EQ(r.Start(path.c_str(), rovik::player::kRecordJpeg), 1);
   Feed(r, frames, 25, 0.3, 160, 120);
   r.Stop();
   EXPECT_TRUE(std::filesystem::is_directory(dir_ / "rec"));
@@ -271,7 +271,7 @@ TEST_F(RecorderTest, AKilledRecordingLeavesAReadableFile) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     Recorder r;
-    r.Start(file.c_str(), qxplay::kRecordH264);
+    r.Start(file.c_str(), rovik::player::kRecordH264);
     Feed(r, frames, 25, 60.0, 320, 240);
     _exit(0);
   }
@@ -292,13 +292,13 @@ TEST_F(RecorderTest, PlayerLetsGoOfARecordingThatEndedAndFeedsItNoMore) {
   // A JPEG player records into a file that cannot be made (its folder is a file), which ends the
   // recording as failed. The player then releases the recorder instead of copying every frame
   // into its queue for good.
-  qxplay::PlayerHooks hooks;
+  rovik::player::PlayerHooks hooks;
   hooks.displayBackend = "null";
   hooks.makeRecorder = &Recorder::Make;
-  qxplay::CJPEGPlayer player(1, hooks);
+  rovik::player::CJPEGPlayer player(1, hooks);
   player.Start();
   std::ofstream(dir_ / "plain") << "a file, not a folder";
-  auto chain = std::make_shared<qxplay::RecordChain>(dir_ / "plain/ended.avi");
+  auto chain = std::make_shared<rovik::player::RecordChain>(dir_ / "plain/ended.avi");
   ASSERT_EQ(player.ContinueRecord(chain), 1);
   const auto small = MakeJpeg(320, 240, 1);
   EXPECT_TRUE(WaitUntil([&] {

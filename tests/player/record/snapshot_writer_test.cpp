@@ -84,7 +84,7 @@ TEST(SnapshotJpeg, EveryDisplayLayoutEncodesTheRightColours) {
     const int pitch = width * bpp + 12;  // rows padded, as a surface's are
     const std::vector<uint8_t> px = TwoColourPicture(format, width, height, pitch, left, right);
     const std::vector<uint8_t> jpeg =
-        qxplay::EncodeSnapshotJpeg(px.data(), pitch, width, height, format);
+        rovik::player::EncodeSnapshotJpeg(px.data(), pitch, width, height, format);
     ASSERT_FALSE(jpeg.empty()) << format;
     const Decoded d = Decode(jpeg);
     ASSERT_EQ(d.width, width);
@@ -104,7 +104,7 @@ TEST(SnapshotJpeg, FullIntensityStaysFullInSixteenBitLayouts) {
   const uint8_t white[3] = {255, 255, 255};
   for (int format = 1; format <= 2; ++format) {
     const std::vector<uint8_t> px = TwoColourPicture(format, 16, 16, 32, white, white);
-    const Decoded d = Decode(qxplay::EncodeSnapshotJpeg(px.data(), 32, 16, 16, format));
+    const Decoded d = Decode(rovik::player::EncodeSnapshotJpeg(px.data(), 32, 16, 16, format));
     ASSERT_FALSE(d.rgb.empty());
     for (int c = 0; c < 3; ++c) EXPECT_GE(d.rgb[c], 253) << format;
   }
@@ -113,32 +113,32 @@ TEST(SnapshotJpeg, FullIntensityStaysFullInSixteenBitLayouts) {
 TEST(SnapshotJpeg, BadPicturesMakeNoFile) {
   ScratchDir dir;
   std::vector<uint8_t> px(64 * 64 * 4);
-  EXPECT_TRUE(qxplay::EncodeSnapshotJpeg(px.data(), 256, 64, 64, 0).empty());
-  EXPECT_TRUE(qxplay::EncodeSnapshotJpeg(px.data(), 100, 64, 64, 4).empty());  // pitch too small
-  EXPECT_TRUE(qxplay::EncodeSnapshotJpeg(nullptr, 256, 64, 64, 4).empty());
-  EXPECT_TRUE(qxplay::EncodeSnapshotJpeg(px.data(), 256, 0, 64, 4).empty());
-  EXPECT_FALSE(qxplay::WriteSnapshotJpeg((dir / "bad.jpg").c_str(), px.data(), 256, 64, 64, 7));
+  EXPECT_TRUE(rovik::player::EncodeSnapshotJpeg(px.data(), 256, 64, 64, 0).empty());
+  EXPECT_TRUE(rovik::player::EncodeSnapshotJpeg(px.data(), 100, 64, 64, 4).empty());  // pitch too small
+  EXPECT_TRUE(rovik::player::EncodeSnapshotJpeg(nullptr, 256, 64, 64, 4).empty());
+  EXPECT_TRUE(rovik::player::EncodeSnapshotJpeg(px.data(), 256, 0, 64, 4).empty());
+  EXPECT_FALSE(rovik::player::WriteSnapshotJpeg((dir / "bad.jpg").c_str(), px.data(), 256, 64, 64, 7));
   EXPECT_FALSE(FileExists(dir / "bad.jpg"));
-  EXPECT_FALSE(qxplay::WriteSnapshotJpeg(nullptr, px.data(), 256, 64, 64, 4));
+  EXPECT_FALSE(rovik::player::WriteSnapshotJpeg(nullptr, px.data(), 256, 64, 64, 4));
 }
 
 TEST(SnapshotJpeg, WriterCreatesFoldersAndWritesTheWholePath) {
   ScratchDir dir;
   std::vector<uint8_t> px(32 * 32 * 4, 0x80);
-  qxplay::SurfaceView view;
+  rovik::player::SurfaceView view;
   view.pixels = px.data();
   view.pitch = 128;
   view.width = 32;
   view.height = 32;
-  view.format = qxplay::kPixelFormatRgb32;
+  view.format = rovik::player::kPixelFormatRgb32;
 
   const std::string nested = dir.path() + "/shots\\today/a.jpg";
-  ASSERT_TRUE(qxplay::JpegSnapshotWriter::Instance()->WritePicture(nested.c_str(), view));
+  ASSERT_TRUE(rovik::player::JpegSnapshotWriter::Instance()->WritePicture(nested.c_str(), view));
   EXPECT_EQ(Decode(ReadFile(dir / "shots/today/a.jpg")).width, 32);
 
   std::string longPath = dir.path() + "/";
   longPath += std::string(250 - longPath.size(), 'p') + ".jpg";
-  ASSERT_TRUE(qxplay::JpegSnapshotWriter::Instance()->WritePicture(longPath.c_str(), view));
+  ASSERT_TRUE(rovik::player::JpegSnapshotWriter::Instance()->WritePicture(longPath.c_str(), view));
   EXPECT_TRUE(FileExists(longPath));
 }
 
@@ -146,15 +146,15 @@ TEST(SnapshotBytes, AJpegFrameIsWrittenByteForByte) {
   ScratchDir dir;
   const std::vector<uint8_t> jpeg = MakeJpeg(48, 32, 5);
   const std::string path = dir / "d1\\d2/frame.jpg";
-  ASSERT_TRUE(qxplay::JpegSnapshotWriter::Instance()->WriteJpeg(path.c_str(), jpeg.data(), jpeg.size()));
+  ASSERT_TRUE(rovik::player::JpegSnapshotWriter::Instance()->WriteJpeg(path.c_str(), jpeg.data(), jpeg.size()));
   EXPECT_EQ(ReadFile(dir / "d1/d2/frame.jpg"), jpeg);
   // An existing file is replaced, not appended to.
   const std::vector<uint8_t> shorter(jpeg.begin(), jpeg.begin() + 10);
-  ASSERT_TRUE(qxplay::WriteSnapshotBytes(path.c_str(), shorter.data(), shorter.size()));
+  ASSERT_TRUE(rovik::player::WriteSnapshotBytes(path.c_str(), shorter.data(), shorter.size()));
   EXPECT_EQ(ReadFile(dir / "d1/d2/frame.jpg"), shorter);
   // A folder in the way of the file: reported, not thrown.
   std::filesystem::create_directories(dir / "taken.jpg");
-  EXPECT_FALSE(qxplay::WriteSnapshotBytes((dir / "taken.jpg").c_str(), jpeg.data(), jpeg.size()));
+  EXPECT_FALSE(rovik::player::WriteSnapshotBytes((dir / "taken.jpg").c_str(), jpeg.data(), jpeg.size()));
   // Nothing half-written is left beside it.
   int entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
@@ -167,11 +167,11 @@ TEST(SnapshotBytes, AJpegFrameIsWrittenByteForByte) {
 TEST(EnsureDirectories, BothSeparatorsAndExistingFolders) {
   ScratchDir dir;
   const std::string path = dir.path() + "\\a/b\\c/file.avi";
-  qxplay::EnsureDirectories(path.c_str());
+  rovik::player::EnsureDirectories(path.c_str());
   EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
   EXPECT_FALSE(std::filesystem::exists(dir / "a/b/c/file.avi"));  // only the folders
-  qxplay::EnsureDirectories(path.c_str());                          // all there: nothing fails
-  qxplay::EnsureDirectories(nullptr);
-  qxplay::EnsureDirectories("");
-  EXPECT_EQ(qxplay::NormalizePath("D:\\rec\\cam1/a.avi"), "D:/rec/cam1/a.avi");
+  rovik::player::EnsureDirectories(path.c_str());                          // all there: nothing fails
+  rovik::player::EnsureDirectories(nullptr);
+  rovik::player::EnsureDirectories("");
+  EXPECT_EQ(rovik::player::NormalizePath("D:\\rec\\cam1/a.avi"), "D:/rec/cam1/a.avi");
 }

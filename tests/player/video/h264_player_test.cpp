@@ -14,7 +14,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-using namespace qxplay;
+using namespace rovik::player;
 using namespace player_test;
 
 namespace {
@@ -475,11 +475,11 @@ TEST(H264DecoderLog, ItsComplaintsStayQuietAndTheProcessLevelIsLeftAlone) {
   av_log_set_level(AV_LOG_WARNING);
   av_log_set_callback(&CountLoud);
   {
-    qxplay::H264Decoder decoder;
+    rovik::player::H264Decoder decoder;
     ASSERT_TRUE(decoder.Ready());
     // A picture slice without the parameter sets it names: libavcodec complains at error level.
     const uint8_t orphan[] = {0, 0, 0, 1, 0x65, 0x88, 0x84, 0x00, 0x33, 0xff, 0x12, 0x34};
-    qxplay::I420View view;
+    rovik::player::I420View view;
     for (int i = 0; i < 5; ++i) decoder.Decode(orphan, sizeof orphan, view);
   }
   av_log(nullptr, AV_LOG_ERROR, "the process's own message\n");

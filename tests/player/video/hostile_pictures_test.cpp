@@ -12,7 +12,7 @@
 #include "tests/player/fixtures/player_test_util.h"
 #include "tests/player/fixtures/hostile_media.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 using namespace player_test;
 using rovik_test::JpegClaiming;
 using rovik_test::PcmH264Unit;

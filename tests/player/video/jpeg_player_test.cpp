@@ -9,7 +9,7 @@
 #include "player/video/display/osd.h"
 #include "tests/player/fixtures/player_test_util.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 using namespace player_test;
 
 namespace {

@@ -10,7 +10,7 @@
 #include "player/video/convert/color_convert.h"
 #include "player/video/convert/color_convert_kernels.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "player/video/convert/picture_scaler.h"
 #include "tests/player/fixtures/reduction_quality.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "player/video/decode/h264_decoder.h"
 #include "tests/player/fixtures/player_test_util.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 using namespace player_test;
 
 namespace {

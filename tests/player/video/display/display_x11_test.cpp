@@ -27,7 +27,7 @@ extern "C" {
 
 extern char** environ;
 
-using namespace qxplay;
+using namespace rovik::player;
 using namespace player_test;
 using rovik::fixtures::Near;
 using rovik::fixtures::Rgb;
