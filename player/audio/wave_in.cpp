@@ -19,7 +19,8 @@ namespace {
 // The capture path's lines on the debugger output.
 void Say(const char* line) { rovik::platform::DebugLog("QXPlayDll", line); }
 
-// The message thread's messages, numbered as the waveform input notices they stand for.
+// The capture thread's messages: quit, and the device's notices (opened, closed, a buffer
+// returned with what was captured).
 constexpr uint32_t kWmQuit = 0x0012;
 constexpr uint32_t kMmWimOpen = 0x03BE;
 constexpr uint32_t kMmWimClose = 0x03BF;

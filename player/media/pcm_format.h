@@ -19,7 +19,7 @@ struct PcmChunk {
   uint8_t bytes[kPcmChunkBytes];
 };
 
-// The stand-in for WAVEFORMATEX: what a device is opened with.
+// What a device is opened with: the sample layout and rates of the PCM it takes or gives.
 struct AudioFormat {
   uint16_t formatTag = 1;  // PCM
   uint16_t channels = kPcmChannels;

@@ -1,6 +1,6 @@
 // Audio devices behind one table. The player's output (CWavOut) and capture (CWaveIn) talk to a
-// back end only through this table, in the shape of the waveform device calls they were designed
-// around: buffers are queued on a device and come back through a completion notice.
+// back end only through this table: buffers are lent to a device, queued there, and come back
+// through a completion notice.
 //
 // Back ends: "alsa" (the default; ROVIK_AUDIO=alsa or alsa:<pcm name>) and "null"
 // (ROVIK_AUDIO=null: output consumes chunks at real-time pace, input produces silence every 40 ms).
@@ -14,7 +14,7 @@
 
 namespace rovik::player {
 
-// The stand-in for WAVEHDR: one buffer lent to a device.
+// One buffer lent to a device: where its bytes are and the state of the loan.
 struct AudioBuffer {
   uint8_t* data = nullptr;
   uint32_t length = 0;         // bytes at data
@@ -27,7 +27,7 @@ inline constexpr uint32_t kAudioBufferDone = 0x01;      // returned by the devic
 inline constexpr uint32_t kAudioBufferPrepared = 0x02;  // prepared for a device
 inline constexpr uint32_t kAudioBufferQueued = 0x10;    // lent to a device, not yet returned
 
-// Result codes of the table's calls (the MMRESULT stand-ins).
+// Result codes of the table's calls.
 enum AudioResult : int {
   kAudioOk = 0,
   kAudioError = 1,
@@ -39,17 +39,17 @@ enum AudioResult : int {
   kAudioUnprepared = 34,
 };
 
-// Notices of an input device (MM_WIM_OPEN, MM_WIM_CLOSE, MM_WIM_DATA).
+// Notices of an input device: opened, closed, a buffer returned with what was captured.
 enum class AudioInputEvent { kOpen, kClose, kData };
 
-// Output completion (WOM_DONE): the device has taken the buffer and returns it. Called on the back
+// Output completion: the device has taken the buffer and returns it. Called on the back
 // end's own thread, or on the caller's thread from outputReset.
 using AudioOutputDone = void (*)(void* context, AudioBuffer* buffer);
 // Input notice; buffer is null for kOpen and kClose. kOpen and kClose arrive on the thread that
 // opens or closes the device, kData on the back end's thread or from inputStop/inputReset.
 using AudioInputNotify = void (*)(void* context, AudioInputEvent event, AudioBuffer* buffer);
 
-// What enumerating an input device yields (WAVEINCAPSA).
+// What enumerating an input device yields: its name and channel count.
 struct AudioDeviceCaps {
   char name[32] = {};
   uint16_t channels = 0;
@@ -105,7 +105,8 @@ const AudioBackend& AlsaAudioBackend();
 // The ALSA PCM name the ALSA back end opens: "default" unless ROVIK_AUDIO=alsa:<name>.
 const char* AlsaDeviceName();
 
-// Buffer preparation, shared by every back end (waveXxxPrepareHeader / UnprepareHeader).
+// Buffer preparation, shared by every back end: a buffer is prepared before it is lent and
+// unprepared once it is back.
 int PrepareAudioBuffer(AudioBuffer* buffer);
 int UnprepareAudioBuffer(AudioBuffer* buffer);
 

@@ -1,5 +1,5 @@
-// The output of a video player into a caller's X11 window (the HWND of the Windows design: an
-// X11 Window id, 0 meaning no window). An off-screen picture in the window's own pixel layout
+// The output of a video player into a caller's X11 window (an X11 Window id, 0 meaning no
+// window). An off-screen picture in the window's own pixel layout
 // receives each picture, the on-screen text is drawn on it, and it is then stretched onto the
 // window's current client area. The pixels reach the window through a display back end
 // (display_backend.h: x11, null).
