@@ -52,6 +52,122 @@ ScaleAxis ScaleAxis::Make(int32_t from, int32_t to) {
   return Make(from, to, from > 0 && to > 0 ? static_cast<double>(from) / to : 1.0);
 }
 
+namespace {
+
+// The triangle of every output over the input, in floating point: output j weighs the samples
+// from first[j] on with weights[j], samples beyond the edges counted as the edge sample.
+struct TriangleWeights {
+  std::vector<int32_t> first;
+  std::vector<std::vector<double>> weights;
+  int32_t taps = 1;  // the longest run
+};
+
+// Copied, never filtered: one tap per output, on its own input sample.
+void MakeIdentity(ScaleAxis& axis) {
+  axis.identity = true;
+  axis.taps = 1;
+  axis.stride = 8;
+  axis.start.resize(axis.to);
+  for (int32_t j = 0; j < axis.to; ++j) {
+    axis.start[j] = j;
+  }
+  axis.weights.assign(static_cast<size_t>(axis.to) * axis.stride, 0);
+}
+
+// Output sample j is centred at (j + 0.5) * ratio - 0.5 on the input; the triangle reaches
+// `ratio` input samples either side, or one when enlarging (between the two nearest).
+TriangleWeights Triangles(int32_t from, int32_t to, double ratio) {
+  const double radius = std::max(ratio, 1.0);
+  TriangleWeights triangles;
+  triangles.first.resize(to);
+  triangles.weights.resize(to);
+  for (int32_t j = 0; j < to; ++j) {
+    const double centre = (j + 0.5) * ratio - 0.5;
+    const int64_t lo = static_cast<int64_t>(std::floor(centre - radius)) + 1;
+    const int64_t hi = static_cast<int64_t>(std::ceil(centre + radius)) - 1;
+    const int32_t clampedLo = static_cast<int32_t>(std::clamp<int64_t>(lo, 0, from - 1));
+    const int32_t clampedHi = static_cast<int32_t>(std::clamp<int64_t>(hi, 0, from - 1));
+    triangles.first[j] = clampedLo;
+    std::vector<double>& dense = triangles.weights[j];
+    dense.assign(clampedHi - clampedLo + 1, 0.0);
+    for (int64_t i = lo; i <= hi; ++i) {
+      const double weight = 1.0 - std::abs(static_cast<double>(i) - centre) / radius;
+      if (weight > 0) {
+        const int64_t at = std::clamp<int64_t>(i, 0, from - 1);
+        dense[at - clampedLo] += weight;
+      }
+    }
+    triangles.taps = std::max(triangles.taps, clampedHi - clampedLo + 1);
+  }
+  return triangles;
+}
+
+// The integer runs of the kernels (picture_scaler_kernels.h): each output's weights rounded to
+// sum to exactly kOne, placed in its run of `stride` at the offset of its first sample from the
+// run's start, which lies early enough for the run to end inside the input.
+void QuantizeRuns(const TriangleWeights& triangles, ScaleAxis& axis) {
+  axis.taps = std::min(triangles.taps, axis.from);
+  axis.stride = (axis.taps + 7) & ~7;
+  axis.start.resize(axis.to);
+  axis.weights.assign(static_cast<size_t>(axis.to) * axis.stride, 0);
+  for (int32_t j = 0; j < axis.to; ++j) {
+    const std::vector<double>& dense = triangles.weights[j];
+    const int32_t start = std::min(triangles.first[j], axis.from - axis.taps);
+    axis.start[j] = start;
+    double total = 0;
+    for (double w : dense) {
+      total += w;
+    }
+    std::vector<int32_t> q(dense.size());
+    int32_t sum = 0;
+    size_t largest = 0;
+    for (size_t k = 0; k < q.size(); ++k) {
+      q[k] = static_cast<int32_t>(std::lround(dense[k] / total * ScaleAxis::kOne));
+      sum += q[k];
+      if (q[k] > q[largest]) {
+        largest = k;
+      }
+    }
+    q[largest] += ScaleAxis::kOne - sum;  // the sum is exactly one
+    int8_t* out =
+        &axis.weights[static_cast<size_t>(j) * axis.stride + (triangles.first[j] - start)];
+    for (size_t k = 0; k < q.size(); ++k) {
+      out[k] = static_cast<int8_t>(q[k]);
+    }
+  }
+}
+
+// Narrow filters (at most kGroupTaps taps): groups of four outputs whose inputs lie within one
+// 16-byte load, when every group's do; else the group tables stay empty.
+void MakeGroups(ScaleAxis& axis) {
+  constexpr int32_t kOutputs = ScaleAxis::kGroupOutputs;
+  constexpr int32_t kTaps = ScaleAxis::kGroupTaps;
+  constexpr int32_t kBytes = ScaleAxis::kGroupBytes;
+  const int32_t groups = axis.to / kOutputs;
+  for (int32_t g = 0; g < groups; ++g) {
+    if (axis.start[kOutputs * g + 3] + kTaps - axis.start[kOutputs * g] > kBytes) {
+      return;
+    }
+  }
+  axis.groupStart.resize(groups);
+  axis.groupShuffle.resize(static_cast<size_t>(groups) * kBytes);
+  axis.groupWeights.resize(static_cast<size_t>(groups) * kBytes);
+  for (int32_t g = 0; g < groups; ++g) {
+    const int32_t base = axis.start[kOutputs * g];
+    axis.groupStart[g] = base;
+    for (int k = 0; k < kOutputs; ++k) {
+      const int32_t j = kOutputs * g + k;
+      for (int t = 0; t < kTaps; ++t) {
+        const size_t at = static_cast<size_t>(g) * kBytes + kTaps * k + t;
+        axis.groupShuffle[at] = static_cast<int8_t>(axis.start[j] - base + t);
+        axis.groupWeights[at] = axis.weights[static_cast<size_t>(j) * axis.stride + t];
+      }
+    }
+  }
+}
+
+}  // namespace
+
 ScaleAxis ScaleAxis::Make(int32_t from, int32_t to, double ratio) {
   ScaleAxis axis;
   axis.from = from;
@@ -60,95 +176,13 @@ ScaleAxis ScaleAxis::Make(int32_t from, int32_t to, double ratio) {
   if (from <= 0 || to <= 0 || !(ratio > 0)) {
     return axis;
   }
-  // Output sample j is centred at (j + 0.5) * ratio - 0.5 on the input; the triangle reaches
-  // `ratio` input samples either side, or one when enlarging (between the two nearest).
-  // Samples beyond the edges count as the edge sample.
   if (from == to && ratio == 1.0) {
-    axis.identity = true;
-    // Copied, never filtered.
-    axis.taps = 1;
-    axis.stride = 8;
-    axis.start.resize(to);
-    for (int32_t j = 0; j < to; ++j) {
-      axis.start[j] = j;
-    }
-    axis.weights.assign(static_cast<size_t>(to) * axis.stride, 0);
+    MakeIdentity(axis);
     return axis;
   }
-  const double radius = std::max(ratio, 1.0);
-  std::vector<int32_t> first(to);
-  std::vector<std::vector<double>> dense(to);
-  int32_t taps = 1;
-  for (int32_t j = 0; j < to; ++j) {
-    const double centre = (j + 0.5) * ratio - 0.5;
-    const int64_t lo = static_cast<int64_t>(std::floor(centre - radius)) + 1;
-    const int64_t hi = static_cast<int64_t>(std::ceil(centre + radius)) - 1;
-    const int32_t clampedLo = static_cast<int32_t>(std::clamp<int64_t>(lo, 0, from - 1));
-    const int32_t clampedHi = static_cast<int32_t>(std::clamp<int64_t>(hi, 0, from - 1));
-    first[j] = clampedLo;
-    dense[j].assign(clampedHi - clampedLo + 1, 0.0);
-    for (int64_t i = lo; i <= hi; ++i) {
-      const double weight = 1.0 - std::abs(static_cast<double>(i) - centre) / radius;
-      if (weight > 0) {
-        const int64_t at = std::clamp<int64_t>(i, 0, from - 1);
-        dense[j][at - clampedLo] += weight;
-      }
-    }
-    taps = std::max(taps, clampedHi - clampedLo + 1);
-  }
-  axis.taps = std::min(taps, from);
-  axis.stride = (axis.taps + 7) & ~7;
-  axis.start.resize(to);
-  axis.weights.assign(static_cast<size_t>(to) * axis.stride, 0);
-  for (int32_t j = 0; j < to; ++j) {
-    // Every run starts early enough to end inside the input.
-    const int32_t start = std::min(first[j], from - axis.taps);
-    axis.start[j] = start;
-    double total = 0;
-    for (double w : dense[j]) {
-      total += w;
-    }
-    std::vector<int32_t> q(dense[j].size());
-    int32_t sum = 0;
-    size_t largest = 0;
-    for (size_t k = 0; k < q.size(); ++k) {
-      q[k] = static_cast<int32_t>(std::lround(dense[j][k] / total * kOne));
-      sum += q[k];
-      if (q[k] > q[largest]) {
-        largest = k;
-      }
-    }
-    q[largest] += kOne - sum;  // the sum is exactly one
-    int8_t* out = &axis.weights[static_cast<size_t>(j) * axis.stride + (first[j] - start)];
-    for (size_t k = 0; k < q.size(); ++k) {
-      out[k] = static_cast<int8_t>(q[k]);
-    }
-  }
-  // Narrow filters: groups of four outputs whose inputs lie within one 16-byte load.
+  QuantizeRuns(Triangles(from, to, ratio), axis);
   if (axis.taps <= kGroupTaps) {
-    const int32_t groups = to / kGroupOutputs;
-    bool fits = true;
-    for (int32_t g = 0; g < groups && fits; ++g) {
-      fits = axis.start[kGroupOutputs * g + 3] + kGroupTaps - axis.start[kGroupOutputs * g] <=
-             kGroupBytes;
-    }
-    if (fits) {
-      axis.groupStart.resize(groups);
-      axis.groupShuffle.resize(static_cast<size_t>(groups) * kGroupBytes);
-      axis.groupWeights.resize(static_cast<size_t>(groups) * kGroupBytes);
-      for (int32_t g = 0; g < groups; ++g) {
-        const int32_t base = axis.start[kGroupOutputs * g];
-        axis.groupStart[g] = base;
-        for (int k = 0; k < kGroupOutputs; ++k) {
-          const int32_t j = kGroupOutputs * g + k;
-          for (int t = 0; t < kGroupTaps; ++t) {
-            const size_t at = static_cast<size_t>(g) * kGroupBytes + kGroupTaps * k + t;
-            axis.groupShuffle[at] = static_cast<int8_t>(axis.start[j] - base + t);
-            axis.groupWeights[at] = axis.weights[static_cast<size_t>(j) * axis.stride + t];
-          }
-        }
-      }
-    }
+    MakeGroups(axis);
   }
   return axis;
 }

@@ -1,4 +1,21 @@
 // The filter kernels behind PictureScaler. Not for use outside the scaler.
+//
+// What the kernels rely on in a ScaleAxis (ScaleAxis::Make keeps it; a change there must keep it
+// or change every kernel with it):
+// - weights holds `to` runs of `stride` entries, run j at j * stride. stride is taps rounded up
+//   to a multiple of 8 and the entries of a run past its taps are 0: the kernels multiply whole
+//   blocks of 8 (and pairs of rows), and what they read there must weigh nothing.
+// - Every weight lies in 0 .. kOne and every run sums to exactly kOne: the kernels widen weights
+//   as unsigned bytes, and a sum of 255 x kOne fits their 16-bit lanes.
+// - start[j] + taps <= from: a run never reads past the input. A run may start before its
+//   first weighted sample (its leading weights are 0) to keep that.
+// - start never decreases along the axis: a kernel checks only the last output of a step
+//   against the readable end and leaves the rest of the row to the reference.
+// - The identity (Identity()) is copied, never filtered: its weights are all 0.
+// - groupStart, groupShuffle and groupWeights are either empty or cover to / 4 whole groups,
+//   the outputs past them left to the per-output path: group g's four outputs k take input
+//   bytes groupStart[g] + groupShuffle[16 g + 4 k + t] with weight groupWeights[16 g + 4 k + t]
+//   for t < 4, all within the 16 bytes from groupStart[g]; they exist only for taps <= 4.
 #pragma once
 
 #include <cstdint>
