@@ -12,6 +12,7 @@
 
 #include "player/audio/backends/audio_backend.h"
 #include "player/audio/backends/audio_queue.h"
+#include "player/audio/backends/device_calls.h"
 #include "player/audio/backends/rate_converter.h"
 
 namespace rovik::player {
@@ -217,8 +218,7 @@ struct AlsaInput final : AudioInput {
 };
 
 int OutputOpen(const AudioFormat& format, AudioOutputDone done, void* context, AudioOutput** out) {
-  if (out == nullptr || done == nullptr) return kAudioInvalidParam;
-  if (!IsPlayerPcmFormat(format)) return kAudioBadFormat;
+  if (int r = CheckOutputOpen(format, done, out); r != kAudioOk) return r;
   snd_pcm_t* pcm = nullptr;
   unsigned rate = kPcmSampleRate;
   if (int r = OpenPcm(SND_PCM_STREAM_PLAYBACK, &pcm, &rate); r != kAudioOk) return r;
@@ -232,12 +232,7 @@ int OutputOpen(const AudioFormat& format, AudioOutputDone done, void* context, A
 }
 
 int OutputWrite(AudioOutput* handle, AudioBuffer* buffer) {
-  if (handle == nullptr) return kAudioInvalidParam;
-  auto* device = static_cast<AlsaOutput*>(handle);
-  std::lock_guard<std::mutex> hold(device->lock);
-  if (int r = QueueLentBuffer(device->queue, buffer); r != kAudioOk) return r;
-  device->changed.notify_all();
-  return kAudioOk;
+  return LendToDevice<AlsaOutput>(handle, buffer, false);
 }
 
 int OutputReset(AudioOutput* handle) {
@@ -251,20 +246,19 @@ int OutputReset(AudioOutput* handle) {
     device->changed.wait_for(hold, std::chrono::milliseconds(4 * kWaitMillis),
                              [device] { return device->current == nullptr; });
   }
-  while (AudioBuffer* b = returned.pop()) device->done(device->context, b);
+  ReportOutputReturns(device, returned);
   return kAudioOk;
 }
 
 int OutputClose(AudioOutput* handle) {
   if (handle == nullptr) return kAudioInvalidParam;
   auto* device = static_cast<AlsaOutput*>(handle);
-  {
-    std::lock_guard<std::mutex> hold(device->lock);
-    if (!device->queue.empty() || device->current != nullptr) return kAudioStillPlaying;
-    device->quit = true;
-    device->changed.notify_all();
+  // The chunk being written is lent to the device too.
+  if (int r = EndDeviceThread(device, device->writer,
+                              [](const AlsaOutput& d) { return d.current != nullptr; });
+      r != kAudioOk) {
+    return r;
   }
-  device->writer.join();
   snd_pcm_drop(device->pcm);
   snd_pcm_close(device->pcm);
   delete device;
@@ -281,12 +275,7 @@ unsigned InputDeviceCount() {
 }
 
 int InputDeviceCaps(unsigned device, AudioDeviceCaps* caps) {
-  if (device != 0) return kAudioBadDevice;
-  if (caps == nullptr) return kAudioInvalidParam;
-  std::memset(caps->name, 0, sizeof caps->name);
-  std::strncpy(caps->name, AlsaDeviceName(), sizeof caps->name - 1);
-  caps->channels = 1;
-  return kAudioOk;
+  return InputCapsNamed(device, caps, AlsaDeviceName());
 }
 
 int InputQueryFormat(unsigned device, const AudioFormat& format) {
@@ -300,9 +289,7 @@ int InputQueryFormat(unsigned device, const AudioFormat& format) {
 
 int InputOpen(unsigned device, const AudioFormat& format, AudioInputNotify notify, void* context,
               AudioInput** out) {
-  if (device != 0) return kAudioBadDevice;
-  if (out == nullptr || notify == nullptr) return kAudioInvalidParam;
-  if (!IsPlayerPcmFormat(format)) return kAudioBadFormat;
+  if (int r = CheckInputOpen(device, format, notify, out); r != kAudioOk) return r;
   snd_pcm_t* pcm = nullptr;
   if (int r = OpenPcm(SND_PCM_STREAM_CAPTURE, &pcm); r != kAudioOk) return r;
   auto* input = new AlsaInput;
@@ -316,12 +303,7 @@ int InputOpen(unsigned device, const AudioFormat& format, AudioInputNotify notif
 }
 
 int InputAddBuffer(AudioInput* handle, AudioBuffer* buffer) {
-  if (handle == nullptr) return kAudioInvalidParam;
-  auto* device = static_cast<AlsaInput*>(handle);
-  std::lock_guard<std::mutex> hold(device->lock);
-  if (int r = QueueLentBuffer(device->queue, buffer, true); r != kAudioOk) return r;
-  device->changed.notify_all();
-  return kAudioOk;
+  return LendToDevice<AlsaInput>(handle, buffer, true);
 }
 
 int InputStart(AudioInput* handle) {
@@ -354,22 +336,17 @@ int InputReset(AudioInput* handle) {
     device->WaitIdle(hold);
     TakeBackAll(device->queue, returned, true);
   }
-  while (AudioBuffer* b = returned.pop()) {
-    device->notify(device->context, AudioInputEvent::kData, b);
-  }
+  ReportInputReturns(device, returned);
   return kAudioOk;
 }
 
 int InputClose(AudioInput* handle) {
   if (handle == nullptr) return kAudioInvalidParam;
   auto* device = static_cast<AlsaInput*>(handle);
-  {
-    std::lock_guard<std::mutex> hold(device->lock);
-    if (!device->queue.empty()) return kAudioStillPlaying;
-    device->quit = true;
-    device->changed.notify_all();
+  if (int r = EndDeviceThread(device, device->reader, [](const AlsaInput&) { return false; });
+      r != kAudioOk) {
+    return r;
   }
-  device->reader.join();
   snd_pcm_close(device->pcm);
   device->notify(device->context, AudioInputEvent::kClose, nullptr);
   delete device;

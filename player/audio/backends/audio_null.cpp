@@ -9,6 +9,7 @@
 
 #include "player/audio/backends/audio_backend.h"
 #include "player/audio/backends/audio_queue.h"
+#include "player/audio/backends/device_calls.h"
 
 namespace rovik::player {
 
@@ -103,8 +104,7 @@ struct NullInput final : AudioInput {
 };
 
 int OutputOpen(const AudioFormat& format, AudioOutputDone done, void* context, AudioOutput** out) {
-  if (out == nullptr || done == nullptr) return kAudioInvalidParam;
-  if (!IsPlayerPcmFormat(format)) return kAudioBadFormat;
+  if (int r = CheckOutputOpen(format, done, out); r != kAudioOk) return r;
   auto* device = new NullOutput;
   device->done = done;
   device->context = context;
@@ -114,12 +114,7 @@ int OutputOpen(const AudioFormat& format, AudioOutputDone done, void* context, A
 }
 
 int OutputWrite(AudioOutput* handle, AudioBuffer* buffer) {
-  if (handle == nullptr) return kAudioInvalidParam;
-  auto* device = static_cast<NullOutput*>(handle);
-  std::lock_guard<std::mutex> hold(device->lock);
-  if (int r = QueueLentBuffer(device->queue, buffer); r != kAudioOk) return r;
-  device->changed.notify_all();
-  return kAudioOk;
+  return LendToDevice<NullOutput>(handle, buffer, false);
 }
 
 int OutputReset(AudioOutput* handle) {
@@ -133,20 +128,17 @@ int OutputReset(AudioOutput* handle) {
     device->playingUntil = Clock::now();
     device->changed.notify_all();
   }
-  while (AudioBuffer* b = returned.pop()) device->done(device->context, b);
+  ReportOutputReturns(device, returned);
   return kAudioOk;
 }
 
 int OutputClose(AudioOutput* handle) {
   if (handle == nullptr) return kAudioInvalidParam;
   auto* device = static_cast<NullOutput*>(handle);
-  {
-    std::lock_guard<std::mutex> hold(device->lock);
-    if (!device->queue.empty()) return kAudioStillPlaying;
-    device->quit = true;
-    device->changed.notify_all();
+  if (int r = EndDeviceThread(device, device->player, [](const NullOutput&) { return false; });
+      r != kAudioOk) {
+    return r;
   }
-  device->player.join();
   delete device;
   return kAudioOk;
 }
@@ -154,12 +146,7 @@ int OutputClose(AudioOutput* handle) {
 unsigned InputDeviceCount() { return 1; }
 
 int InputDeviceCaps(unsigned device, AudioDeviceCaps* caps) {
-  if (device != 0) return kAudioBadDevice;
-  if (caps == nullptr) return kAudioInvalidParam;
-  std::memset(caps->name, 0, sizeof caps->name);
-  std::strncpy(caps->name, "Null capture", sizeof caps->name - 1);
-  caps->channels = 1;
-  return kAudioOk;
+  return InputCapsNamed(device, caps, "Null capture");
 }
 
 int InputQueryFormat(unsigned device, const AudioFormat& format) {
@@ -169,9 +156,7 @@ int InputQueryFormat(unsigned device, const AudioFormat& format) {
 
 int InputOpen(unsigned device, const AudioFormat& format, AudioInputNotify notify, void* context,
               AudioInput** out) {
-  if (device != 0) return kAudioBadDevice;
-  if (out == nullptr || notify == nullptr) return kAudioInvalidParam;
-  if (!IsPlayerPcmFormat(format)) return kAudioBadFormat;
+  if (int r = CheckInputOpen(device, format, notify, out); r != kAudioOk) return r;
   auto* input = new NullInput;
   input->notify = notify;
   input->context = context;
@@ -182,12 +167,7 @@ int InputOpen(unsigned device, const AudioFormat& format, AudioInputNotify notif
 }
 
 int InputAddBuffer(AudioInput* handle, AudioBuffer* buffer) {
-  if (handle == nullptr) return kAudioInvalidParam;
-  auto* device = static_cast<NullInput*>(handle);
-  std::lock_guard<std::mutex> hold(device->lock);
-  if (int r = QueueLentBuffer(device->queue, buffer, true); r != kAudioOk) return r;
-  device->changed.notify_all();
-  return kAudioOk;
+  return LendToDevice<NullInput>(handle, buffer, true);
 }
 
 int InputStart(AudioInput* handle) {
@@ -221,22 +201,17 @@ int InputReset(AudioInput* handle) {
     TakeBackAll(device->queue, returned, true);
     device->changed.notify_all();
   }
-  while (AudioBuffer* b = returned.pop()) {
-    device->notify(device->context, AudioInputEvent::kData, b);
-  }
+  ReportInputReturns(device, returned);
   return kAudioOk;
 }
 
 int InputClose(AudioInput* handle) {
   if (handle == nullptr) return kAudioInvalidParam;
   auto* device = static_cast<NullInput*>(handle);
-  {
-    std::lock_guard<std::mutex> hold(device->lock);
-    if (!device->queue.empty()) return kAudioStillPlaying;
-    device->quit = true;
-    device->changed.notify_all();
+  if (int r = EndDeviceThread(device, device->recorder, [](const NullInput&) { return false; });
+      r != kAudioOk) {
+    return r;
   }
-  device->recorder.join();
   device->notify(device->context, AudioInputEvent::kClose, nullptr);
   delete device;
   return kAudioOk;
