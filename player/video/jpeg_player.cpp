@@ -1,11 +1,25 @@
 #include <new>
 
+#include "player/video/decode/jpeg_decoder.h"
 #include "player/video/video_player.h"
 
 namespace rovik::player {
 namespace {
 constexpr int kIdleMillis = 100;
 }  // namespace
+
+bool DrawJpegFrame(DisplaySurface& display, const uint8_t* bytes, size_t length,
+                   const char* osdText, bool osdOn, int32_t* width, int32_t* height) {
+  *width = 0;
+  *height = 0;
+  // The player's thread and a caller's Refresh may draw at once: a decoder for each.
+  thread_local JpegDecoder decoder;
+  const bool sized = decoder.ReadSize(bytes, length, width, height);
+  return display.DrawWritten(
+      sized, *width, *height,
+      [&](const SurfaceView& picture) { return decoder.Decode(bytes, length, picture); }, osdText,
+      osdOn);
+}
 
 CJPEGPlayer::CJPEGPlayer(uintptr_t window, const PlayerHooks& hooks)
     : CVideoPlayer(window, hooks),
@@ -25,7 +39,7 @@ CJPEGPlayer::~CJPEGPlayer() {
 void CJPEGPlayer::DrawFrame(const uint8_t* bytes, size_t length) {
   int32_t width = 0;
   int32_t height = 0;
-  display_->DrawJpeg(bytes, length, OSDText().c_str(), OSDEnabled(), &width, &height);
+  DrawJpegFrame(*display_, bytes, length, OSDText().c_str(), OSDEnabled(), &width, &height);
   // Every JPEG frame stands alone: the recorder may start with any of them.
   OfferToRecorder(bytes, static_cast<int32_t>(length), 1, width, height);
 }

@@ -160,6 +160,13 @@ class CH264Player : public CVideoPlayer {
 
 // Every frame a complete JPEG picture, drawn stretched over the window with the on-screen text
 // and the clock.
+// Decodes a whole JPEG frame straight into `display`'s off-screen picture and shows it stretched
+// over the client area, with the on-screen text and clock at client coordinates when `osdOn`.
+// False when the frame did not decode (the window is then painted without a picture); *width
+// and *height receive the picture size (0 when its header could not be read).
+bool DrawJpegFrame(DisplaySurface& display, const uint8_t* bytes, size_t length,
+                   const char* osdText, bool osdOn, int32_t* width, int32_t* height);
+
 class CJPEGPlayer : public CVideoPlayer {
  public:
   CJPEGPlayer(uintptr_t window, const PlayerHooks& hooks = {});

@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <ctime>
 #include <optional>
 #include <thread>
 
 #include "player/video/display/display_backend.h"
 #include "player/video/convert/color_convert.h"
-#include "player/video/decode/jpeg_decoder.h"
 #include "player/video/display/osd.h"
 #include "player/media/picture_limits.h"
 #include "player/video/convert/picture_scaler.h"
@@ -203,10 +201,9 @@ int DisplaySurface::Draw(const I420View& source) {
                                    std::max(1, scaled(image.height, shownHeight, height))),
                     shown, scaled(x, shownWidth, width), scaled(y, shownHeight, height));
       };
-      put(RenderOsdText(OsdTextToUtf8(osdText_, kOsdTextBytes), false), kOsdTextX,
-          height - kOsdTextFromBottom);
-      put(RenderOsdText(OsdClockText(std::time(nullptr)), false), width - kOsdClockFromRight,
-          kOsdClockY);
+      for (const PlacedOsdLine& line : OsdLines(osdText_, kOsdTextBytes, width, height, false)) {
+        put(line.image, line.x, line.y);
+      }
     }
     // A request is taken by one draw only, even while its file is still being written.
     if (snapshotDue) {
@@ -223,12 +220,8 @@ int DisplaySurface::Draw(const I420View& source) {
   return result;
 }
 
-bool DisplaySurface::DrawJpeg(const uint8_t* bytes, size_t length, const char* osdText, bool osdOn,
-                              int32_t* width, int32_t* height) {
-  *width = 0;
-  *height = 0;
-  thread_local JpegDecoder decoder;
-  const bool sized = decoder.ReadSize(bytes, length, width, height);
+bool DisplaySurface::DrawWritten(bool sized, int32_t width, int32_t height,
+                                 const PictureWriter& write, const char* osdText, bool osdOn) {
   if (closing_.load()) {
     return sized;
   }
@@ -241,18 +234,17 @@ bool DisplaySurface::DrawJpeg(const uint8_t* bytes, size_t length, const char* o
   // A picture that does not decode leaves the window black, with the text and clock on it.
   int32_t shownWidth = 16;
   int32_t shownHeight = 16;
-  if (sized && EnsureCapacity(*width, *height)) {
-    decoded = decoder.Decode(bytes, length, backend_->Picture(*width, *height));
+  if (sized && EnsureCapacity(width, height)) {
+    decoded = write(backend_->Picture(width, height));
     if (decoded) {
-      shownWidth = *width;
-      shownHeight = *height;
+      shownWidth = width;
+      shownHeight = height;
     }
   }
   if (!decoded) {
     FillBlack(backend_->Picture(shownWidth, shownHeight), shownWidth, shownHeight);
   }
-  PackedOsd text;
-  PackedOsd clock;
+  PackedOsd packed[2];
   DisplayOverlay overlays[2];
   size_t overlayCount = 0;
   if (osdOn) {
@@ -263,13 +255,12 @@ bool DisplaySurface::DrawJpeg(const uint8_t* bytes, size_t length, const char* o
       clientWidth = shownWidth;
       clientHeight = shownHeight;
     }
-    PackOverlay(RenderOsdText(OsdTextToUtf8(osdText, kOsdTextBytes), true), format_, kOsdTextX,
-                clientHeight - kOsdTextFromBottom, text);
-    PackOverlay(RenderOsdText(OsdClockText(std::time(nullptr)), true), format_,
-                clientWidth - kOsdClockFromRight, kOsdClockY, clock);
-    for (const PackedOsd* p : {&text, &clock}) {
-      if (!p->pixels.empty()) {
-        overlays[overlayCount++] = p->overlay;
+    // The same lines as on the pictures of Draw, laid over the window after the stretch.
+    const auto lines = OsdLines(osdText, kOsdTextBytes, clientWidth, clientHeight, true);
+    for (size_t i = 0; i < lines.size(); ++i) {
+      PackOverlay(lines[i].image, format_, lines[i].x, lines[i].y, packed[i]);
+      if (!packed[i].pixels.empty()) {
+        overlays[overlayCount++] = packed[i].overlay;
       }
     }
   }

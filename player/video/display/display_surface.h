@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -66,12 +67,14 @@ class DisplaySurface {
   // The same for a picture with planes of any stride (a decoder's own).
   int Draw(const I420View& picture);
 
-  // Decodes a whole JPEG frame and stretches it over the client area, with the on-screen text
-  // and the clock at client coordinates when `osdOn`. Returns false when the frame did not
-  // decode (the window is then painted without a picture); *width and *height receive the
-  // picture size (0 when it did not decode).
-  bool DrawJpeg(const uint8_t* bytes, size_t length, const char* osdText, bool osdOn,
-                int32_t* width, int32_t* height);
+  // Writes a width x height picture in the display's layout straight into the off-screen
+  // picture through `write`, and stretches it over the client area, with the on-screen text and
+  // the clock at client coordinates when `osdOn`. A picture not `sized`, larger than the limit,
+  // or that `write` could not write (false) leaves the window painted without a picture. Returns
+  // whether the picture was written (`sized` when closing or without a back end).
+  using PictureWriter = std::function<bool(const SurfaceView& picture)>;
+  bool DrawWritten(bool sized, int32_t width, int32_t height, const PictureWriter& write,
+                   const char* osdText, bool osdOn);
 
   // On-screen text (at most 127 bytes are kept) and its switch (starts off).
   void SetOSDText(const char* text);

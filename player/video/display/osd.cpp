@@ -228,4 +228,14 @@ void PutOsdImage(const OsdImage& image, const SurfaceView& dst, int32_t x, int32
   }
 }
 
+std::array<PlacedOsdLine, 2> OsdLines(const char* text, size_t maxLength, int32_t width,
+                                      int32_t height, bool semibold) {
+  std::array<PlacedOsdLine, 2> lines;
+  lines[0] = {RenderOsdText(OsdTextToUtf8(text, maxLength), semibold), kOsdTextX,
+              height - kOsdTextFromBottom};
+  lines[1] = {RenderOsdText(OsdClockText(std::time(nullptr)), semibold),
+              width - kOsdClockFromRight, kOsdClockY};
+  return lines;
+}
+
 }  // namespace rovik::player

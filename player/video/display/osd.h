@@ -2,6 +2,7 @@
 // light grey box, 15 pixels high in Arial (its metric twin Liberation Sans on Linux).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -35,6 +36,19 @@ OsdImage ShrinkOsdImage(const OsdImage& image, int32_t width, int32_t height);
 
 // Copies the image into `dst` at (x, y), clipped to dst's width and height.
 void PutOsdImage(const OsdImage& image, const SurfaceView& dst, int32_t x, int32_t y);
+
+// One line of the on-screen text and where it goes: its top left on the frame it is drawn on.
+struct PlacedOsdLine {
+  OsdImage image;
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+// The on-screen text of a frame of width x height (the picture, or the window's client area):
+// the caller's text (bytes as OsdTextToUtf8 takes them) at the bottom left, then the clock at
+// the top right, both semi-bold when `semibold`.
+std::array<PlacedOsdLine, 2> OsdLines(const char* text, size_t maxLength, int32_t width,
+                                      int32_t height, bool semibold);
 
 // The clock line for a moment: "%d/%02d/%02d %02d:%02d:%02d" in local time.
 std::string OsdClockText(std::time_t when);

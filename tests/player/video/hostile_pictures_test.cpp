@@ -110,10 +110,10 @@ TEST(HostilePictures, OffScreenPictureFollowsThePicturesUpToTheLimitAndBackDown)
   const auto hostile = JpegClaiming(SolidJpeg(64, 48, 0, 255, 0), 8000, 8000);
   int32_t jw = 0;
   int32_t jh = 0;
-  EXPECT_FALSE(display.DrawJpeg(hostile.data(), hostile.size(), "", false, &jw, &jh));
+  EXPECT_FALSE(DrawJpegFrame(display, hostile.data(), hostile.size(), "", false, &jw, &jh));
   EXPECT_EQ(CapacityOf(display, &h), 1920);
   const auto red = SolidJpeg(64, 48, 255, 0, 0);
-  ASSERT_TRUE(display.DrawJpeg(red.data(), red.size(), "", false, &jw, &jh));
+  ASSERT_TRUE(DrawJpegFrame(display, red.data(), red.size(), "", false, &jw, &jh));
   const auto shown = NullBackend(&display)->LastShown();
   EXPECT_EQ(shown.width, 64);
   EXPECT_TRUE(Close(ShownAt(shown, 32, 24), 255, 0, 0, 12));
