@@ -46,17 +46,13 @@ Picture DecodeJpeg(const std::vector<uint8_t>& jpeg) {
 
 // Feeds frames at `fps` for `seconds`, looping the clip.
 void Feed(int slot, const std::vector<Frame>& frames, int fps, double seconds) {
-  const auto start = std::chrono::steady_clock::now();
-  const auto period = std::chrono::microseconds(1000000 / fps);
-  for (size_t i = 0;; ++i) {
-    const auto due = start + period * static_cast<long>(i);
-    if (due - start >= std::chrono::duration<double>(seconds)) break;
-    std::this_thread::sleep_until(due);
-    const Frame& f = frames[i % frames.size()];
-    ASSERT_EQ(QX_PLAY_API_InputVideoFrame(slot, f.key, f.bytes.data(),
-                                          static_cast<int>(f.bytes.size()), static_cast<uint32_t>(i)),
-              0);
-  }
+  FeedAtPace(frames, fps, seconds, [slot](const Frame& f, size_t i) {
+    const int result = QX_PLAY_API_InputVideoFrame(slot, f.key, f.bytes.data(),
+                                                   static_cast<int>(f.bytes.size()),
+                                                   static_cast<uint32_t>(i));
+    EXPECT_EQ(result, 0);
+    return result == 0;
+  });
 }
 
 class MediaApi : public ::testing::Test {

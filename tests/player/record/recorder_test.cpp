@@ -30,15 +30,10 @@ namespace {
 // Feeds frames at `fps` for as long as they last or `seconds` pass, looping the clip.
 void Feed(Recorder& r, const std::vector<Frame>& frames, int fps, double seconds, int width,
           int height) {
-  const auto start = std::chrono::steady_clock::now();
-  const auto period = std::chrono::microseconds(1000000 / fps);
-  for (size_t i = 0;; ++i) {
-    const auto due = start + period * static_cast<long>(i);
-    if (due - start >= std::chrono::duration<double>(seconds)) break;
-    std::this_thread::sleep_until(due);
-    const Frame& f = frames[i % frames.size()];
+  FeedAtPace(frames, fps, seconds, [&](const Frame& f, size_t) {
     r.Push(f.bytes.data(), static_cast<int32_t>(f.bytes.size()), f.key, width, height);
-  }
+    return true;
+  });
 }
 
 // The bytes of sample `n` of a closed file, through its index.
