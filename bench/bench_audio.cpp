@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "bench/thread_cpu.h"
-#include "player/audio.h"
+#include "player/audio/audio.h"
+
+using namespace rovik::player;
 
 namespace {
 

@@ -36,9 +36,9 @@
 #include "bench/drawing_floor.h"
 #include "bench/picture_cpu.h"
 #include "camsession/qx_api.h"
-#include "player/player_slot_table.h"
+#include "player/api/player_slot_table.h"
 #include "tests/camsession/mute_camera.h"
-#include "tests/player/clip_reader.h"
+#include "tests/player/fixtures/clip_reader.h"
 
 extern char** environ;
 
@@ -125,7 +125,7 @@ bool StartCamsim(const std::string& clip, pid_t* pid, int* port) {
 // state.range(0) seconds: it must cost the wall nothing.
 void FloodMuteCamera(benchmark::State& state, double sentPerSecond) {
   const char* login = "admin";
-  const auto shownNow = [] { return qxplay::PlayerSlotTable::Instance().PicturesShown(); };
+  const auto shownNow = [] { return rovik::player::PlayerSlotTable::Instance().PicturesShown(); };
   MuteCamera mute(1);
   const std::string muteAddress = mute.address();
   int32_t muted = -1;
@@ -204,7 +204,7 @@ void CameraWall(benchmark::State& state, const Wall& wall) {
     QXAPI_StartVideo(index, windows[static_cast<size_t>(i)], 0);
     cameras.push_back(index);
   }
-  const auto shownNow = [] { return qxplay::PlayerSlotTable::Instance().PicturesShown(); };
+  const auto shownNow = [] { return rovik::player::PlayerSlotTable::Instance().PicturesShown(); };
   std::this_thread::sleep_for(std::chrono::seconds(1));  // connections settle
   const std::vector<player_test::ClipFrame> clip = player_test::ReadH264File(wall.clip);
   if (clip.empty()) {

@@ -18,11 +18,11 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "player/color_convert.h"
-#include "player/picture_scaler.h"
-#include "tests/player/reduction_quality.h"
+#include "player/video/convert/color_convert.h"
+#include "player/video/convert/picture_scaler.h"
+#include "tests/player/fixtures/reduction_quality.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 
 namespace {
 

@@ -29,12 +29,13 @@
 #include "bench/drawing_floor.h"
 #include "bench/picture_cpu.h"
 #include "bench/thread_cpu.h"
-#include "player/video_player.h"
-#include "tests/player/clip_reader.h"
-#include "tests/player/test_window.h"
+#include "player/video/video_player.h"
+#include "tests/player/fixtures/clip_reader.h"
+#include "tests/fixtures/test_window.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 using namespace player_test;
+using rovik::fixtures::TestWindow;
 using Clock = std::chrono::steady_clock;
 
 namespace {

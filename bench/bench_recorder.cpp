@@ -21,8 +21,8 @@ extern "C" {
 #include <vector>
 
 #include "bench/thread_cpu.h"
-#include "player/recorder.h"
-#include "player/snapshot_writer.h"
+#include "player/record/recorder.h"
+#include "player/record/snapshot_writer.h"
 
 namespace {
 
@@ -67,8 +67,8 @@ void BM_RecorderCpu720p25(benchmark::State& state) {
   const auto frames = Frames();
   const std::string path = ScratchFile("recorder.avi");
   for (auto _ : state) {
-    qxplay::Recorder recorder;
-    recorder.Start(path.c_str(), qxplay::kRecordH264);
+    rovik::player::Recorder recorder;
+    recorder.Start(path.c_str(), rovik::player::kRecordH264);
     std::this_thread::sleep_for(30ms);
     const double before = ThreadCpuSeconds("avi-recorder");
     auto next = std::chrono::steady_clock::now();
@@ -157,8 +157,8 @@ void BM_Snapshot720p(benchmark::State& state) {
   const std::string path = ScratchFile("snapshot.jpg");
   for (auto _ : state) {
     const auto t0 = std::chrono::steady_clock::now();
-    const bool ok = qxplay::WriteSnapshotJpeg(path.c_str(), px.data(), kWidth * 4, kWidth, kHeight,
-                                              qxplay::kPixelFormatRgb32);
+    const bool ok = rovik::player::WriteSnapshotJpeg(path.c_str(), px.data(), kWidth * 4, kWidth, kHeight,
+                                              rovik::player::kPixelFormatRgb32);
     const auto t1 = std::chrono::steady_clock::now();
     if (!ok) state.SkipWithError("snapshot not written");
     state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
@@ -203,8 +203,8 @@ int main(int argc, char** argv) {
   const std::string path = ScratchFile("summary.jpg");
   g_snapshotMs = MeanMs(
       [&] {
-        qxplay::WriteSnapshotJpeg(path.c_str(), px.data(), kWidth * 4, kWidth, kHeight,
-                                  qxplay::kPixelFormatRgb32);
+        rovik::player::WriteSnapshotJpeg(path.c_str(), px.data(), kWidth * 4, kWidth, kHeight,
+                                  rovik::player::kPixelFormatRgb32);
       },
       10);
   tjhandle h = tjInitCompress();

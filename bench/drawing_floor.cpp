@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "bench/picture_cpu.h"
-#include "player/color_convert.h"
-#include "player/h264_decoder.h"
-#include "player/picture_scaler.h"
+#include "player/video/convert/color_convert.h"
+#include "player/video/decode/h264_decoder.h"
+#include "player/video/convert/picture_scaler.h"
 
 namespace bench {
 namespace {
@@ -20,12 +20,12 @@ namespace {
 constexpr int kPictures = 16;
 
 // The first kPictures pictures of the clip, decoded and held as the player holds them.
-std::vector<std::unique_ptr<qxplay::DecodedPicture>> DecodeSome(
+std::vector<std::unique_ptr<rovik::player::DecodedPicture>> DecodeSome(
     const std::vector<player_test::ClipFrame>& clip) {
-  std::vector<std::unique_ptr<qxplay::DecodedPicture>> pictures;
-  qxplay::H264Decoder decoder;
+  std::vector<std::unique_ptr<rovik::player::DecodedPicture>> pictures;
+  rovik::player::H264Decoder decoder;
   for (size_t i = 0; decoder.Ready() && i < clip.size() && pictures.size() < kPictures; ++i) {
-    auto picture = std::make_unique<qxplay::DecodedPicture>();
+    auto picture = std::make_unique<rovik::player::DecodedPicture>();
     if (decoder.Decode(clip[i].bytes.data(), clip[i].bytes.size(), *picture) &&
         !picture->Empty()) {
       pictures.push_back(std::move(picture));
@@ -36,7 +36,7 @@ std::vector<std::unique_ptr<qxplay::DecodedPicture>> DecodeSome(
 
 // Reads every cache line of the picture, as a player's decoder has just written it: the drawing
 // that follows finds it in this core's caches.
-void Touch(const qxplay::I420View& v) {
+void Touch(const rovik::player::I420View& v) {
   uint32_t sum = 0;
   const uint8_t* planes[3] = {v.y, v.u, v.v};
   const int32_t strides[3] = {v.yStride, v.uStride, v.vStride};
@@ -124,24 +124,24 @@ DrawingFloor MeasureDrawingFloor(const std::vector<player_test::ClipFrame>& clip
   XSync(display, False);
   if (ready) {
     const GC gc = XCreateGC(display, windows.front(), 0, nullptr);
-    qxplay::PictureScaler scaler;
+    rovik::player::PictureScaler scaler;
     size_t next = 0;
     double drawing = 0;
     const auto round = [&] {
       for (size_t i = 0; i < windows.size(); ++i) {
         XImage* image = images[i].image;
-        const qxplay::I420View& source = pictures[next++ % pictures.size()]->View();
+        const rovik::player::I420View& source = pictures[next++ % pictures.size()]->View();
         Touch(source);
-        const qxplay::SurfaceView surface{reinterpret_cast<uint8_t*>(image->data),
+        const rovik::player::SurfaceView surface{reinterpret_cast<uint8_t*>(image->data),
                                           image->bytes_per_line, width, height,
-                                          qxplay::kPixelFormatRgb32};
+                                          rovik::player::kPixelFormatRgb32};
         const double t0 = CallingThreadCpuSeconds();
         if (width < source.width || height < source.height) {
-          qxplay::ConvertI420(scaler.Scale(source, std::min(width, source.width),
+          rovik::player::ConvertI420(scaler.Scale(source, std::min(width, source.width),
                                            std::min(height, source.height)),
-                              surface, qxplay::Stores::kAroundCaches);
+                              surface, rovik::player::Stores::kAroundCaches);
         } else {
-          qxplay::ConvertI420(source, surface, qxplay::Stores::kAroundCaches);
+          rovik::player::ConvertI420(source, surface, rovik::player::Stores::kAroundCaches);
         }
         drawing += CallingThreadCpuSeconds() - t0;
         XShmPutImage(display, windows[i], gc, image, 0, 0, 0, 0, static_cast<unsigned>(width),

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "tests/player/clip_reader.h"
+#include "tests/player/fixtures/clip_reader.h"
 
 namespace bench {
 

@@ -4,7 +4,7 @@
 
 #include "p2p/p2p_api.h"
 #include "p2p/protocol/video_frame.h"
-#include "player/qx_play_api.h"
+#include "player/api/qx_play_api.h"
 
 namespace rovik::camsession {
 

@@ -1,1 +1,1 @@
-rovik_add_fuzz(h264_frames SOURCES ${CMAKE_CURRENT_LIST_DIR}/h264_frames.cpp LIBS qxplay_video)
+rovik_add_fuzz(h264_frames SOURCES ${CMAKE_CURRENT_LIST_DIR}/h264_frames.cpp LIBS rovik_player_video)

@@ -11,14 +11,14 @@
 #include <cstring>
 #include <vector>
 
-#include "player/color_convert.h"
-#include "player/backends/display_null.h"
-#include "player/display_surface.h"
-#include "player/frame_queue.h"
-#include "player/h264_decoder.h"
-#include "player/picture_limits.h"
+#include "player/video/convert/color_convert.h"
+#include "player/video/display/display_null.h"
+#include "player/video/display/display_surface.h"
+#include "player/media/frame_queue.h"
+#include "player/video/decode/h264_decoder.h"
+#include "player/media/picture_limits.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 
 namespace {
 

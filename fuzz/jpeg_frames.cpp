@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <vector>
 
-#include "player/display_surface.h"
-#include "player/frame_queue.h"
-#include "player/jpeg_decoder.h"
-#include "player/picture_limits.h"
+#include "player/video/display/display_surface.h"
+#include "player/video/video_player.h"
+#include "player/media/frame_queue.h"
+#include "player/video/decode/jpeg_decoder.h"
+#include "player/media/picture_limits.h"
 
-using namespace qxplay;
+using namespace rovik::player;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) {
@@ -43,6 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ready;
   int32_t shownWidth = 0;
   int32_t shownHeight = 0;
-  display.DrawJpeg(frame.data(), frame.bytes.size(), "", false, &shownWidth, &shownHeight);
+  DrawJpegFrame(display, frame.data(), frame.bytes.size(), "", false, &shownWidth, &shownHeight);
   return 0;
 }

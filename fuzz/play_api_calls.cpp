@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "player/qx_play_api.h"
+#include "player/api/qx_play_api.h"
 
 namespace {
 

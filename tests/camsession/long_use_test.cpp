@@ -27,7 +27,7 @@
 #include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/camsim_process.h"
-#include "tests/recorder/media_clips.h"
+#include "tests/player/fixtures/media_clips.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "p2p/p2p_api.h"
-#include "player/qx_play_api.h"
+#include "player/api/qx_play_api.h"
 
 namespace recording {
 

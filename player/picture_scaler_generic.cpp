@@ -1,8 +1,0 @@
-// Processors without the x86 kernels: the scalar reference filters every picture.
-#include "player/picture_scaler_kernels.h"
-
-namespace qxplay::scale {
-
-Filters FiltersFor(ConvertPath) { return {&VerticalScalar, &HorizontalScalar}; }
-
-}  // namespace qxplay::scale

@@ -1,0 +1,8 @@
+// Processors without the x86 kernels: the scalar reference filters every picture.
+#include "player/video/convert/picture_scaler_kernels.h"
+
+namespace rovik::player::scale {
+
+Filters FiltersFor(ConvertPath) { return {&VerticalScalar, &HorizontalScalar}; }
+
+}  // namespace rovik::player::scale
