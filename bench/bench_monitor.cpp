@@ -19,7 +19,7 @@
 #include <string>
 #include <thread>
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/module_path.h"
 #include "platform/window_link.h"

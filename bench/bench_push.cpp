@@ -28,9 +28,9 @@
 
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/http_request_queue.h"
-#include "alarm/core/push_channel.h"
-#include "alarm/core/reconnect_policy.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/push/push_channel.h"
+#include "alarm/push/reconnect_policy.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/window_link.h"
 #include "tests/fixtures/http_server_fixture.h"

@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 
 namespace {

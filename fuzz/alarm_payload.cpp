@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) {

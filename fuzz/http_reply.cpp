@@ -8,7 +8,7 @@
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/cloud_reply.h"
 #include "alarm/cloud/http_url.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "alarm/core/push_channel.h"
+#include "alarm/push/push_channel.h"
 #include "alarm/store/md_sqlite.h"
 
 namespace {

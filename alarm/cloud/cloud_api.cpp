@@ -8,7 +8,7 @@
 
 #include "alarm/cloud/http_request_queue.h"
 #include "alarm/cloud/http_url.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "platform/debug_log.h"
 #include "platform/module_path.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "alarm/cloud/http_url.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 
 namespace {
 

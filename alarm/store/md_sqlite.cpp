@@ -7,9 +7,9 @@
 #include <thread>
 #include <utility>
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/alarm_id_list.h"
-#include "alarm/store/private_file.h"
+#include "alarm/store/private_file/private_file.h"
 #include "alarm/store/store_folder.h"
 #include "platform/module_path.h"
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 
 struct sqlite3;
 struct sqlite3_stmt;

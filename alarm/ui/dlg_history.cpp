@@ -1,6 +1,6 @@
 #include "alarm/ui/dlg_history.h"
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 #include "alarm/store/md_sqlite.h"
 #include "uikit/gdi_font.h"
 #include "uikit/rw_memory_dc.h"

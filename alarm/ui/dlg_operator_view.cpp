@@ -1,6 +1,6 @@
 #include "alarm/ui/dlg_operator_view.h"
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "alarm/ui/dlg_history.h"
 #include "platform/module_path.h"

@@ -5,7 +5,7 @@
 // the alarm paged to read), opens the history browser and the video client, and hides with "X".
 #pragma once
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 #include "uikit/png_image.h"
 #include "uikit/rw_button.h"
 

@@ -2,7 +2,7 @@
 // one row or one page read, keeping its rows, its keys, closing and dragging.
 #include "alarm/ui/dlg_history.h"
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 #include "alarm/store/md_sqlite.h"
 #include "tests/fixtures/temp_dir.h"
 #include "uikit/window_message.h"

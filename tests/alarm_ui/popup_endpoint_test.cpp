@@ -1,7 +1,7 @@
 // The popup as the monitor runs it: CDlgOperator with its look, over a store in a temporary
 // folder and a push channel that reaches no service. Alarms arrive as the push thread posts them.
-#include "alarm/core/dlg_operator.h"
-#include "alarm/core/push_channel.h"
+#include "alarm/app/dlg_operator.h"
+#include "alarm/push/push_channel.h"
 #include "alarm/store/md_sqlite.h"
 #include "alarm/ui/dlg_history.h"
 #include "alarm/ui/dlg_operator_view.h"

@@ -1,8 +1,8 @@
 // Screenshots of the monitor's three windows as X shows them: the alarm popup with three unread
 // alarms, the history browser with a page of today's alarms, and the auto-start prompt.
 //   alarm_ui_shots <output folder>      (scripts/ui-shots runs it under Xvfb)
-#include "alarm/core/dlg_operator.h"
-#include "alarm/core/push_channel.h"
+#include "alarm/app/dlg_operator.h"
+#include "alarm/push/push_channel.h"
 #include "alarm/store/md_sqlite.h"
 #include "alarm/ui/dlg_auto_run.h"
 #include "alarm/ui/dlg_history.h"

@@ -6,7 +6,7 @@
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/http_request_queue.h"
 #include "alarm/cloud/http_url.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "tests/fixtures/http_server_fixture.h"
 #include "tests/cloud/reply_sink.h"
 #include "tests/fixtures/temp_dir.h"

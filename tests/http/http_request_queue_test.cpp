@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "alarm/cloud/http_request_queue.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "tests/fixtures/http_server_fixture.h"
 #include "tests/fixtures/test_env.h"
 

@@ -4,7 +4,7 @@
 #include <future>
 
 #include "alarm/cloud/http_transport.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "tests/fixtures/http_server_fixture.h"
 #include "tests/fixtures/test_env.h"
 

@@ -4,7 +4,7 @@
 #include <climits>
 #include <cstring>
 
-#include "alarm/core/command_text.h"
+#include "alarm/record/command_text.h"
 
 namespace {
 

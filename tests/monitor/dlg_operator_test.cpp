@@ -6,8 +6,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "alarm/core/dlg_operator.h"
-#include "alarm/core/push_channel.h"
+#include "alarm/app/dlg_operator.h"
+#include "alarm/push/push_channel.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 #include "tests/monitor/monitor_harness.h"

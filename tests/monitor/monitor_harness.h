@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "alarm/core/alarm_record.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/alarm_record.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/window_link.h"
 #include "tests/fixtures/recording_window.h"

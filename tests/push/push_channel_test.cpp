@@ -5,10 +5,10 @@
 #include <cstring>
 #include <filesystem>
 
-#include "alarm/core/client_link.h"
+#include "alarm/push/client_link.h"
 
 #include "alarm/cloud/http_request_queue.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "push_harness.h"
 
 namespace {

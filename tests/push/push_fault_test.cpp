@@ -8,8 +8,8 @@
 #include <filesystem>
 
 #include "alarm/cloud/http_request_queue.h"
-#include "alarm/core/client_link.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/push/client_link.h"
+#include "alarm/record/utf_text.h"
 #include "push_harness.h"
 #include "tests/fixtures/tcp_proxy_fixture.h"
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "alarm/cloud/cloud_api.h"
-#include "alarm/core/push_channel.h"
+#include "alarm/push/push_channel.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/window_link.h"
 #include "tests/fixtures/recording_window.h"

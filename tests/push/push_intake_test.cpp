@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "alarm/core/broker_params.h"
-#include "alarm/core/client_link.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/push/broker_params.h"
+#include "alarm/push/client_link.h"
+#include "alarm/record/utf_text.h"
 #include "push_harness.h"
 
 namespace {

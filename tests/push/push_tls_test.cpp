@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "alarm/cloud/http_request_queue.h"
-#include "alarm/core/broker_params.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/push/broker_params.h"
+#include "alarm/record/utf_text.h"
 #include "push_harness.h"
 #include "tests/fixtures/test_ca.h"
 

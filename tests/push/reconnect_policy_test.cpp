@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "alarm/core/reconnect_policy.h"
+#include "alarm/push/reconnect_policy.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 
 namespace {
 

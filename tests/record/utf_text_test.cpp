@@ -1,4 +1,4 @@
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 
 #include <gtest/gtest.h>
 

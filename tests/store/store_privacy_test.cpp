@@ -7,7 +7,7 @@
 #include <string>
 
 #include "alarm/store/md_sqlite.h"
-#include "alarm/store/private_file.h"
+#include "alarm/store/private_file/private_file.h"
 #include "store_test_util.h"
 
 namespace {

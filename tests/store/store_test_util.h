@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "alarm/core/alarm_record.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/alarm_record.h"
+#include "alarm/record/utf_text.h"
 
 namespace storetest {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "alarm/store/private_file.h"
+#include "alarm/store/private_file/private_file.h"
 #include "platform/program_options.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 
 namespace rovikclient {
 namespace {

@@ -5,7 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "alarm/store/private_file.h"
+#include "alarm/store/private_file/private_file.h"
 #include "platform/module_path.h"
 
 namespace rovikclient {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 
 namespace rovikclient {
 
