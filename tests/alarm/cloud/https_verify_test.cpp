@@ -8,7 +8,7 @@
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/http_request_queue.h"
 #include "tests/fixtures/https_server_fixture.h"
-#include "tests/cloud/reply_sink.h"
+#include "tests/alarm/cloud/reply_sink.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_ca.h"
 #include "tests/fixtures/test_env.h"

@@ -10,7 +10,7 @@
 #include "alarm/push/push_channel.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
-#include "tests/monitor/monitor_harness.h"
+#include "tests/alarm/app/monitor_harness.h"
 #include "uikit/window_message.h"
 
 using namespace monitortest;

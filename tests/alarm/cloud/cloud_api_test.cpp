@@ -8,7 +8,7 @@
 #include "alarm/cloud/http_url.h"
 #include "alarm/record/utf_text.h"
 #include "tests/fixtures/http_server_fixture.h"
-#include "tests/cloud/reply_sink.h"
+#include "tests/alarm/cloud/reply_sink.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 

@@ -13,7 +13,7 @@
 #include "tests/fixtures/program_folder.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
-#include "tests/monitor/monitor_harness.h"
+#include "tests/alarm/app/monitor_harness.h"
 
 namespace fs = std::filesystem;
 using namespace monitortest;
