@@ -2,7 +2,6 @@
 // lose the path: the monitor must notice a dead connection, lose no alarm and store none twice,
 // and end within 5 s whatever the broker does.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -14,6 +13,7 @@
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/hanging_server_fixture.h"
 #include "tests/fixtures/mosquitto_fixture.h"
+#include "tests/fixtures/mqtt_publisher.h"
 #include "tests/fixtures/program_folder.h"
 #include "tests/fixtures/tcp_proxy_fixture.h"
 #include "tests/fixtures/test_env.h"
@@ -39,7 +39,7 @@ class MonitorLivenessTest : public ::testing::Test {
   void SetUp() override {
     if (!MosquittoFixture::Available()) GTEST_SKIP() << "mosquitto is not installed";
     if (!fs::exists(BinDir() / "pushsim")) GTEST_SKIP() << "pushsim is not built";
-    if (access("/usr/bin/mosquitto_pub", X_OK) != 0) GTEST_SKIP() << "mosquitto_pub is not installed";
+    if (!MqttPublisher::Available()) GTEST_SKIP() << "mosquitto_pub is not installed";
     login_ = MqttLogin{"rovik", "s3cret"};
   }
   void TearDown() override {
@@ -84,11 +84,7 @@ class MonitorLivenessTest : public ::testing::Test {
   bool Publish(const std::string& topic, const std::string& device) {
     const std::string payload = R"({"ipcId":"A1","ipcName":"cam","deviceName":")" + device +
                                 R"(","deviceType":"DS","almTime":1425168000})";
-    return RunProgram("/usr/bin/mosquitto_pub",
-                      {"-h", "127.0.0.1", "-p", std::to_string(broker_.Port()), "-q", "1", "-u", login_.user, "-P",
-                       login_.password, "-t", topic, "-m", payload},
-                      10s)
-        .status.Success();
+    return MqttPublisher(broker_.Port(), login_).Publish(topic, payload, 10s);
   }
 
   // Alarm blocks the client window received, counted by device name.

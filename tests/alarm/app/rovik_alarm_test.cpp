@@ -1,7 +1,6 @@
 // RovikAlarm run as a user's machine runs it: from a program folder of its own, with RUN and REG
 // in temp folders, reached through its window "ROVIKALARM".
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include "platform/named_mutex.h"
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/mosquitto_fixture.h"
+#include "tests/fixtures/mqtt_publisher.h"
 #include "tests/fixtures/program_folder.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
@@ -178,7 +178,7 @@ class MonitorWithBrokerTest : public ::testing::Test {
   void SetUp() override {
     if (!MosquittoFixture::Available()) GTEST_SKIP() << "mosquitto is not installed";
     if (!fs::exists(BinDir() / "pushsim")) GTEST_SKIP() << "pushsim is not built";
-    if (access("/usr/bin/mosquitto_pub", X_OK) != 0) GTEST_SKIP() << "mosquitto_pub is not installed";
+    if (!MqttPublisher::Available()) GTEST_SKIP() << "mosquitto_pub is not installed";
     login_ = MqttLogin{"rovik", "s3cret"};
     ASSERT_TRUE(broker_.Start(login_)) << broker_.Error();
     ASSERT_TRUE(pushsim_.Start(BinDir() / "pushsim",
@@ -197,11 +197,7 @@ class MonitorWithBrokerTest : public ::testing::Test {
   bool Publish(const std::string& topic, const std::string& device) {
     std::string payload = R"({"ipcId":"A1","ipcName":"cam","deviceName":")" + device +
                           R"(","deviceType":"DS","almTime":1425168000})";
-    return RunProgram("/usr/bin/mosquitto_pub",
-                      {"-h", "127.0.0.1", "-p", std::to_string(broker_.Port()), "-q", "1", "-u", login_.user, "-P",
-                       login_.password, "-t", topic, "-m", payload},
-                      5s)
-        .status.Success();
+    return MqttPublisher(broker_.Port(), login_).Publish(topic, payload, 5s);
   }
   // Publishes until the client has received an alarm naming `device` (the subscription may
   // still be on its way).

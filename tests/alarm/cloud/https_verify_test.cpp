@@ -3,8 +3,6 @@
 // the broker lookup reach their sink as the transport failure {"errno":1,...}, like any other.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/http_request_queue.h"
 #include "tests/fixtures/https_server_fixture.h"
@@ -12,6 +10,7 @@
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_ca.h"
 #include "tests/fixtures/test_env.h"
+#include "tests/fixtures/wait_until.h"
 
 namespace {
 
@@ -55,10 +54,7 @@ TEST(HttpsVerification, AServerCertificateNoTrustedCaSignedIsATransportFailure) 
   EXPECT_EQ(reply.text, R"({"errno":1,"error":"Exception"})");
 
   // The client itself ended the handshakes over the certificate; no request got through.
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (server.HandshakeFailures().size() < 2 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(20ms);
-  }
+  rovik::fixtures::WaitUntil([&] { return server.HandshakeFailures().size() >= 2; }, 5s);
   const auto failures = server.HandshakeFailures();
   ASSERT_EQ(failures.size(), 2u);
   for (const auto& reason : failures) EXPECT_EQ(reason, "TLSV1_ALERT_UNKNOWN_CA");

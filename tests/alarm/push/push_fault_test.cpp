@@ -53,7 +53,7 @@ class PushFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!rovik::fixtures::MosquittoFixture::Available()) GTEST_SKIP() << "mosquitto is not installed";
-    if (!Publisher(0).connected()) GTEST_SKIP() << "mosquitto_pub is not installed";
+    if (!Publisher::Available()) GTEST_SKIP() << "mosquitto_pub is not installed";
     h.SaveUsers({{"13800000000", "pw", "张三"}});
   }
   void StartBroker(const std::optional<MqttLogin>& login = std::nullopt) {

@@ -4,7 +4,6 @@
 // MQTT publisher standing for the service.
 #pragma once
 
-#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -26,6 +25,7 @@
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/http_server_fixture.h"
 #include "tests/fixtures/mosquitto_fixture.h"
+#include "tests/fixtures/mqtt_publisher.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 
@@ -35,27 +35,7 @@ using namespace std::chrono_literals;
 
 using rovik::fixtures::WaitUntil;
 
-// Publishes as the push service does, from a process of its own (mosquitto_pub): a second Paho
-// client in the channel's process would share Paho's socket table with it across threads.
-class Publisher {
- public:
-  explicit Publisher(int port, const std::optional<rovik::fixtures::MqttLogin>& login = std::nullopt)
-      : port_(port), login_(login) {}
-  static std::string Program() { return "/usr/bin/mosquitto_pub"; }
-  bool connected() const { return access(Program().c_str(), X_OK) == 0; }
-  bool Publish(const std::string& topic, const std::string& payload) {
-    std::vector<std::string> args = {"-h", "127.0.0.1", "-p", std::to_string(port_), "-q", "1",
-                                      "-t", topic, "-m", payload};
-    if (login_) {
-      args.insert(args.end(), {"-u", login_->user, "-P", login_->password});
-    }
-    return rovik::fixtures::RunProgram(Program(), args, std::chrono::seconds(5)).status.Success();
-  }
-
- private:
-  int port_;
-  std::optional<rovik::fixtures::MqttLogin> login_;
-};
+using Publisher = rovik::fixtures::MqttPublisher;
 
 // The video client's window "RovikClient": records every message, answers 1.
 using ClientWindow = rovik::fixtures::RecordingWindow;
