@@ -1,6 +1,7 @@
 // CCustomSelStatic: an owner-drawn paged list of "~"-separated rows under a one-line header, with
 // hover and selection, an unread look, and a footer with page links and one action link. It tells
-// its parent about clicks with the posted messages 3027 (row) and 3026 (action link).
+// its parent about clicks with the posted messages kMsgGridRowClicked (row) and kMsgGridAction (action
+// link).
 #pragma once
 
 #include <QFont>

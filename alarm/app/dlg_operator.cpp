@@ -17,7 +17,7 @@
 
 namespace {
 
-// Message 3025 as the push thread posts it: the record travels with the event and is freed
+// kMsgAlarmArrived as the push thread posts it: the record travels with the event and is freed
 // with it, whether or not the popup still exists to take it.
 class AlarmArrivedEvent : public rovik::WindowMessageEvent {
  public:

@@ -1,7 +1,8 @@
 // CDlgOperator: the alarm popup's window, titled "ROVIKALARM" — the monitor's one message
 // endpoint. The video client and the launcher find it by that title and send it command texts
-// (WM_COPYDATA); the push thread posts it new alarms (3025); the history browser tells it it
-// was closed (3028) and asks it to mark alarms read (3030). It owns the push channel.
+// (copy-data messages); the push thread posts it new alarms (kMsgAlarmArrived); the history
+// browser tells it it was closed (kMsgHistoryClosed) and asks it to mark alarms read
+// (kMsgMarkAlarmsRead). It owns the push channel.
 //
 // The popup's look (paging, sliding into view) is built on top of this class: ShowAlarms and
 // HideAlarms are the places where it shows and hides itself; the endpoint keeps the alarm list.
@@ -33,7 +34,7 @@ class CDlgOperator : public QWidget {
   // cloud requests and the process's store.
   explicit CDlgOperator(QWidget* parent = nullptr, MdSQLite* store = nullptr,
                         ChannelFactory makeChannel = {});
-  // WM_DESTROY: the endpoint closes first, then the push channel is stopped.
+  // The window goes: the endpoint closes first, then the push channel is stopped.
   ~CDlgOperator() override;
 
   // The dialog's initialisation: the window becomes the endpoint "ROVIKALARM" and the push
@@ -47,20 +48,21 @@ class CDlgOperator : public QWidget {
   // dialog's modal run.
   void SetQuitHandler(std::function<void()> quit) { quit_ = std::move(quit); }
 
-  // WM_COPYDATA: the command text handling; returns the message's result.
+  // A copy-data message from another program: the command text handling; returns the
+  // message's result.
   int64_t OnCopyData(const rovik::platform::CopyDataMessage& message);
 
   PushChannel* Channel() const { return channel_.get(); }
   const AlarmList& Alarms() const { return alarms_; }
   bool IsEndpointOpen() const { return link_.IsListening(); }
 
-  // The history browser whose closing (3028) this window handles.
+  // The history browser whose closing (kMsgHistoryClosed) this window handles.
   void SetHistory(QWidget* history) { history_ = history; }
 
  protected:
   bool event(QEvent* event) override;
 
-  // Message 3025 while the popup shows: the new record joins the list, unless it is on the list
+  // kMsgAlarmArrived while the popup shows: the new record joins the list, unless it is on the list
   // already (by its store ID).
   virtual void OnAlarmWhileShowing(const AlarmRecord& record);
   // Reload every unread alarm from the store; show the popup when there are any, else hide it.

@@ -46,8 +46,7 @@ CRovikAlarmApp::~CRovikAlarmApp() {
 CRovikAlarmApp* CRovikAlarmApp::Instance() { return gApp; }
 
 bool CRovikAlarmApp::InitInstance() {
-  // 1-2. Common controls and the framework's profile key have no counterpart here.
-  // 3. Single instance: a second copy ends at once, silently. A lock that cannot be made at all
+  // 1. Single instance: a second copy ends at once, silently. A lock that cannot be made at all
   // (no usable run-time folder) is told on stderr and ends the program with an error: without
   // it the monitor could not tell a second copy from the first.
   std::string mutexError;
@@ -62,12 +61,12 @@ bool CRovikAlarmApp::InitInstance() {
     }
     return false;
   }
-  // 4. isWow64 stays false (see the member).
-  // 5. The shared block, all zero.
+  // 2. isWow64 stays false (see the member).
+  // 3. The shared block, all zero.
   CreateSharedBlock();
-  // 6. Fonts.
+  // 4. Fonts.
   CreateFonts();
-  // 7. The alarm store (created on this first use); its failure message goes through the hook.
+  // 5. The alarm store (created on this first use); its failure message goes through the hook.
   MdSQLite::SetMessageHook(ShowStoreMessage);
   gStoreFailed = false;
   if (MdSQLite* store = MdSQLite::GetInstance()) store->Open();
@@ -77,23 +76,23 @@ bool CRovikAlarmApp::InitInstance() {
     exitCode_ = 1;
     return false;
   }
-  // 8. The hidden frame, owner of the program's dialogs; never shown.
+  // 6. The hidden frame, owner of the program's dialogs; never shown.
   hiddenFrame_ = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::WindowStaysOnTopHint);
   hiddenFrame_->setWindowTitle(QString::fromLatin1(kHiddenFrameTitle));
   hiddenFrame_->setAttribute(Qt::WA_DontShowOnScreen);
-  // 9. The HTTP request queue and its worker.
+  // 7. The HTTP request queue and its worker.
   HttpRequestQueue::GetInstance();
-  // 10. The server address and push-service endpoints from FILE/.
+  // 8. The server address and push-service endpoints from FILE/.
   LoadServerAddress();
-  // 11. The auto-start prompt, once. Without a screen nobody could answer it: the choice then
+  // 9. The auto-start prompt, once. Without a screen nobody could answer it: the choice then
   // stays pending until the monitor runs where the user sees it.
   if (HaveScreen()) rovik::OfferAutoRun(hiddenFrame_.get());
-  // 12. The main dialog, run modally until the program is told to quit.
+  // 10. The main dialog, run modally until the program is told to quit.
   {
     CRovikAlarmDlg dlg;
     dlg.SetSharedBlock(sharedView, sharedView ? kSharedBlockSize : 0);
     dlg.DoModal();
-  }  // 13. The dialog (with its popup and push channel) goes, then the hidden frame.
+  }  // 11. The dialog (with its popup and push channel) goes, then the hidden frame.
   hiddenFrame_.reset();
   return false;
 }

@@ -49,8 +49,8 @@ class CRovikAlarmApp {
   void* sharedView = nullptr;  // the mapped shared block, or null
   rovik::platform::NamedMutex instanceMutex;
   rovik::platform::SharedMemory sharedMapping;
-  // A 32-bit program on 64-bit Windows selects the 64-bit registry view; a native build has
-  // one view, so this stays false.
+  // Whether the settings are read through a second (64-bit) view of the registry; this build's
+  // settings have one view, so it stays false.
   bool isWow64 = false;
 
  private:

@@ -17,7 +17,7 @@ class CRovikAlarmDlg : public QWidget {
 
   // `makeOperator` empty: a CDlgOperator over the process's store and push channel.
   explicit CRovikAlarmDlg(QWidget* parent = nullptr, OperatorFactory makeOperator = {});
-  // WM_DESTROY: the popup goes (and with it the push channel).
+  // The window goes, and with it the popup and its push channel.
   ~CRovikAlarmDlg() override;
 
   // Runs the dialog modally, hidden: OnInitDialog, then a local event loop until a quit

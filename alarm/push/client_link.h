@@ -1,5 +1,5 @@
 // The boundary towards the video client RovikClient: its window is found by the title
-// "RovikClient" and receives command texts and alarm blocks as WM_COPYDATA; its program is
+// "RovikClient" and receives command texts and alarm blocks as copy-data messages; its program is
 // started from the program folder with no arguments.
 #pragma once
 

@@ -51,11 +51,11 @@ class PushChannel;
 // How the channel reaches the push service and the service's server. Each function queues one
 // request whose reply goes to the given sink; false when it could not be queued.
 struct PushServiceRequests {
-  std::function<bool(IHttpEvents*)> brokerLookup;        // 5510
-  std::function<bool(IHttpEvents*)> deviceRegistration;  // 5511
+  std::function<bool(IHttpEvents*)> brokerLookup;        // HTTP_REQ_BROKER_LOOKUP
+  std::function<bool(IHttpEvents*)> deviceRegistration;  // HTTP_REQ_DEVICE_REG
   std::function<bool(IHttpEvents*, const std::string& account, const std::string& password,
                      const std::string& accountList)>
-      heartbeat;  // 5507
+      heartbeat;  // HTTP_REQ_HEARTBEAT
 
   // The cloud requests through the process's HTTP request queue.
   static PushServiceRequests Cloud();
@@ -169,7 +169,8 @@ class PushChannel {
   // Called once per run of store failures with SQLite's text (on the push thread); set before Start.
   void SetStoreTroubleHandler(StoreTroubleHandler handler) { intake_.SetTroubleHandler(std::move(handler)); }
 
-  // Reply handling, on the HTTP request queue's thread (codes 5507, 5510, 5511).
+  // Reply handling, on the HTTP request queue's thread (HTTP_REQ_HEARTBEAT, HTTP_REQ_BROKER_LOOKUP,
+  // HTTP_REQ_DEVICE_REG).
   void OnHttpReply(const std::string& reply, int requestCode);
   // A request of the channel went unsent: one of its kind may be queued again.
   void OnHttpDropped(int requestCode);

@@ -1,5 +1,6 @@
-// Command texts of the monitor's endpoint: a byte text code "~" argument, carried in WM_COPYDATA
-// from the video client and the launcher. Every command text is read here and nowhere else.
+// Command texts of the monitor's endpoint: a byte text code "~" argument, carried in copy-data
+// messages (platform/window_link.h) from the video client and the launcher. Every command text
+// is read here and nowhere else.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,6 @@
 #include "alarm/ui/dlg_auto_run.h"
 
+#include "alarm/ui/picture_ids.h"
 #include "uikit/gdi_font.h"
 #include "uikit/rw_memory_dc.h"
 
@@ -47,9 +48,9 @@ CDlgAutoRun::CDlgAutoRun(QWidget* parent)
         move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
     }
     Layout();
-    LoadPngResource(m_imgTitle, 203);
-    SetUpButton(*m_btnDecline, 212, 213, 213);
-    SetUpButton(*m_btnAgree, 214, 215, 215);
+    LoadPngResource(m_imgTitle, kPictureBackgroundTile);
+    SetUpButton(*m_btnDecline, kPictureWideButtonNormal, kPictureWideButtonHot, kPictureWideButtonHot);
+    SetUpButton(*m_btnAgree, kPictureNarrowButtonNormal, kPictureNarrowButtonHot, kPictureNarrowButtonHot);
     connect(m_btnAgree, &QAbstractButton::clicked, this, &QDialog::accept);
     connect(m_btnDecline, &QAbstractButton::clicked, this, &QDialog::reject);
 }

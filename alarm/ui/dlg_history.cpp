@@ -2,6 +2,7 @@
 
 #include "alarm/record/alarm_record.h"
 #include "alarm/store/md_sqlite.h"
+#include "alarm/ui/picture_ids.h"
 #include "uikit/gdi_font.h"
 #include "uikit/rw_memory_dc.h"
 #include "uikit/window_message.h"
@@ -56,8 +57,8 @@ CDlgHistory::CDlgHistory(QWidget* parent, MdSQLite* store)
     m_grid->setObjectName(QStringLiteral("grid1020"));
     m_btnClose->setObjectName(QStringLiteral("button1000"));
 
-    LoadPngResource(m_imgTitle, 203);
-    m_btnClose->LoadStateImages(201, 202, 202);
+    LoadPngResource(m_imgTitle, kPictureBackgroundTile);
+    m_btnClose->LoadStateImages(kPictureCloseNormal, kPictureCloseHot, kPictureCloseHot);
     m_btnClose->m_clrBack = QColor(17, 104, 179);
     // Without its pictures the button still says what it does.
     m_btnClose->m_bShowText = !m_btnClose->m_bUseImages;

@@ -3,6 +3,7 @@
 #include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "alarm/ui/dlg_history.h"
+#include "alarm/ui/picture_ids.h"
 #include "platform/module_path.h"
 #include "platform/process.h"
 #include "uikit/gdi_font.h"
@@ -66,9 +67,11 @@ CDlgOperatorView::CDlgOperatorView(QWidget* host, AlarmList& alarms, MdSQLite* s
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
 
-    m_btnClose = ImageButton(this, QStringLiteral("X"), QColor(17, 104, 179), 201, 202, 202);
-    m_btnPrevious = ImageButton(this, QStringLiteral("<"), kBand, 210, 211, 211);
-    m_btnNext = ImageButton(this, QStringLiteral(">"), kBand, 208, 209, 209);
+    m_btnClose = ImageButton(this, QStringLiteral("X"), QColor(17, 104, 179), kPictureCloseNormal, kPictureCloseHot,
+                             kPictureCloseHot);
+    m_btnPrevious = ImageButton(this, QStringLiteral("<"), kBand, kPicturePreviousNormal, kPicturePreviousHot,
+                                kPicturePreviousHot);
+    m_btnNext = ImageButton(this, QStringLiteral(">"), kBand, kPictureNextNormal, kPictureNextHot, kPictureNextHot);
     m_btnVideo = TextButton(this, QStringLiteral("打开监控视频"));
     m_btnRecords = TextButton(this, QStringLiteral("查看报警记录"));
     m_btnVideo->m_hFont = m_fontLink12;
@@ -86,7 +89,7 @@ CDlgOperatorView::CDlgOperatorView(QWidget* host, AlarmList& alarms, MdSQLite* s
     m_btnPrevious->setEnabled(false);
     m_btnNext->setEnabled(false);
 
-    LoadPngResource(m_captionImage, 203);
+    LoadPngResource(m_captionImage, kPictureBackgroundTile);
     m_host->installEventFilter(this);
     m_host->resize(kWidth, kHeight);
     setGeometry(m_host->rect());
