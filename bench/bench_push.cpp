@@ -39,6 +39,8 @@
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -57,7 +59,7 @@ class ClientWindow {
       if (m.data.size() == 1243 && m.data[0] == '4' && m.data[1] == '~') {
         AlarmRecord r;
         std::memcpy(&r, m.data.data() + 2, sizeof r);
-        arrivals_[std::string(rovik::FieldText(r.deviceName))] = now;
+        arrivals_[std::string(rovik::alarm::FieldText(r.deviceName))] = now;
       } else {
         texts_.emplace_back(m.data.begin(), m.data.end());
       }

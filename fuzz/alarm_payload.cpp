@@ -5,6 +5,8 @@
 
 #include "alarm/record/alarm_record.h"
 
+using namespace rovik::alarm;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) {
     return 0;

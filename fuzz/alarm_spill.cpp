@@ -6,6 +6,8 @@
 
 #include "alarm/push/alarm_spill.h"
 
+using namespace rovik::alarm;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const SpilledAlarm& alarm : ParseSpilledAlarms(data, size)) {
     if (std::strlen(alarm.record.deviceName) >= sizeof alarm.record.deviceName ||

@@ -5,6 +5,8 @@
 
 #include "alarm/record/command_text.h"
 
+using namespace rovik::alarm;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CommandText command = ParseCommandText(data, size);
   if (!command.hasCode) return 0;

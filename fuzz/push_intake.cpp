@@ -13,6 +13,8 @@
 #include "alarm/push/push_channel.h"
 #include "alarm/store/md_sqlite.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 struct IntakeRig {

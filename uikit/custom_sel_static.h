@@ -14,6 +14,8 @@
 #include <optional>
 #include <vector>
 
+namespace rovik::uikit {
+
 struct GridRow {
     int id = 0;     // from 1, counted over all pages in the order given
     QRect rect;     // where the row is drawn on its page
@@ -108,3 +110,5 @@ private:
     std::vector<std::vector<GridRow>> m_pages;
     bool m_fractionsSet = false;
 };
+
+}  // namespace rovik::uikit

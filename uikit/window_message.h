@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-namespace rovik {
+namespace rovik::uikit {
 
 // The numbers of the monitor's window messages (3025 and up).
 enum WindowMessageId : int {
@@ -60,4 +60,4 @@ private:
     QString m_text;
 };
 
-} // namespace rovik
+}  // namespace rovik::uikit

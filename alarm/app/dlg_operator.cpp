@@ -15,14 +15,16 @@
 #include "uikit/gdi_font.h"
 #include "uikit/window_message.h"
 
+namespace rovik::alarm {
+
 namespace {
 
 // kMsgAlarmArrived as the push thread posts it: the record travels with the event and is freed
 // with it, whether or not the popup still exists to take it.
-class AlarmArrivedEvent : public rovik::WindowMessageEvent {
+class AlarmArrivedEvent : public uikit::WindowMessageEvent {
  public:
   explicit AlarmArrivedEvent(std::unique_ptr<AlarmRecord> record)
-      : WindowMessageEvent(rovik::kMsgAlarmArrived, reinterpret_cast<std::intptr_t>(record.get())),
+      : WindowMessageEvent(uikit::kMsgAlarmArrived, reinterpret_cast<std::intptr_t>(record.get())),
         record_(std::move(record)) {}
 
  private:
@@ -83,7 +85,7 @@ void CDlgOperator::SetUpPopup() {
   auto* history = new CDlgHistory(this, store_);
   if (CRovikAlarmApp* app = CRovikAlarmApp::Instance()) {
     const auto font = [](const std::optional<QFont>& f, const char* face, int height, int weight, bool line) {
-      return f ? *f : CreateGdiFont(QString::fromUtf8(face), height, weight, line);
+      return f ? *f : uikit::CreateGdiFont(QString::fromUtf8(face), height, weight, line);
     };
     const QFont bold12 = font(app->fontBold12, "宋体", 12, 700, false);
     const QFont normal12 = font(app->fontNormal12, "宋体", 12, 400, false);
@@ -180,21 +182,21 @@ int64_t CDlgOperator::OnIdList(int code, const std::string& argument) {
 }
 
 bool CDlgOperator::event(QEvent* event) {
-  switch (rovik::WindowMessageEvent::MessageOf(event)) {
-    case rovik::kMsgAlarmArrived: {
-      auto* message = static_cast<rovik::WindowMessageEvent*>(event);
+  switch (uikit::WindowMessageEvent::MessageOf(event)) {
+    case uikit::kMsgAlarmArrived: {
+      auto* message = static_cast<uikit::WindowMessageEvent*>(event);
       message->result = OnAlarmArrived(message->wParam());
       return true;
     }
-    case rovik::kMsgHistoryClosed: {
+    case uikit::kMsgHistoryClosed: {
       if (history_) history_->hide();
       update();
       ReloadUnread();
-      static_cast<rovik::WindowMessageEvent*>(event)->result = 0;
+      static_cast<uikit::WindowMessageEvent*>(event)->result = 0;
       return true;
     }
-    case rovik::kMsgMarkAlarmsRead: {
-      auto* message = static_cast<rovik::WindowMessageEvent*>(event);
+    case uikit::kMsgMarkAlarmsRead: {
+      auto* message = static_cast<uikit::WindowMessageEvent*>(event);
       message->result = OnMarkReadFromHistory(message->text());
       return true;
     }
@@ -215,7 +217,7 @@ int64_t CDlgOperator::OnAlarmArrived(std::intptr_t wParam) {
 }
 
 int64_t CDlgOperator::OnMarkReadFromHistory(const QString& ids) {
-  std::string list = rovik::Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(ids.utf16()),
+  std::string list = Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(ids.utf16()),
                                                      static_cast<std::size_t>(ids.size())));
   if (list.empty()) return 0;
   MdSQLite* store = Store();
@@ -254,3 +256,5 @@ void CDlgOperator::ReloadUnread() {
     ShowAlarms();
   }
 }
+
+}  // namespace rovik::alarm

@@ -17,11 +17,14 @@
 #include "alarm/record/command_text.h"
 #include "platform/window_link.h"
 
+class QWidget;
+
+namespace rovik::alarm {
+
 class CDlgHistory;
 class CDlgOperatorView;
 class MdSQLite;
 class PushChannel;
-class QWidget;
 
 inline constexpr char kOperatorWindowTitle[] = "ROVIKALARM";
 
@@ -97,3 +100,5 @@ class CDlgOperator : public QWidget {
   // only the endpoint (the push channel did not start).
   CDlgOperatorView* view_ = nullptr;
 };
+
+}  // namespace rovik::alarm

@@ -13,6 +13,8 @@
 #include "platform/debug_log.h"
 #include "uikit/gdi_font.h"
 
+namespace rovik::alarm {
+
 namespace {
 
 CRovikAlarmApp* gApp = nullptr;
@@ -86,7 +88,7 @@ bool CRovikAlarmApp::InitInstance() {
   LoadServerAddress();
   // 9. The auto-start prompt, once. Without a screen nobody could answer it: the choice then
   // stays pending until the monitor runs where the user sees it.
-  if (HaveScreen()) rovik::OfferAutoRun(hiddenFrame_.get());
+  if (HaveScreen()) OfferAutoRun(hiddenFrame_.get());
   // 10. The main dialog, run modally until the program is told to quit.
   {
     CRovikAlarmDlg dlg;
@@ -122,12 +124,12 @@ void CRovikAlarmApp::CreateSharedBlock() {
 
 void CRovikAlarmApp::CreateFonts() {
   const QString song = QStringLiteral("宋体");
-  if (!fontBold14) fontBold14 = CreateGdiFont(song, 14, 700);
-  if (!fontLarge36) fontLarge36 = CreateGdiFont(QStringLiteral("微软雅黑"), 36, 400);
-  if (!fontNormal14) fontNormal14 = CreateGdiFont(song, 14, 400);
-  if (!fontNormal12) fontNormal12 = CreateGdiFont(song, 12, 400);
-  if (!fontBold12) fontBold12 = CreateGdiFont(song, 12, 700);
-  if (!fontLink12) fontLink12 = CreateGdiFont(song, 12, 700, true);
+  if (!fontBold14) fontBold14 = uikit::CreateGdiFont(song, 14, 700);
+  if (!fontLarge36) fontLarge36 = uikit::CreateGdiFont(QStringLiteral("微软雅黑"), 36, 400);
+  if (!fontNormal14) fontNormal14 = uikit::CreateGdiFont(song, 14, 400);
+  if (!fontNormal12) fontNormal12 = uikit::CreateGdiFont(song, 12, 400);
+  if (!fontBold12) fontBold12 = uikit::CreateGdiFont(song, 12, 700);
+  if (!fontLink12) fontLink12 = uikit::CreateGdiFont(song, 12, 700, true);
 }
 
 void CRovikAlarmApp::DeleteFonts() {
@@ -138,3 +140,5 @@ void CRovikAlarmApp::DeleteFonts() {
   fontLink12.reset();
   fontLarge36.reset();
 }
+
+}  // namespace rovik::alarm

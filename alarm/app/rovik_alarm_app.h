@@ -14,6 +14,8 @@
 #include "platform/named_mutex.h"
 #include "platform/shared_memory.h"
 
+namespace rovik::alarm {
+
 inline constexpr char kInstanceMutexName[] = "ROVIKALARM";
 inline constexpr char kSharedBlockName[] = "ROVIKSHARE";
 inline constexpr std::size_t kSharedBlockSize = 0x80000;
@@ -62,3 +64,5 @@ class CRovikAlarmApp {
   int exitCode_ = 0;  // non-zero: start-up failed where nobody could be told but stderr
   std::unique_ptr<QWidget> hiddenFrame_;
 };
+
+}  // namespace rovik::alarm

@@ -2,6 +2,8 @@
 
 #include <QPainter>
 
+namespace rovik::alarm {
+
 CRovikAlarmDlg::CRovikAlarmDlg(QWidget* parent, OperatorFactory makeOperator)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint), makeOperator_(std::move(makeOperator)) {
   setAttribute(Qt::WA_DontShowOnScreen);
@@ -50,3 +52,5 @@ void CRovikAlarmDlg::paintEvent(QPaintEvent*) {
   const QSize size(16, 16);
   icon_.paint(&painter, QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size));
 }
+
+}  // namespace rovik::alarm

@@ -10,6 +10,8 @@
 
 #include "alarm/app/dlg_operator.h"
 
+namespace rovik::alarm {
+
 class CRovikAlarmDlg : public QWidget {
   Q_OBJECT
  public:
@@ -44,3 +46,5 @@ class CRovikAlarmDlg : public QWidget {
   void* sharedBlock_ = nullptr;
   std::size_t sharedSize_ = 0;
 };
+
+}  // namespace rovik::alarm

@@ -11,6 +11,8 @@
 #include "platform/process.h"
 #include "platform/program_options.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 int gStopPipe[2] = {-1, -1};

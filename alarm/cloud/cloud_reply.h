@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace rovik::alarm {
+
 // The integer value of member "errno"; 0 when the reply is not a JSON object, has no "errno",
 // or its "errno" is not a number (a boolean counts as 0/1).
 long long HttpReplyErrno(std::string_view reply);
@@ -27,3 +29,5 @@ std::optional<std::string> DeviceLoginFromReply(std::string_view reply);
 // Heartbeat (HTTP_REQ_HEARTBEAT): true when the reply is a JSON value with at least one member
 // and a non-zero errno, i.e. the server refused the heartbeat account (or the transport failed).
 bool HeartbeatRefused(std::string_view reply);
+
+}  // namespace rovik::alarm

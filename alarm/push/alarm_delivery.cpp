@@ -7,6 +7,8 @@
 #include "platform/debug_log.h"
 #include "platform/window_link.h"
 
+namespace rovik::alarm {
+
 namespace {
 
 // While the client stays silent it is asked again this often; the alarms in between go to the popup.
@@ -126,3 +128,5 @@ void AlarmDelivery::Deliver(const AlarmRecord& record) {
     owner_(std::make_unique<AlarmRecord>(record));
   }
 }
+
+}  // namespace rovik::alarm

@@ -18,6 +18,8 @@
 
 #include "alarm/record/alarm_record.h"
 
+namespace rovik::alarm {
+
 // Receives a stored alarm the video client did not take: a copy the receiver owns, carrying its
 // store ID. Called on the delivery thread (on the caller's thread before Start).
 using AlarmOwner = std::function<void(std::unique_ptr<AlarmRecord>)>;
@@ -68,3 +70,5 @@ class AlarmDelivery {
 
   std::thread thread_;  // the delivery thread; joined by Stop
 };
+
+}  // namespace rovik::alarm

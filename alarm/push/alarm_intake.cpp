@@ -10,8 +10,8 @@
 #include "alarm/store/md_sqlite.h"
 #include "platform/debug_log.h"
 
-using rovik::CopyField;
-using rovik::FieldText;
+namespace rovik::alarm {
+
 
 AlarmIntake::AlarmIntake(MdSQLite* store, AlarmDelivery& delivery, IntakeSettings settings, JitterSource jitter)
     : store_(store), delivery_(delivery), settings_(settings), retry_(settings.retry, std::move(jitter)) {}
@@ -89,3 +89,5 @@ void AlarmIntake::StorePending(std::chrono::steady_clock::time_point now) {
                                                 " waiting alarm(s) stored");
   }
 }
+
+}  // namespace rovik::alarm

@@ -19,6 +19,8 @@
 #include "alarm/push/alarm_spill.h"
 #include "alarm/push/reconnect_policy.h"
 
+namespace rovik::alarm {
+
 class AlarmDelivery;
 class MdSQLite;
 struct SubscribedAccount;
@@ -67,3 +69,5 @@ class AlarmIntake {
   Backoff retry_;                 // when the oldest is tried again
   bool troubleTold_ = false;      // the current run of failures was logged and shown
 };
+
+}  // namespace rovik::alarm

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace rovik::alarm {
+
 namespace {
 
 template <std::size_t N>
@@ -66,3 +68,5 @@ std::vector<SpilledAlarm> TakeSpilledAlarms(const std::string& path) {
   ::unlink(path.c_str());
   return ParseSpilledAlarms(bytes.data(), bytes.size());
 }
+
+}  // namespace rovik::alarm

@@ -9,6 +9,8 @@
 
 #include "alarm/record/alarm_record.h"
 
+namespace rovik::alarm {
+
 struct SpilledAlarm {
   AlarmRecord record;
   std::string deliveryKey;
@@ -23,3 +25,5 @@ bool SpillAlarms(const std::string& path, const std::vector<SpilledAlarm>& alarm
 std::vector<SpilledAlarm> ParseSpilledAlarms(const unsigned char* bytes, std::size_t size);
 // Reads and removes the file; empty when there is none.
 std::vector<SpilledAlarm> TakeSpilledAlarms(const std::string& path);
+
+}  // namespace rovik::alarm

@@ -2,6 +2,8 @@
 
 #include "alarm/record/utf_text.h"
 
+namespace rovik::alarm {
+
 namespace {
 
 // Room of each login text: its field width less the terminator.
@@ -12,7 +14,7 @@ constexpr std::size_t kUserRoom = 55;
 constexpr std::size_t kPasswordRoom = 55;
 
 std::string Cut(std::string_view text, std::size_t room) {
-  return std::string(text.substr(0, rovik::Utf8Prefix(text, room)));
+  return std::string(text.substr(0, Utf8Prefix(text, room)));
 }
 
 // The text up to `separator` (from `pos`), moving `pos` behind it; false when there is none.
@@ -66,3 +68,5 @@ std::optional<BrokerParams> ParseBrokerParams(std::string_view address, std::str
   params.password = Cut(text.substr(pos), kPasswordRoom);
   return params;
 }
+
+}  // namespace rovik::alarm

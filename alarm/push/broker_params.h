@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace rovik::alarm {
+
 struct BrokerParams {
   std::string scheme = "tcp";  // "tcp", "ssl" or "mqtts" (lower case); any other scheme is "tcp"
   std::string host;      // at most 55 bytes
@@ -32,3 +34,5 @@ inline constexpr std::size_t kMaxBrokerText = 255;
 // identifier to the next "~", user name to the next "~", the rest the password. Each part is cut
 // to its room. nullopt when a separator is missing or the joined text is longer than 255 bytes.
 std::optional<BrokerParams> ParseBrokerParams(std::string_view address, std::string_view login);
+
+}  // namespace rovik::alarm

@@ -6,6 +6,8 @@
 #include "platform/process.h"
 #include "platform/window_link.h"
 
+namespace rovik::alarm {
+
 namespace platform = rovik::platform;
 
 bool FindClientWindow() { return platform::FindWindowByTitle(kClientWindowTitle); }
@@ -39,3 +41,5 @@ bool StartClient() {
   }
   return platform::StartProgram(folder + "/" + kClientProgramName);
 }
+
+}  // namespace rovik::alarm

@@ -10,6 +10,8 @@
 
 #include "alarm/record/alarm_record.h"
 
+namespace rovik::alarm {
+
 inline constexpr char kClientWindowTitle[] = "RovikClient";
 inline constexpr char kClientProgramName[] = "RovikClient";
 
@@ -33,3 +35,5 @@ bool SendAlarmToClient(const AlarmRecord& record);
 
 // Starts <program folder>/RovikClient with no arguments; a failure is only reported.
 bool StartClient();
+
+}  // namespace rovik::alarm

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace rovik::alarm {
+
 namespace {
 
 constexpr std::uint64_t kOffset = 14695981039346656037ULL;
@@ -31,3 +33,5 @@ std::string DeliveryKey(std::string_view topic, const void* payload, std::size_t
   }
   return key;
 }
+
+}  // namespace rovik::alarm

@@ -7,5 +7,9 @@
 #include <string>
 #include <string_view>
 
+namespace rovik::alarm {
+
 // 16 lower-case hex digits (64-bit FNV-1a over the topic, a separator byte and the payload).
 std::string DeliveryKey(std::string_view topic, const void* payload, std::size_t length);
+
+}  // namespace rovik::alarm

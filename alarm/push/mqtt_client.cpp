@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace rovik::alarm {
+
 namespace {
 
 constexpr int kQos = 1;
@@ -136,3 +138,5 @@ void MqttClient::Destroy() {
     handle_ = nullptr;
   }
 }
+
+}  // namespace rovik::alarm

@@ -19,6 +19,8 @@
 
 #include "alarm/push/mqtt_tls.h"
 
+namespace rovik::alarm {
+
 // What the connect sends (the broker login from the device registration reply).
 // The defaults keep the monitor from going deaf: a keep-alive whose unanswered ping ends a dead
 // connection within about 40 s of its last byte (Paho looks at the keep-alive every 5 s, so a ping
@@ -84,3 +86,5 @@ class MqttClient {
   std::set<std::string> refused_;  // of those, the ones not granted
   bool sessionPresent_ = false;
 };
+
+}  // namespace rovik::alarm

@@ -6,6 +6,8 @@
 
 #include "platform/debug_log.h"
 
+namespace rovik::alarm {
+
 struct MqttTlsAttempt::State {
   MqttTlsSettings settings;
   MQTTClient_SSLOptions ssl = MQTTClient_SSLOptions_initializer;
@@ -172,3 +174,5 @@ void MqttTlsAttempt::Finish(int rc) {
                                               (ca.empty() ? std::string(" (system trust store)") : " (CA file " + ca + ")") +
                                               " failed (" + std::to_string(rc) + "): " + why);
 }
+
+}  // namespace rovik::alarm

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+namespace rovik::alarm {
+
 // How one broker connection is secured.
 struct MqttTlsSettings {
   bool enabled = false;  // false: plain TCP
@@ -43,3 +45,5 @@ class MqttTlsAttempt {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+}  // namespace rovik::alarm

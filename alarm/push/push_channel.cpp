@@ -13,6 +13,8 @@
 #include "alarm/store/md_sqlite.h"
 #include "platform/debug_log.h"
 
+namespace rovik::alarm {
+
 using rovik::platform::Event;
 using rovik::platform::kWaitTimeout;
 using rovik::platform::WaitAny;
@@ -34,7 +36,7 @@ JitterSource Jitter(const PushTiming& timing, uint64_t kind) {
 
 void Log(const std::string& text) { rovik::platform::DebugLog("RovikAlarm", "push: " + text); }
 
-bool ValidUtf8(std::string_view text) { return rovik::Utf16ToUtf8(rovik::Utf8ToUtf16(text)) == text; }
+bool ValidUtf8(std::string_view text) { return Utf16ToUtf8(Utf8ToUtf16(text)) == text; }
 
 }  // namespace
 
@@ -626,3 +628,5 @@ void PushChannel::TryConnect() {
     reply_.params = std::move(params);
   }
 }
+
+}  // namespace rovik::alarm

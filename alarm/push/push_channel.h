@@ -45,6 +45,8 @@
 #include "alarm/push/subscription_set.h"
 #include "platform/event.h"
 
+namespace rovik::alarm {
+
 class MdSQLite;
 class PushChannel;
 
@@ -266,3 +268,5 @@ class PushChannel {
   std::unique_ptr<rovik::platform::Event> unreadCountEvent_;
   std::thread thread_;  // the push thread; owned, joined by Stop
 };
+
+}  // namespace rovik::alarm

@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 
+namespace rovik::alarm {
+
 JitterSource MakeJitterSource(uint64_t seed) {
   if (seed == 0) {
     std::random_device device;
@@ -39,3 +41,5 @@ void Backoff::Reset() {
   failures_ = 0;
   due_ = {};
 }
+
+}  // namespace rovik::alarm

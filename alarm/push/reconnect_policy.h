@@ -10,6 +10,8 @@
 #include <functional>
 #include <random>
 
+namespace rovik::alarm {
+
 // Draws a number evenly from [0, bound] (milliseconds). Tests put a seeded source in place.
 using JitterSource = std::function<int64_t(int64_t bound)>;
 
@@ -44,3 +46,5 @@ class Backoff {
   int failures_ = 0;
   Clock::time_point due_{};
 };
+
+}  // namespace rovik::alarm

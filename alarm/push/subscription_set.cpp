@@ -8,8 +8,8 @@
 #include "alarm/push/mqtt_client.h"
 #include "alarm/record/utf_text.h"
 
-using rovik::CopyField;
-using rovik::FieldText;
+namespace rovik::alarm {
+
 
 namespace {
 
@@ -26,7 +26,7 @@ std::unique_ptr<SubscribedAccount> AccountBlock(const UserRecord& user, std::str
   }
   auto block = std::make_unique<SubscribedAccount>();
   CopyField(block->password, FieldText(user.password));
-  CopyField(block->displayName, rovik::Utf8ToUtf16(FieldText(user.name)), kDisplayNameRoom);
+  CopyField(block->displayName, Utf8ToUtf16(FieldText(user.name)), kDisplayNameRoom);
   return block;
 }
 
@@ -148,3 +148,5 @@ bool SubscriptionSet::HeartbeatArguments(std::string& account, std::string& pass
   list = accountList_;
   return true;
 }
+
+}  // namespace rovik::alarm

@@ -11,6 +11,8 @@
 
 #include "alarm/record/alarm_record.h"
 
+namespace rovik::alarm {
+
 class MqttClient;
 
 // One subscribed account (768 bytes): its password as stored and its display name.
@@ -61,3 +63,5 @@ class SubscriptionSet {
   std::string heartPassword_;
   std::string accountList_;
 };
+
+}  // namespace rovik::alarm

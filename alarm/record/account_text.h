@@ -5,4 +5,8 @@
 
 #include <string_view>
 
+namespace rovik::alarm {
+
 bool IsWatchableAccount(std::string_view account);
+
+}  // namespace rovik::alarm

@@ -10,9 +10,8 @@
 
 #include "alarm/record/utf_text.h"
 
-using rovik::CopyField;
-using rovik::FieldText;
-using rovik::Utf8ToUtf16;
+namespace rovik::alarm {
+
 
 namespace {
 
@@ -342,3 +341,5 @@ int SplitText(std::string_view text, std::string_view separator, std::vector<std
   }
   return static_cast<int>(list.size());
 }
+
+}  // namespace rovik::alarm

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+namespace rovik::alarm {
+
 static_assert(std::endian::native == std::endian::little,
               "AlarmRecord crosses to the video client as it lies in memory: little-endian only");
 
@@ -143,3 +145,5 @@ int SplitText(std::string_view text, std::string_view separator, std::vector<std
 std::string FormatLocalTime(int64_t seconds);
 // The current local time in the same form.
 std::string CurrentLocalTimeText();
+
+}  // namespace rovik::alarm

@@ -7,6 +7,8 @@
 #include "alarm/record/account_text.h"
 #include "alarm/record/utf_text.h"
 
+namespace rovik::alarm {
+
 int ReadCode(std::string_view text) {
   text = text.substr(0, kMaxCodeChars);
   std::size_t i = 0;
@@ -50,10 +52,10 @@ AccountList ParseAccountList(std::string_view argument) {
     SplitText(elements[i], "&", parts);
     if (parts.size() < 3) continue;
     auto user = std::make_unique<UserRecord>();
-    rovik::CopyField(user->account, sizeof user->account, parts[0], sizeof user->account - 1);
-    if (!IsWatchableAccount(rovik::FieldText(user->account))) continue;  // never stored or watched
-    rovik::CopyField(user->password, sizeof user->password, parts[1], sizeof user->password - 1);
-    rovik::CopyField(user->name, sizeof user->name, parts[2], sizeof user->name - 1);
+    CopyField(user->account, sizeof user->account, parts[0], sizeof user->account - 1);
+    if (!IsWatchableAccount(FieldText(user->account))) continue;  // never stored or watched
+    CopyField(user->password, sizeof user->password, parts[1], sizeof user->password - 1);
+    CopyField(user->name, sizeof user->name, parts[2], sizeof user->name - 1);
     out.users.push_back(std::move(user));
   }
   return out;
@@ -62,3 +64,5 @@ AccountList ParseAccountList(std::string_view argument) {
 std::string ClientCommandText(int code, int value) {
   return std::to_string(code) + "~" + std::to_string(value);
 }
+
+}  // namespace rovik::alarm

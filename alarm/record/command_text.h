@@ -9,6 +9,8 @@
 
 #include "alarm/record/alarm_record.h"
 
+namespace rovik::alarm {
+
 // Command codes received by the popup.
 enum CommandCode : int {
   kCmdQuit = 0,
@@ -60,3 +62,5 @@ AccountList ParseAccountList(std::string_view argument);
 
 // The "%d~%d" text sent to the client.
 std::string ClientCommandText(int code, int value);
+
+}  // namespace rovik::alarm

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace rovik {
+namespace rovik::alarm {
 
 namespace {
 
@@ -167,4 +167,4 @@ void CopyField(char16_t* field, std::size_t fieldUnits, std::u16string_view text
   std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), field);
 }
 
-}  // namespace rovik
+}  // namespace rovik::alarm

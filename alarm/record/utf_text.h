@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace rovik {
+namespace rovik::alarm {
 
 // UTF-8 bytes to UTF-16 code units (invalid sequences become U+FFFD).
 std::u16string Utf8ToUtf16(std::string_view utf8);
@@ -48,4 +48,4 @@ std::u16string_view FieldText(const char16_t (&field)[N]) {
   return FieldText(field, N);
 }
 
-}  // namespace rovik
+}  // namespace rovik::alarm

@@ -4,8 +4,8 @@
 
 #include "alarm/record/utf_text.h"
 
-using rovik::CopyField;
-using rovik::FieldText;
+namespace rovik::alarm {
+
 
 namespace {
 
@@ -70,3 +70,5 @@ void AccountStore::SaveUsers(UserList& list) {
     slot.reset();
   }
 }
+
+}  // namespace rovik::alarm

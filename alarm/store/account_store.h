@@ -4,6 +4,8 @@
 #include "alarm/record/alarm_record.h"
 #include "alarm/store/store_connection.h"
 
+namespace rovik::alarm {
+
 class AccountStore {
  public:
   explicit AccountStore(StoreConnection& connection) : connection_(connection) {}
@@ -23,3 +25,5 @@ class AccountStore {
  private:
   StoreConnection& connection_;
 };
+
+}  // namespace rovik::alarm

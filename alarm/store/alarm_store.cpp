@@ -7,8 +7,8 @@
 #include "alarm/record/utf_text.h"
 #include "alarm/store/alarm_id_list.h"
 
-using rovik::CopyField;
-using rovik::FieldText;
+namespace rovik::alarm {
+
 
 namespace {
 
@@ -158,7 +158,7 @@ int AlarmStore::InsertAlarmLocked(StoreConnection::Use& use, const AlarmRecord& 
     return -1;
   }
   StoreBind(stmt, 1, FieldText(record.account));
-  StoreBind(stmt, 2, rovik::Utf16ToUtf8(FieldText(record.userName)));
+  StoreBind(stmt, 2, Utf16ToUtf8(FieldText(record.userName)));
   StoreBind(stmt, 3, FieldText(record.ipcId));
   StoreBind(stmt, 4, FieldText(record.ipcName));
   StoreBind(stmt, 5, FieldText(record.deviceName));
@@ -190,7 +190,7 @@ int AlarmStore::GetMaxAlarmIdLocked(StoreConnection::Use& use) {
 
 bool AlarmStore::RunForIdList(const char* sql, std::string_view idList, std::string_view readTime) {
   std::string ids;
-  if (!rovik::AlarmIdListToJson(idList, ids)) {
+  if (!AlarmIdListToJson(idList, ids)) {
     return false;
   }
   StoreConnection::Use use(connection_);
@@ -254,7 +254,7 @@ int AlarmStore::QueryAlarms(AlarmList& list, const char* sql, std::string_view f
     ClearRecord(*record);
     record->id = sqlite3_column_int(stmt, 0);
     CopyField(record->account, StoreCell(stmt, 1), 30);
-    CopyField(record->userName, rovik::Utf8ToUtf16(StoreCell(stmt, 2)), 255);
+    CopyField(record->userName, Utf8ToUtf16(StoreCell(stmt, 2)), 255);
     CopyField(record->ipcId, StoreCell(stmt, 3), 30);
     CopyField(record->ipcName, StoreCell(stmt, 4), 254);
     CopyField(record->deviceName, StoreCell(stmt, 5), 254);
@@ -289,3 +289,5 @@ int AlarmStore::QueryTodayAndUnread(AlarmList& list) {
 }
 
 int AlarmStore::QueryUnread(AlarmList& list) { return QueryAlarms(list, kQueryUnread, {}, {}); }
+
+}  // namespace rovik::alarm

@@ -8,6 +8,8 @@
 #include "alarm/record/alarm_record.h"
 #include "alarm/store/store_connection.h"
 
+namespace rovik::alarm {
+
 class AlarmStore {
  public:
   explicit AlarmStore(StoreConnection& connection) : connection_(connection) {}
@@ -62,3 +64,5 @@ class AlarmStore {
   StoreConnection& connection_;
   int deliveriesSincePrune_ = 0;  // guarded by the connection's lock
 };
+
+}  // namespace rovik::alarm

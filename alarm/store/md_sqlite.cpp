@@ -10,6 +10,8 @@
 #include "alarm/store/store_folder.h"
 #include "platform/module_path.h"
 
+namespace rovik::alarm {
+
 namespace {
 
 constexpr const char* kDatabaseName = "ROVIK_ALARM.sdb";
@@ -78,12 +80,12 @@ void MdSQLite::Report(const std::string& text) {
 }
 
 void MdSQLite::Open(const std::string& folder) {
-  const std::string path = DatabasePath(folder.empty() ? rovik::store::StoreFolder(rovik::platform::ProgramFolder()) : folder);
+  const std::string path = DatabasePath(folder.empty() ? StoreFolder(rovik::platform::ProgramFolder()) : folder);
   // The store holds the watched accounts' passwords and the alarm history: only its user may
   // read it. SQLite gives the -wal and -shm files it creates the mode of the database file.
-  rovik::MakeFilePrivate(path, true, "RovikAlarm");
-  rovik::MakeFilePrivate(path + "-wal", false, "RovikAlarm");
-  rovik::MakeFilePrivate(path + "-shm", false, "RovikAlarm");
+  MakeFilePrivate(path, true, "RovikAlarm");
+  MakeFilePrivate(path + "-wal", false, "RovikAlarm");
+  MakeFilePrivate(path + "-shm", false, "RovikAlarm");
   std::string failure;
   if (!connection_.Open(path, failure)) {
     Report(failure);
@@ -138,3 +140,5 @@ bool MdSQLite::SaveSetting(std::string_view name, std::string_view value) {
   StoreBind(stmt, 2, value);
   return use.Execute(stmt);
 }
+
+}  // namespace rovik::alarm

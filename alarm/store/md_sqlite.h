@@ -14,6 +14,8 @@
 #include "alarm/store/alarm_store.h"
 #include "alarm/store/store_connection.h"
 
+namespace rovik::alarm {
+
 class MdSQLite {
  public:
   // Shows a message to the user (caption, text). The user interface puts a message box here; the
@@ -94,3 +96,5 @@ class MdSQLite {
   AlarmStore alarms_{connection_};
   AccountStore accounts_{connection_};
 };
+
+}  // namespace rovik::alarm

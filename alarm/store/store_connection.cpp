@@ -5,6 +5,8 @@
 #include <thread>
 #include <utility>
 
+namespace rovik::alarm {
+
 namespace {
 
 constexpr std::chrono::milliseconds kBusyPoll{5};
@@ -152,3 +154,5 @@ bool StoreConnection::Use::Exec(const char* sql) {
 }
 
 void StoreConnection::Use::NoteError() { connection_.lastError_ = sqlite3_errmsg(connection_.db_); }
+
+}  // namespace rovik::alarm

@@ -14,6 +14,8 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
+namespace rovik::alarm {
+
 class StoreConnection {
  public:
   // How long a statement waits for another connection's lock on the file, unless told otherwise.
@@ -84,3 +86,5 @@ class StoreConnection {
 std::string_view StoreCell(sqlite3_stmt* stmt, int column);
 // Binds `text` (copied) to the statement's parameter `index`.
 void StoreBind(sqlite3_stmt* stmt, int index, std::string_view text);
+
+}  // namespace rovik::alarm

@@ -14,6 +14,8 @@
 
 #include <optional>
 
+namespace rovik::alarm {
+
 class MdSQLite;
 
 class CDlgHistory : public QWidget {
@@ -25,8 +27,8 @@ public:
     // Refills the grid with today's and the unread alarms; keeps the grid when there are none.
     void LoadHistory();
 
-    CCustomSelStatic& Grid() { return *m_grid; }
-    CRWButton& CloseButton() { return *m_btnClose; }
+    uikit::CCustomSelStatic& Grid() { return *m_grid; }
+    uikit::CRWButton& CloseButton() { return *m_btnClose; }
 
     // Set by the owner before the window is first shown (the application's fonts).
     void SetFonts(const QFont& normal12, const QFont& bold12);
@@ -50,11 +52,13 @@ private:
     void OnPageNoted();
     void OnClose();
 
-    CCustomSelStatic* m_grid;
-    CRWButton* m_btnClose;
-    CImage m_imgTitle;
+    uikit::CCustomSelStatic* m_grid;
+    uikit::CRWButton* m_btnClose;
+    uikit::CImage m_imgTitle;
     QFont m_fontNormal12;
     QFont m_fontBold12;
     MdSQLite* m_store;
     std::optional<QPoint> m_dragOffset;  // pointer offset in the window while dragged by hand
 };
+
+}  // namespace rovik::alarm

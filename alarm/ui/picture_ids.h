@@ -2,6 +2,8 @@
 // "hot" picture is shown both under the mouse and while pressed.
 #pragma once
 
+namespace rovik::alarm {
+
 constexpr int kPictureCloseNormal = 201;     // close button, 26 x 26
 constexpr int kPictureCloseHot = 202;
 constexpr int kPictureBackgroundTile = 203;  // 4 x 4; windows paint parts of it stretched
@@ -13,3 +15,5 @@ constexpr int kPictureWideButtonNormal = 212;  // auto-start prompt, decline, 11
 constexpr int kPictureWideButtonHot = 213;
 constexpr int kPictureNarrowButtonNormal = 214;  // auto-start prompt, agree, 80 x 35
 constexpr int kPictureNarrowButtonHot = 215;
+
+}  // namespace rovik::alarm

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace rovik::uikit;
+
 namespace {
 
 constexpr std::array<double, 15> kHistoryFractions{0.1, 0.22, 0.12, 0.32, 0, 0.24, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -22,8 +24,8 @@ public:
 protected:
     bool event(QEvent* e) override
     {
-        if (const int msg = rovik::WindowMessageEvent::MessageOf(e)) {
-            auto* m = static_cast<rovik::WindowMessageEvent*>(e);
+        if (const int msg = rovik::uikit::WindowMessageEvent::MessageOf(e)) {
+            auto* m = static_cast<rovik::uikit::WindowMessageEvent*>(e);
             messages.emplace_back(msg, m->wParam(), m->text());
             return true;
         }

@@ -14,6 +14,8 @@
 
 namespace rovikclient {
 
+using namespace rovik::alarm;
+
 // What one message from the monitor says.
 struct MonitorMessage {
   enum class Kind {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace rovik {
+namespace rovik::alarm {
 
 enum class PrivateFileResult {
   Missing,    // no such file, and it was not to be created
@@ -21,4 +21,4 @@ enum class PrivateFileResult {
 // every failure are written as one debug-log line under `library`.
 PrivateFileResult MakeFilePrivate(const std::string& path, bool create, std::string_view library);
 
-}  // namespace rovik
+}  // namespace rovik::alarm

@@ -10,7 +10,7 @@
 
 #include "platform/debug_log.h"
 
-namespace rovik {
+namespace rovik::alarm {
 
 namespace {
 
@@ -72,4 +72,4 @@ PrivateFileResult MakeFilePrivate(const std::string& path, bool create, std::str
   return result;
 }
 
-}  // namespace rovik
+}  // namespace rovik::alarm

@@ -13,6 +13,10 @@
 #include "tests/alarm/app/monitor_harness.h"
 #include "uikit/window_message.h"
 
+using namespace rovik::alarm;
+
+using namespace rovik::uikit;
+
 using namespace monitortest;
 using rovik::fixtures::ScopedEnv;
 using rovik::fixtures::TempDir;
@@ -171,35 +175,35 @@ TEST_F(EndpointTest, AccountsWaitForTheMqttClient) {
 }
 
 TEST_F(EndpointTest, AlarmMessagesFromPushThreadAndHistory) {
-  rovik::WindowMessageEvent none(rovik::kMsgAlarmArrived, 0);
+  rovik::uikit::WindowMessageEvent none(rovik::uikit::kMsgAlarmArrived, 0);
   QCoreApplication::sendEvent(op_.get(), &none);
   EXPECT_EQ(none.result, -1);
 
   int a = Insert("2015-03-01 08:00:00");
   int b = Insert("2015-03-01 09:00:00");
   AlarmRecord posted = MakeAlarm("13800000000", "not used", "2015-03-01 10:00:00");
-  rovik::WindowMessageEvent arrived(rovik::kMsgAlarmArrived, reinterpret_cast<std::intptr_t>(&posted));
+  rovik::uikit::WindowMessageEvent arrived(rovik::uikit::kMsgAlarmArrived, reinterpret_cast<std::intptr_t>(&posted));
   QCoreApplication::sendEvent(op_.get(), &arrived);
   EXPECT_EQ(arrived.result, 0);
   // Hidden: the popup reloads the unread alarms from the store; the posted record is not used.
   ASSERT_EQ(op_->Alarms().size(), 2u);
   for (const auto& r : op_->Alarms()) EXPECT_STRNE(r->deviceName, "not used");
 
-  rovik::WindowMessageEvent mark(rovik::kMsgMarkAlarmsRead, 0, QString::number(a) + "," + QString::number(b));
+  rovik::uikit::WindowMessageEvent mark(rovik::uikit::kMsgMarkAlarmsRead, 0, QString::number(a) + "," + QString::number(b));
   QCoreApplication::sendEvent(op_.get(), &mark);
   EXPECT_EQ(mark.result, 1);
   EXPECT_EQ(store_.GetUnreadCount(), 0);
-  rovik::WindowMessageEvent empty(rovik::kMsgMarkAlarmsRead, 0, QString());
+  rovik::uikit::WindowMessageEvent empty(rovik::uikit::kMsgMarkAlarmsRead, 0, QString());
   QCoreApplication::sendEvent(op_.get(), &empty);
   EXPECT_EQ(empty.result, 0);
-  rovik::WindowMessageEvent bad(rovik::kMsgMarkAlarmsRead, 0, QStringLiteral("1 OR 1"));
+  rovik::uikit::WindowMessageEvent bad(rovik::uikit::kMsgMarkAlarmsRead, 0, QStringLiteral("1 OR 1"));
   QCoreApplication::sendEvent(op_.get(), &bad);
   EXPECT_EQ(bad.result, 0);
 
   QWidget history;
   history.show();
   op_->SetHistory(&history);
-  rovik::WindowMessageEvent closed(rovik::kMsgHistoryClosed);
+  rovik::uikit::WindowMessageEvent closed(rovik::uikit::kMsgHistoryClosed);
   QCoreApplication::sendEvent(op_.get(), &closed);
   EXPECT_FALSE(history.isVisible());
   EXPECT_TRUE(op_->Alarms().empty());  // reloaded: nothing unread any more

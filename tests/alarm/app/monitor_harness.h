@@ -20,6 +20,8 @@
 
 namespace monitortest {
 
+using namespace rovik::alarm;
+
 using namespace std::chrono_literals;
 
 using rovik::fixtures::WaitUntil;
@@ -31,13 +33,13 @@ inline AlarmRecord MakeAlarm(const std::string& account, const std::string& devi
                              const std::string& time, const std::string& type = "DS") {
   AlarmRecord r;
   ClearRecord(r);
-  rovik::CopyField(r.account, account);
-  rovik::CopyField(r.ipcId, "A1");
-  rovik::CopyField(r.ipcName, "cam");
-  rovik::CopyField(r.deviceName, device);
-  rovik::CopyField(r.deviceType, type);
-  rovik::CopyField(r.alarmTime, time);
-  rovik::CopyField(r.userName, u"Demo user");
+  rovik::alarm::CopyField(r.account, account);
+  rovik::alarm::CopyField(r.ipcId, "A1");
+  rovik::alarm::CopyField(r.ipcName, "cam");
+  rovik::alarm::CopyField(r.deviceName, device);
+  rovik::alarm::CopyField(r.deviceType, type);
+  rovik::alarm::CopyField(r.alarmTime, time);
+  rovik::alarm::CopyField(r.userName, u"Demo user");
   return r;
 }
 

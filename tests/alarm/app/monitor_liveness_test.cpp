@@ -19,6 +19,8 @@
 #include "tests/fixtures/test_env.h"
 #include "tests/alarm/app/monitor_harness.h"
 
+using namespace rovik::alarm;
+
 namespace fs = std::filesystem;
 using namespace monitortest;
 using namespace rovik::fixtures;
@@ -94,7 +96,7 @@ class MonitorLivenessTest : public ::testing::Test {
       if (m.size() != 1243 || m.rfind("4~", 0) != 0) continue;
       AlarmRecord r;
       std::memcpy(&r, m.data() + 2, sizeof r);
-      ++seen[std::string(rovik::FieldText(r.deviceName))];
+      ++seen[std::string(rovik::alarm::FieldText(r.deviceName))];
     }
     return seen;
   }
@@ -104,7 +106,7 @@ class MonitorLivenessTest : public ::testing::Test {
     AlarmList all;
     store.QueryAlarmsByTime(all, "0000-00-00 00:00:00", "9999-12-31 23:59:59");
     std::map<std::string, int> stored;
-    for (const auto& r : all) ++stored[std::string(rovik::FieldText(r->deviceName))];
+    for (const auto& r : all) ++stored[std::string(rovik::alarm::FieldText(r->deviceName))];
     return stored;
   }
   // Publishes distinct alarms until one reaches the client window (a subscription may still be
@@ -291,9 +293,9 @@ TEST_F(MonitorLivenessTest, WildcardAccountTextsAreNotSubscribed) {
     for (const char* account : {"#", "a/+", "/x", "y/", kAccount}) {
       auto user = std::make_unique<UserRecord>();
       std::memset(user.get(), 0, sizeof *user);
-      rovik::CopyField(user->account, account);
-      rovik::CopyField(user->password, "pw");
-      rovik::CopyField(user->name, "n");
+      rovik::alarm::CopyField(user->account, account);
+      rovik::alarm::CopyField(user->password, "pw");
+      rovik::alarm::CopyField(user->name, "n");
       users.push_back(std::move(user));
     }
     store.SaveUsers(users);

@@ -15,6 +15,8 @@
 #include "tests/fixtures/test_env.h"
 #include "tests/alarm/app/monitor_harness.h"
 
+using namespace rovik::alarm;
+
 namespace fs = std::filesystem;
 using namespace monitortest;
 using namespace rovik::fixtures;

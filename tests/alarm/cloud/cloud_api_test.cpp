@@ -12,6 +12,8 @@
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -22,7 +24,7 @@ using rovik::fixtures::TempDir;
 
 using Sink = rovik::cloud_tests::ReplySink;
 
-std::string U8(const std::u16string& s) { return rovik::Utf16ToUtf8(s); }
+std::string U8(const std::u16string& s) { return rovik::alarm::Utf16ToUtf8(s); }
 
 class CloudApi : public ::testing::Test {
  protected:

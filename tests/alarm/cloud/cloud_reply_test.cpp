@@ -4,6 +4,8 @@
 #include "alarm/cloud/cloud_reply.h"
 #include "alarm/cloud/http_request.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 TEST(CloudReply, ErrnoOfServerRepliesAndFailureTexts) {

@@ -11,6 +11,8 @@
 #include "tests/fixtures/http_server_fixture.h"
 #include "tests/fixtures/test_env.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -60,7 +62,7 @@ class HttpQueue : public ::testing::Test {
   std::unique_ptr<HttpRequest> Request(int code, const std::string& path, IHttpEvents* events) {
     auto r = std::make_unique<HttpRequest>();
     r->requestCode = code;
-    r->url = rovik::Utf8ToUtf16(server_.Url(path));
+    r->url = rovik::alarm::Utf8ToUtf16(server_.Url(path));
     r->events = events;
     r->body = path;
     r->bodyLength = static_cast<int>(r->body.size());

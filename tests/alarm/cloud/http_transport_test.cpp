@@ -8,6 +8,8 @@
 #include "tests/fixtures/http_server_fixture.h"
 #include "tests/fixtures/test_env.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -31,7 +33,7 @@ class HttpTransport : public ::testing::Test {
 
   HttpRequest Request(const std::string& path, std::string body, int isJson = 0) {
     HttpRequest r;
-    r.url = rovik::Utf8ToUtf16(server_.Url(path));
+    r.url = rovik::alarm::Utf8ToUtf16(server_.Url(path));
     r.body = std::move(body);
     r.bodyLength = static_cast<int>(r.body.size());
     r.isJson = isJson;
@@ -119,7 +121,7 @@ TEST_F(HttpTransport, TransportFailuresBecomeTheExceptionText) {
   const std::string refused = server_.Url("/x");
   server_.Stop();
   HttpRequest r;
-  r.url = rovik::Utf8ToUtf16(refused);
+  r.url = rovik::alarm::Utf8ToUtf16(refused);
   EXPECT_EQ(PerformHttpRequest(r), kException);
 
   for (const char16_t* url : {u"", u"http:///api/client/ipc/windows_heart", u"ftp://127.0.0.1:21/",

@@ -4,6 +4,8 @@
 #include "alarm/cloud/http_request.h"
 #include "alarm/cloud/http_url.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 TEST(SplitHttpUrl, ExplicitPortAndDefaultPorts) {

@@ -12,6 +12,8 @@
 #include "tests/fixtures/test_env.h"
 #include "tests/fixtures/wait_until.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -18,6 +18,8 @@
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace std::chrono_literals;

@@ -14,6 +14,8 @@
 
 namespace rovik::cloud_tests {
 
+using namespace rovik::alarm;
+
 class QueueEnvironment : public ::testing::Environment {
  public:
   void TearDown() override { HttpRequestQueue::DestroyInstance(); }

@@ -11,10 +11,12 @@
 #include "alarm/record/utf_text.h"
 #include "push_harness.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace pushtest;
-using rovik::FieldText;
+using rovik::alarm::FieldText;
 using rovik::fixtures::MqttLogin;
 
 // The process's HTTP request queue is ended once, after every test.

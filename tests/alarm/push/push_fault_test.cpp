@@ -13,6 +13,8 @@
 #include "push_harness.h"
 #include "tests/fixtures/tcp_proxy_fixture.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace pushtest;
@@ -135,7 +137,7 @@ TEST_F(PushFaultTest, AlarmsTheLockedStoreRefusedAreStoredAfterInOrder) {
   h.store.QueryUnread(list);  // newest first; equal alarm times keep the insertion order reversed
   std::vector<std::pair<int, std::string>> held;
   for (const auto& r : list)
-    if (r->deviceType == std::string("GA")) held.emplace_back(r->id, rovik::FieldText(r->deviceName));
+    if (r->deviceType == std::string("GA")) held.emplace_back(r->id, rovik::alarm::FieldText(r->deviceName));
   std::sort(held.begin(), held.end());
   ASSERT_EQ(held.size(), 3u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(held[i].second, "held " + std::to_string(i));

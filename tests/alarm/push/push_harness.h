@@ -31,6 +31,8 @@
 
 namespace pushtest {
 
+using namespace rovik::alarm;
+
 using namespace std::chrono_literals;
 
 using rovik::fixtures::WaitUntil;

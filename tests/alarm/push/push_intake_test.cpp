@@ -9,10 +9,12 @@
 #include "alarm/record/utf_text.h"
 #include "push_harness.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace pushtest;
-using rovik::FieldText;
+using rovik::alarm::FieldText;
 
 struct Heartbeats {
   std::vector<std::string> accounts;
@@ -171,7 +173,7 @@ TEST(ClientLink, AlarmBlockIsFourTildeRecordAndZero) {
   AlarmRecord r;
   ClearRecord(r);
   r.id = 7;
-  rovik::CopyField(r.account, "138");
+  rovik::alarm::CopyField(r.account, "138");
   const AlarmBlock block = MakeAlarmBlock(r);
   ASSERT_EQ(block.size(), 1243u);
   EXPECT_EQ(block[0], '4');

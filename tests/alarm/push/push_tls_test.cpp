@@ -11,10 +11,12 @@
 #include "push_harness.h"
 #include "tests/fixtures/test_ca.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace pushtest;
-using rovik::FieldText;
+using rovik::alarm::FieldText;
 using rovik::fixtures::MqttTlsListener;
 using rovik::fixtures::ServerCertificate;
 using rovik::fixtures::TestCa;

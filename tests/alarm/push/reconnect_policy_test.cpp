@@ -7,6 +7,8 @@
 
 #include "alarm/push/reconnect_policy.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace std::chrono_literals;

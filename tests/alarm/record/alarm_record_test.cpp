@@ -10,9 +10,11 @@
 
 #include "alarm/record/utf_text.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
-using rovik::FieldText;
+using rovik::alarm::FieldText;
 
 // Runs a test body with TZ set, restoring the previous zone afterwards.
 class ScopedTimeZone {
@@ -41,7 +43,7 @@ class ScopedTimeZone {
 AlarmRecord Fill(std::string_view topic, std::string_view payload) {
   AlarmRecord r;
   ClearRecord(r);
-  rovik::CopyField(r.userName, u"张三");
+  rovik::alarm::CopyField(r.userName, u"张三");
   FillRecordFromMessage(r, topic, payload.data(), payload.size());
   return r;
 }
@@ -68,7 +70,7 @@ TEST(AlarmRecordLayout, FieldsLieAtTheirOffsetsAndNameIsUtf16le) {
   AlarmRecord r;
   ClearRecord(r);
   r.id = 0x01020304;
-  rovik::CopyField(r.userName, u"A门");
+  rovik::alarm::CopyField(r.userName, u"A门");
   const auto* bytes = reinterpret_cast<const unsigned char*>(&r);
   EXPECT_EQ(bytes[0], 0x04);
   EXPECT_EQ(bytes[3], 0x01);
@@ -271,13 +273,13 @@ AlarmRecord SampleRecord() {
   AlarmRecord r;
   ClearRecord(r);
   r.id = 42;
-  rovik::CopyField(r.account, "138");
-  rovik::CopyField(r.ipcId, "A1");
-  rovik::CopyField(r.ipcName, "客厅");
-  rovik::CopyField(r.deviceName, "前|门~");
-  rovik::CopyField(r.deviceType, "GA");
-  rovik::CopyField(r.alarmTime, "2015-03-01 08:00:00");
-  rovik::CopyField(r.userName, u"张三");
+  rovik::alarm::CopyField(r.account, "138");
+  rovik::alarm::CopyField(r.ipcId, "A1");
+  rovik::alarm::CopyField(r.ipcName, "客厅");
+  rovik::alarm::CopyField(r.deviceName, "前|门~");
+  rovik::alarm::CopyField(r.deviceType, "GA");
+  rovik::alarm::CopyField(r.alarmTime, "2015-03-01 08:00:00");
+  rovik::alarm::CopyField(r.userName, u"张三");
   return r;
 }
 
@@ -285,7 +287,7 @@ TEST(FormatAlarmLine, TenFieldsInOrderSeparatorsInFieldsFullWidth) {
   AlarmRecord r = SampleRecord();
   EXPECT_EQ(FormatAlarmLine(r, false), u"2015-03-01 08:00:00~瓦斯泄露~前｜门～~客厅~张三~~138~A1~42~未读");
   r.state = 1;
-  rovik::CopyField(r.readTime, "2015-03-02 09:00:00");
+  rovik::alarm::CopyField(r.readTime, "2015-03-02 09:00:00");
   EXPECT_EQ(FormatAlarmLine(r, true), u"2015-03-01 08:00:00~瓦斯泄露~前｜门～~客厅~张三~2015-03-02 09:00:00~138~A1~42~已读|");
 }
 
@@ -316,8 +318,8 @@ TEST(WriteAlarmList, LinesFollowEachOtherAndRecordsAreFreed) {
 
 TEST(WriteAlarmList, CutBeforeTheFirstLineThatDoesNotFit) {
   AlarmRecord r = SampleRecord();
-  rovik::CopyField(r.ipcName, std::string(254, 'n'));
-  rovik::CopyField(r.deviceName, std::string(254, 'd'));
+  rovik::alarm::CopyField(r.ipcName, std::string(254, 'n'));
+  rovik::alarm::CopyField(r.deviceName, std::string(254, 'd'));
   const std::size_t lineBytes = FormatAlarmLine(r, true).size() * 2;
   const std::size_t fitting = kAlarmListMaxBytes / lineBytes;
   AlarmList list;

@@ -6,6 +6,8 @@
 
 #include "alarm/record/command_text.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 CommandText parse(const std::string& text) { return ParseCommandText(text.data(), text.size()); }

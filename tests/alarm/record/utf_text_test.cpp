@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace rovik::alarm;
+
 namespace {
 
 using namespace rovik;

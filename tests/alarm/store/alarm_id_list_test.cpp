@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+using namespace rovik::alarm;
+
 namespace {
 
-using rovik::AlarmIdListToJson;
-using rovik::ParseAlarmIdList;
+using rovik::alarm::AlarmIdListToJson;
+using rovik::alarm::ParseAlarmIdList;
 
 TEST(AlarmIdList, PlainDecimalListsOnly) {
   std::vector<int64_t> ids{99};
@@ -23,7 +25,7 @@ TEST(AlarmIdList, PlainDecimalListsOnly) {
 
 TEST(AlarmIdList, LongListsAreBounded) {
   std::string text = "1";
-  for (std::size_t i = 1; i < rovik::kMaxAlarmIds; ++i) text += ",1";
+  for (std::size_t i = 1; i < rovik::alarm::kMaxAlarmIds; ++i) text += ",1";
   std::vector<int64_t> ids;
   EXPECT_TRUE(ParseAlarmIdList(text, ids));
   EXPECT_FALSE(ParseAlarmIdList(text + ",1", ids));

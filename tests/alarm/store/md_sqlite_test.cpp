@@ -11,9 +11,11 @@
 
 #include "store_test_util.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
-using rovik::FieldText;
+using rovik::alarm::FieldText;
 using storetest::MakeAlarm;
 using storetest::RawDb;
 using storetest::TempFolder;
@@ -239,8 +241,8 @@ TEST_F(StoreTest, TimeRangeIncludesBothBoundsNewestFirst) {
 
 TEST_F(StoreTest, RecordsRoundTripWithNonAsciiNames) {
   AlarmRecord r = MakeAlarm("13800000000", "前门 😀", "2015-03-01 08:00:00", u"张三·Zoë 😀");
-  rovik::CopyField(r.ipcName, "客厅摄像机");
-  rovik::CopyField(r.deviceType, "MA");
+  rovik::alarm::CopyField(r.ipcName, "客厅摄像机");
+  rovik::alarm::CopyField(r.deviceType, "MA");
   const int id = store.InsertAlarm(r);
   AlarmList list;
   ASSERT_EQ(store.QueryUnread(list), 1);
@@ -302,9 +304,9 @@ TEST_F(StoreTest, InjectionThroughTextsAndIdListsChangesNothing) {
                                             "'", "''", "\"", "a\\'b", "%s%n"};
   for (const std::string& text : hostile) {
     AlarmRecord r = MakeAlarm(text, text, text);
-    rovik::CopyField(r.ipcName, text);
-    rovik::CopyField(r.ipcId, text);
-    rovik::CopyField(r.deviceType, text.substr(0, 14));
+    rovik::alarm::CopyField(r.ipcName, text);
+    rovik::alarm::CopyField(r.ipcId, text);
+    rovik::alarm::CopyField(r.deviceType, text.substr(0, 14));
     ASSERT_GT(store.InsertAlarm(r), 0) << text;
   }
   const int count = static_cast<int>(hostile.size());

@@ -11,6 +11,8 @@
 #include "alarm/store/md_sqlite.h"
 #include "store_test_util.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using storetest::MakeAlarm;

@@ -10,6 +10,8 @@
 
 #include "alarm/store/store_folder.h"
 
+using namespace rovik::alarm;
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -50,7 +52,7 @@ class StoreFolderTest : public ::testing::Test {
 
 TEST_F(StoreFolderTest, WritableProgramFolderKeepsTheStore) {
   ScopedVariable data("XDG_DATA_HOME", (root_ / "data").string());
-  EXPECT_EQ(rovik::store::StoreFolder(root_.string()), root_.string());
+  EXPECT_EQ(rovik::alarm::StoreFolder(root_.string()), root_.string());
   EXPECT_FALSE(fs::exists(root_ / "data"));
 }
 
@@ -59,23 +61,23 @@ TEST_F(StoreFolderTest, UnwritableProgramFolderMovesTheStoreToThePrivateDataFold
   const std::string programs = (root_ / "usr" / "lib" / "rovik").string();
   {
     ScopedVariable data("XDG_DATA_HOME", (root_ / "data").string());
-    EXPECT_EQ(rovik::store::StoreFolder(programs), (root_ / "data" / "rovik").string());
+    EXPECT_EQ(rovik::alarm::StoreFolder(programs), (root_ / "data" / "rovik").string());
     struct stat st {};
     ASSERT_EQ(::stat((root_ / "data" / "rovik").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     // A second start finds it again.
-    EXPECT_EQ(rovik::store::StoreFolder(programs), (root_ / "data" / "rovik").string());
+    EXPECT_EQ(rovik::alarm::StoreFolder(programs), (root_ / "data" / "rovik").string());
   }
   {
     // Without XDG_DATA_HOME, or with a relative one (not a valid value), it is under HOME.
     ScopedVariable data("XDG_DATA_HOME", std::string("relative/data"));
     ScopedVariable home("HOME", (root_ / "home").string());
-    EXPECT_EQ(rovik::store::StoreFolder(programs), (root_ / "home" / ".local" / "share" / "rovik").string());
+    EXPECT_EQ(rovik::alarm::StoreFolder(programs), (root_ / "home" / ".local" / "share" / "rovik").string());
   }
   {
     ScopedVariable data("XDG_DATA_HOME", std::nullopt);
     ScopedVariable home("HOME", std::nullopt);
-    EXPECT_EQ(rovik::store::StoreFolder(programs), "");
+    EXPECT_EQ(rovik::alarm::StoreFolder(programs), "");
   }
 }
 

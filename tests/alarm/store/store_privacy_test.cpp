@@ -10,6 +10,8 @@
 #include "alarm/store/private_file/private_file.h"
 #include "store_test_util.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 using storetest::MakeAlarm;
@@ -86,15 +88,15 @@ TEST(StorePrivacy, AnExistingWorldReadableStoreIsTightenedAtOpenAndKeepsItsRows)
 TEST(StorePrivacy, WhatCannotBeMadePrivateIsLeftAloneAndLogged) {
   TempFolder folder;
   const std::string missing = folder.path() + "/absent";
-  EXPECT_EQ(rovik::MakeFilePrivate(missing, false, "RovikAlarm"), rovik::PrivateFileResult::Missing);
+  EXPECT_EQ(rovik::alarm::MakeFilePrivate(missing, false, "RovikAlarm"), rovik::alarm::PrivateFileResult::Missing);
   ASSERT_EQ(::mkdir((folder.path() + "/dir").c_str(), 0755), 0);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(rovik::MakeFilePrivate(folder.path() + "/dir", true, "RovikAlarm"), rovik::PrivateFileResult::Failed);
+  EXPECT_EQ(rovik::alarm::MakeFilePrivate(folder.path() + "/dir", true, "RovikAlarm"), rovik::alarm::PrivateFileResult::Failed);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("not a regular file"), std::string::npos);
   EXPECT_EQ(Mode(folder.path() + "/dir"), 0755);
   // A FIFO in the file's place does not stall the opener.
   ASSERT_EQ(::mkfifo((folder.path() + "/fifo").c_str(), 0644), 0);
-  EXPECT_EQ(rovik::MakeFilePrivate(folder.path() + "/fifo", false, "RovikAlarm"), rovik::PrivateFileResult::Failed);
+  EXPECT_EQ(rovik::alarm::MakeFilePrivate(folder.path() + "/fifo", false, "RovikAlarm"), rovik::alarm::PrivateFileResult::Failed);
 }
 
 }  // namespace

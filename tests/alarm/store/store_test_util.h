@@ -13,6 +13,8 @@
 
 namespace storetest {
 
+using namespace rovik::alarm;
+
 class TempFolder {
  public:
   TempFolder() {
@@ -68,13 +70,13 @@ inline AlarmRecord MakeAlarm(const std::string& account, const std::string& devi
                              const std::u16string& user = u"User") {
   AlarmRecord r;
   ClearRecord(r);
-  rovik::CopyField(r.account, account);
-  rovik::CopyField(r.ipcId, "IPC-" + account);
-  rovik::CopyField(r.ipcName, "Camera");
-  rovik::CopyField(r.deviceName, device);
-  rovik::CopyField(r.deviceType, "DS");
-  rovik::CopyField(r.alarmTime, time);
-  rovik::CopyField(r.userName, user);
+  rovik::alarm::CopyField(r.account, account);
+  rovik::alarm::CopyField(r.ipcId, "IPC-" + account);
+  rovik::alarm::CopyField(r.ipcName, "Camera");
+  rovik::alarm::CopyField(r.deviceName, device);
+  rovik::alarm::CopyField(r.deviceType, "DS");
+  rovik::alarm::CopyField(r.alarmTime, time);
+  rovik::alarm::CopyField(r.userName, user);
   return r;
 }
 

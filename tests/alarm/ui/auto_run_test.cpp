@@ -16,6 +16,10 @@
 
 #include <gtest/gtest.h>
 
+using namespace rovik::alarm;
+
+using namespace rovik::uikit;
+
 namespace {
 
 using rovik::platform::RegistryKey;
@@ -48,13 +52,13 @@ protected:
 
     std::optional<uint32_t> AutoAlarm()
     {
-        auto key = RegistryKey::Open(RegRoot::LocalMachine, rovik::kRovikKey, rovik::platform::kKeyRead);
-        return key ? key->ReadDword(rovik::kAutoAlarmValue) : std::nullopt;
+        auto key = RegistryKey::Open(RegRoot::LocalMachine, rovik::alarm::kRovikKey, rovik::platform::kKeyRead);
+        return key ? key->ReadDword(rovik::alarm::kAutoAlarmValue) : std::nullopt;
     }
     std::optional<std::string> RunValue()
     {
         auto key = RegistryKey::Open(RegRoot::LocalMachine, rovik::platform::kRunKey, rovik::platform::kKeyRead);
-        return key ? key->ReadString(rovik::kRunValue) : std::nullopt;
+        return key ? key->ReadString(rovik::alarm::kRunValue) : std::nullopt;
     }
 };
 
@@ -62,9 +66,9 @@ protected:
 
 TEST_F(AutoRunTest, AgreeingWritesTheRunEntryAndIsNotAskedAgain)
 {
-    EXPECT_TRUE(rovik::IsAutoRunChoicePending());
+    EXPECT_TRUE(rovik::alarm::IsAutoRunChoicePending());
     AnswerNextPrompt(true);
-    EXPECT_TRUE(rovik::OfferAutoRun());
+    EXPECT_TRUE(rovik::alarm::OfferAutoRun());
     EXPECT_EQ(prompts, 1);
     EXPECT_EQ(AutoAlarm(), 1u);
     const std::string expected = "\"" + rovik::platform::ModuleFileName() + "\" -s";
@@ -72,30 +76,30 @@ TEST_F(AutoRunTest, AgreeingWritesTheRunEntryAndIsNotAskedAgain)
     const std::string desktop = rovik::fixtures::ReadWholeFile(dir.Path() / "config/autostart/ROVIKALARM.desktop");
     EXPECT_NE(desktop.find("Exec=" + expected), std::string::npos) << desktop;
 
-    EXPECT_FALSE(rovik::IsAutoRunChoicePending());
-    EXPECT_FALSE(rovik::OfferAutoRun());
+    EXPECT_FALSE(rovik::alarm::IsAutoRunChoicePending());
+    EXPECT_FALSE(rovik::alarm::OfferAutoRun());
     EXPECT_EQ(prompts, 1);
 }
 
 TEST_F(AutoRunTest, DecliningOnlyRecordsTheChoice)
 {
     AnswerNextPrompt(false);
-    EXPECT_TRUE(rovik::OfferAutoRun());
+    EXPECT_TRUE(rovik::alarm::OfferAutoRun());
     EXPECT_EQ(AutoAlarm(), 1u);
     EXPECT_FALSE(RunValue().has_value());
     EXPECT_FALSE(std::filesystem::exists(dir.Path() / "config/autostart/ROVIKALARM.desktop"));
-    EXPECT_FALSE(rovik::OfferAutoRun());
+    EXPECT_FALSE(rovik::alarm::OfferAutoRun());
 }
 
 TEST_F(AutoRunTest, ZeroSetByHandBringsThePromptBack)
 {
-    ASSERT_TRUE(rovik::RecordAutoRunChoice());
-    EXPECT_FALSE(rovik::IsAutoRunChoicePending());
-    auto key = RegistryKey::Create(RegRoot::LocalMachine, rovik::kRovikKey, rovik::platform::kKeyWrite);
-    ASSERT_TRUE(key && key->WriteDword(rovik::kAutoAlarmValue, 0));
-    EXPECT_TRUE(rovik::IsAutoRunChoicePending());
+    ASSERT_TRUE(rovik::alarm::RecordAutoRunChoice());
+    EXPECT_FALSE(rovik::alarm::IsAutoRunChoicePending());
+    auto key = RegistryKey::Create(RegRoot::LocalMachine, rovik::alarm::kRovikKey, rovik::platform::kKeyWrite);
+    ASSERT_TRUE(key && key->WriteDword(rovik::alarm::kAutoAlarmValue, 0));
+    EXPECT_TRUE(rovik::alarm::IsAutoRunChoicePending());
     AnswerNextPrompt(false);
-    EXPECT_TRUE(rovik::OfferAutoRun());
+    EXPECT_TRUE(rovik::alarm::OfferAutoRun());
     EXPECT_EQ(prompts, 1);
 }
 
@@ -103,16 +107,16 @@ TEST_F(AutoRunTest, FailedRecordLeavesTheChoicePending)
 {
     // The registry's machine folder cannot be created: a plain file is in its way.
     ASSERT_TRUE(rovik::fixtures::WriteWholeFile(dir.Path() / "registry/HKEY_LOCAL_MACHINE", "not a folder"));
-    EXPECT_FALSE(rovik::RecordAutoRunChoice());
-    EXPECT_TRUE(rovik::IsAutoRunChoicePending());
+    EXPECT_FALSE(rovik::alarm::RecordAutoRunChoice());
+    EXPECT_TRUE(rovik::alarm::IsAutoRunChoicePending());
     AnswerNextPrompt(true);
-    EXPECT_TRUE(rovik::OfferAutoRun());
-    EXPECT_TRUE(rovik::IsAutoRunChoicePending());
+    EXPECT_TRUE(rovik::alarm::OfferAutoRun());
+    EXPECT_TRUE(rovik::alarm::IsAutoRunChoicePending());
 }
 
 TEST(AutoRunCommand, QuotesPathsWithBlanks)
 {
-    EXPECT_EQ(rovik::AutoRunCommand("/opt/My Programs/Rovik/RovikAlarm"), "\"/opt/My Programs/Rovik/RovikAlarm\" -s");
+    EXPECT_EQ(rovik::alarm::AutoRunCommand("/opt/My Programs/Rovik/RovikAlarm"), "\"/opt/My Programs/Rovik/RovikAlarm\" -s");
 }
 
 TEST(DlgAutoRun, LayoutAndLook)

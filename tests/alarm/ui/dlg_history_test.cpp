@@ -14,6 +14,10 @@
 
 #include <gtest/gtest.h>
 
+using namespace rovik::alarm;
+
+using namespace rovik::uikit;
+
 namespace {
 
 // The popup's side of the browser's messages: 3030 marks the listed alarms read, 3028 is noted.
@@ -27,14 +31,14 @@ public:
 protected:
     bool event(QEvent* e) override
     {
-        switch (rovik::WindowMessageEvent::MessageOf(e)) {
-        case rovik::kMsgMarkAlarmsRead: {
-            auto* m = static_cast<rovik::WindowMessageEvent*>(e);
+        switch (rovik::uikit::WindowMessageEvent::MessageOf(e)) {
+        case rovik::uikit::kMsgMarkAlarmsRead: {
+            auto* m = static_cast<rovik::uikit::WindowMessageEvent*>(e);
             markRequests.push_back(m->text());
             m->result = answerMarkRead && m_store.MarkAlarmsRead(m->text().toStdString()) ? 1 : 0;
             return true;
         }
-        case rovik::kMsgHistoryClosed:
+        case rovik::uikit::kMsgHistoryClosed:
             ++closedCount;
             return true;
         default:

@@ -18,6 +18,10 @@
 
 #include <gtest/gtest.h>
 
+using namespace rovik::alarm;
+
+using namespace rovik::uikit;
+
 namespace {
 
 // The popup window's side: the list, the reload from the store and the new-alarm rule.

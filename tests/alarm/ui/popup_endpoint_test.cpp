@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+using namespace rovik::alarm;
+
+using namespace rovik::uikit;
+
 namespace {
 
 class PopupEndpointTest : public ::testing::Test {
@@ -45,7 +49,7 @@ protected:
     }
     void Post(const AlarmRecord& record)
     {
-        rovik::WindowMessageEvent arrived(rovik::kMsgAlarmArrived, reinterpret_cast<std::intptr_t>(&record));
+        rovik::uikit::WindowMessageEvent arrived(rovik::uikit::kMsgAlarmArrived, reinterpret_cast<std::intptr_t>(&record));
         QCoreApplication::sendEvent(popup.get(), &arrived);
     }
     void Click(int id)
@@ -96,7 +100,7 @@ TEST_F(PopupEndpointTest, AlarmsWhileShownAndWhileHidden)
     Click(1001);
     EXPECT_FALSE(popup->isVisible());
     EXPECT_EQ(store.GetUnreadCount(), 1);  // the arrival on show carried its store ID
-    rovik::WindowMessageEvent closed(rovik::kMsgHistoryClosed);
+    rovik::uikit::WindowMessageEvent closed(rovik::uikit::kMsgHistoryClosed);
     QCoreApplication::sendEvent(popup.get(), &closed);  // reload: the first still unread
     EXPECT_TRUE(popup->isVisible());
     EXPECT_EQ(view->Caption(), QStringLiteral("Rovik警报(1/1)"));

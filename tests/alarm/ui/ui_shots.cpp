@@ -16,6 +16,10 @@
 
 #include <cstdio>
 
+using namespace rovik::alarm;
+
+using namespace rovik::uikit;
+
 namespace {
 
 AlarmRecord Record(int n, const char* type, const char* device, const char* camera)
