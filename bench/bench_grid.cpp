@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 
+using namespace rovik::uikit;
+
 namespace {
 
 QStringList MakeRows(int n)

@@ -19,10 +19,12 @@
 #include <string>
 #include <thread>
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/module_path.h"
 #include "platform/window_link.h"
+
+using namespace rovik::alarm;
 
 extern char** environ;
 
@@ -158,16 +160,16 @@ void FillUnread(const fs::path& folder) {
   store.Open(folder.string());
   AlarmRecord r;
   ClearRecord(r);
-  rovik::CopyField(r.account, "13800000000");
-  rovik::CopyField(r.ipcId, "A1");
-  rovik::CopyField(r.ipcName, "客厅摄像机");
-  rovik::CopyField(r.deviceType, "DS");
-  rovik::CopyField(r.userName, u"张三");
+  rovik::alarm::CopyField(r.account, "13800000000");
+  rovik::alarm::CopyField(r.ipcId, "A1");
+  rovik::alarm::CopyField(r.ipcName, "客厅摄像机");
+  rovik::alarm::CopyField(r.deviceType, "DS");
+  rovik::alarm::CopyField(r.userName, u"张三");
   for (int i = 0; i < kUnread; ++i) {
-    rovik::CopyField(r.deviceName, "前门 " + std::to_string(i));
+    rovik::alarm::CopyField(r.deviceName, "前门 " + std::to_string(i));
     char time[32];
     std::snprintf(time, sizeof time, "2015-03-%02d %02d:%02d:%02d", 1 + i / 3600 % 28, i / 60 % 60, i % 60, i % 60);
-    rovik::CopyField(r.alarmTime, time);
+    rovik::alarm::CopyField(r.alarmTime, time);
     store.InsertAlarm(r);
   }
 }

@@ -28,9 +28,9 @@
 
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/http_request_queue.h"
-#include "alarm/core/push_channel.h"
-#include "alarm/core/reconnect_policy.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/push/push_channel.h"
+#include "alarm/push/reconnect_policy.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/window_link.h"
 #include "tests/fixtures/http_server_fixture.h"
@@ -38,6 +38,8 @@
 #include "tests/fixtures/tcp_proxy_fixture.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
+
+using namespace rovik::alarm;
 
 namespace {
 
@@ -57,7 +59,7 @@ class ClientWindow {
       if (m.data.size() == 1243 && m.data[0] == '4' && m.data[1] == '~') {
         AlarmRecord r;
         std::memcpy(&r, m.data.data() + 2, sizeof r);
-        arrivals_[std::string(rovik::FieldText(r.deviceName))] = now;
+        arrivals_[std::string(rovik::alarm::FieldText(r.deviceName))] = now;
       } else {
         texts_.emplace_back(m.data.begin(), m.data.end());
       }

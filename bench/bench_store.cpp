@@ -9,8 +9,10 @@
 #include <map>
 #include <string>
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
+
+using namespace rovik::alarm;
 
 namespace {
 
@@ -25,13 +27,13 @@ std::string MakeTempFolder() {
 AlarmRecord SampleAlarm() {
   AlarmRecord r;
   ClearRecord(r);
-  rovik::CopyField(r.account, "13800000000");
-  rovik::CopyField(r.ipcId, "A1");
-  rovik::CopyField(r.ipcName, "客厅摄像机");
-  rovik::CopyField(r.deviceName, "前门");
-  rovik::CopyField(r.deviceType, "DS");
-  rovik::CopyField(r.alarmTime, "2015-03-01 08:00:00");
-  rovik::CopyField(r.userName, u"张三");
+  rovik::alarm::CopyField(r.account, "13800000000");
+  rovik::alarm::CopyField(r.ipcId, "A1");
+  rovik::alarm::CopyField(r.ipcName, "客厅摄像机");
+  rovik::alarm::CopyField(r.deviceName, "前门");
+  rovik::alarm::CopyField(r.deviceType, "DS");
+  rovik::alarm::CopyField(r.alarmTime, "2015-03-01 08:00:00");
+  rovik::alarm::CopyField(r.userName, u"张三");
   return r;
 }
 

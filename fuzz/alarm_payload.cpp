@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
+
+using namespace rovik::alarm;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) {

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "alarm/core/alarm_spill.h"
+#include "alarm/push/alarm_spill.h"
+
+using namespace rovik::alarm;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const SpilledAlarm& alarm : ParseSpilledAlarms(data, size)) {

@@ -4,6 +4,8 @@
 
 #include "tools/rovikclient/monitor_messages.h"
 
+using namespace rovik::alarm;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   rovikclient::ParseMonitorMessage(data, size);
   rovikclient::ReadAlarmListBlock(data, size, 1000);

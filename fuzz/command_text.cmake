@@ -1,1 +1,1 @@
-rovik_add_fuzz(command_text SOURCES ${CMAKE_CURRENT_LIST_DIR}/command_text.cpp LIBS rovik_command_text)
+rovik_add_fuzz(command_text SOURCES ${CMAKE_CURRENT_LIST_DIR}/command_text.cpp LIBS rovik_alarm_record)

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "alarm/core/command_text.h"
+#include "alarm/record/command_text.h"
+
+using namespace rovik::alarm;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CommandText command = ParseCommandText(data, size);

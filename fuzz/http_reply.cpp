@@ -8,7 +8,9 @@
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/cloud_reply.h"
 #include "alarm/cloud/http_url.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
+
+using namespace rovik::alarm;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -19,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)DeviceLoginFromReply(text);
 
   // As the address file is read: UTF-8 to UTF-16, trimmed, and used as the base of a URL.
-  const std::u16string base = TrimServerAddress(rovik::Utf8ToUtf16(text.substr(0, 260)));
-  const std::string url = rovik::Utf16ToUtf8(base + u"/api/client/ipc/windows_heart");
+  const std::u16string base = TrimServerAddress(rovik::alarm::Utf8ToUtf16(text.substr(0, 260)));
+  const std::string url = rovik::alarm::Utf16ToUtf8(base + u"/api/client/ipc/windows_heart");
   if (auto parts = SplitHttpUrl(url)) {
     // A split URL never carries what cannot stand in a request line.
     for (char c : parts->path) {

@@ -1,1 +1,1 @@
-rovik_add_fuzz(push_intake SOURCES ${CMAKE_CURRENT_LIST_DIR}/push_intake.cpp LIBS rovik_push)
+rovik_add_fuzz(push_intake SOURCES ${CMAKE_CURRENT_LIST_DIR}/push_intake.cpp LIBS rovik_alarm_push)

@@ -10,8 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "alarm/core/push_channel.h"
+#include "alarm/push/push_channel.h"
 #include "alarm/store/md_sqlite.h"
+
+using namespace rovik::alarm;
 
 namespace {
 

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace rovik::uikit {
+
 namespace {
 
 // A rectangle from its left, top, right and bottom edges (right and bottom exclusive).
@@ -360,7 +362,7 @@ void CCustomSelStatic::leaveEvent(QEvent* event)
 void CCustomSelStatic::Post(int message, int wParam)
 {
     if (QWidget* owner = parentWidget())
-        QCoreApplication::postEvent(owner, new rovik::WindowMessageEvent(message, wParam, m_strSelected));
+        QCoreApplication::postEvent(owner, new WindowMessageEvent(message, wParam, m_strSelected));
 }
 
 void CCustomSelStatic::mousePressEvent(QMouseEvent* event)
@@ -379,7 +381,7 @@ void CCustomSelStatic::mousePressEvent(QMouseEvent* event)
     }
     m_nSelectedId = row->id;
     m_strSelected = row->text;
-    Post(rovik::kMsgGridRowClicked, row->id);
+    Post(kMsgGridRowClicked, row->id);
     row->state = kSelected;
     RepaintRow(row->id);
 }
@@ -398,6 +400,8 @@ void CCustomSelStatic::mouseReleaseEvent(QMouseEvent* event)
         if (m_nPage + 1 < m_nPageCount)
             ShowPage(m_nPage + 1);
     } else if (m_bActionLink && m_rcAction.contains(pos)) {
-        Post(rovik::kMsgGridAction, m_nSelectedId);
+        Post(kMsgGridAction, m_nSelectedId);
     }
 }
+
+}  // namespace rovik::uikit

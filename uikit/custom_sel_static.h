@@ -1,6 +1,7 @@
 // CCustomSelStatic: an owner-drawn paged list of "~"-separated rows under a one-line header, with
 // hover and selection, an unread look, and a footer with page links and one action link. It tells
-// its parent about clicks with the posted messages 3027 (row) and 3026 (action link).
+// its parent about clicks with the posted messages kMsgGridRowClicked (row) and kMsgGridAction (action
+// link).
 #pragma once
 
 #include <QFont>
@@ -12,6 +13,8 @@
 #include <array>
 #include <optional>
 #include <vector>
+
+namespace rovik::uikit {
 
 struct GridRow {
     int id = 0;     // from 1, counted over all pages in the order given
@@ -107,3 +110,5 @@ private:
     std::vector<std::vector<GridRow>> m_pages;
     bool m_fractionsSet = false;
 };
+
+}  // namespace rovik::uikit

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+namespace rovik::uikit {
+
 QFont CreateGdiFont(const QString& face, int height, int weight, bool underline)
 {
     QFont font;
@@ -14,3 +16,5 @@ QFont CreateGdiFont(const QString& face, int height, int weight, bool underline)
     font.setUnderline(underline);
     return font;
 }
+
+}  // namespace rovik::uikit

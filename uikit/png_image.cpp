@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QString>
 
+namespace rovik::uikit {
+
 int CImage::GetBPP() const
 {
     if (m_image.isNull())
@@ -141,3 +143,5 @@ void DrawImageCentred(QPainter& surface, const CImage& image, const QRect& rect)
         return;
     DrawImage(surface, image, CentredImageRect(image, rect));
 }
+
+}  // namespace rovik::uikit

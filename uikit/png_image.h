@@ -9,6 +9,8 @@
 class QByteArray;
 class QPainter;
 
+namespace rovik::uikit {
+
 // A decoded picture. Pictures whose PNG carries alpha are 32 bits per pixel with premultiplied
 // colours; the others are 24 bits per pixel and kept exactly as decoded. A picture may name one
 // transparent colour that is left out when it is drawn.
@@ -61,3 +63,5 @@ void DrawImageCentred(QPainter& surface, const CImage& image, const QRect& rect)
 
 // The rectangle DrawImageCentred draws into.
 QRect CentredImageRect(const CImage& image, const QRect& rect);
+
+}  // namespace rovik::uikit

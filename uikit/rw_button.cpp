@@ -5,6 +5,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+namespace rovik::uikit {
+
 CRWButton::CRWButton(QWidget* parent) : QAbstractButton(parent)
 {
     Init();
@@ -119,3 +121,5 @@ void CRWButton::changeEvent(QEvent* event)
     }
     QAbstractButton::changeEvent(event);
 }
+
+}  // namespace rovik::uikit

@@ -10,6 +10,8 @@
 
 #include <optional>
 
+namespace rovik::uikit {
+
 class CRWButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -51,3 +53,5 @@ private:
     void Init();
     void TrackHover(const QPoint& pos);
 };
+
+}  // namespace rovik::uikit

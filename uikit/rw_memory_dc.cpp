@@ -2,6 +2,8 @@
 
 #include <QPaintDevice>
 
+namespace rovik::uikit {
+
 namespace {
 
 QRect TargetArea(QPainter& target, const QRect& rect)
@@ -42,3 +44,5 @@ CRWMemoryDC::~CRWMemoryDC()
     m_target.drawImage(m_rect.topLeft(), m_bitmap);
     m_target.setCompositionMode(mode);
 }
+
+}  // namespace rovik::uikit

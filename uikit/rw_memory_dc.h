@@ -8,6 +8,8 @@
 
 #include <optional>
 
+namespace rovik::uikit {
+
 class CRWMemoryDC {
 public:
     // Starts buffered drawing of `rect` (in the target's coordinates; an empty rectangle means the
@@ -32,3 +34,5 @@ private:
     std::optional<QPainter> m_memory;
     QPainter* m_active;
 };
+
+}  // namespace rovik::uikit

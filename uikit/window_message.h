@@ -8,9 +8,9 @@
 
 #include <cstdint>
 
-namespace rovik {
+namespace rovik::uikit {
 
-// The numbers of the monitor's window messages (WM_USER + 2001 ...).
+// The numbers of the monitor's window messages (3025 and up).
 enum WindowMessageId : int {
     kMsgAlarmArrived = 3025,   // push thread -> popup: a new alarm, video client not running
     kMsgGridAction = 3026,     // grid -> parent: the footer action link was clicked
@@ -60,4 +60,4 @@ private:
     QString m_text;
 };
 
-} // namespace rovik
+}  // namespace rovik::uikit

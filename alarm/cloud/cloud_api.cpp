@@ -8,9 +8,11 @@
 
 #include "alarm/cloud/http_request_queue.h"
 #include "alarm/cloud/http_url.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "platform/debug_log.h"
 #include "platform/module_path.h"
+
+namespace rovik::alarm {
 
 namespace {
 
@@ -75,7 +77,7 @@ std::u16string TrimServerAddress(std::u16string text) {
 void LoadServerAddressFrom(const std::filesystem::path& programFolder) {
   const std::filesystem::path file = programFolder / "FILE";
   if (auto text = ReadHead(file / "RovikInfo.txt", 260)) {
-    std::u16string base = rovik::Utf8ToUtf16(*text);
+    std::u16string base = Utf8ToUtf16(*text);
     if (base.size() > 259) base.resize(259);
     std::lock_guard<std::mutex> lock(g_mutex);
     g_addresses.serverBase = TrimServerAddress(std::move(base));
@@ -85,7 +87,7 @@ void LoadServerAddressFrom(const std::filesystem::path& programFolder) {
   // against (relative to the program folder unless absolute).
   if (auto text = ReadHead(file / "RovikPush.txt", 4096)) {
     std::vector<std::u16string> lines;
-    std::u16string all = rovik::Utf8ToUtf16(*text);
+    std::u16string all = Utf8ToUtf16(*text);
     size_t start = 0;
     while (start <= all.size() && lines.size() < 3) {
       size_t nl = all.find(u'\n', start);
@@ -97,7 +99,7 @@ void LoadServerAddressFrom(const std::filesystem::path& programFolder) {
     if (lines.size() > 0 && !lines[0].empty()) g_addresses.brokerLookup = lines[0];
     if (lines.size() > 1 && !lines[1].empty()) g_addresses.deviceReg = lines[1];
     if (lines.size() > 2 && !lines[2].empty()) {
-      const std::filesystem::path ca(rovik::Utf16ToUtf8(lines[2]));
+      const std::filesystem::path ca(Utf16ToUtf8(lines[2]));
       g_addresses.brokerCaFile = (ca.is_absolute() ? ca : programFolder / ca).string();
     }
   }
@@ -132,7 +134,7 @@ std::string BrokerCaFile() {
 
 bool BrokerNeedsTls() {
   std::lock_guard<std::mutex> lock(g_mutex);
-  const auto lookup = SplitHttpUrl(rovik::Utf16ToUtf8(g_addresses.brokerLookup));
+  const auto lookup = SplitHttpUrl(Utf16ToUtf8(g_addresses.brokerLookup));
   return (lookup && lookup->scheme == "https") || !g_addresses.brokerCaFile.empty();
 }
 
@@ -169,7 +171,7 @@ std::unique_ptr<HttpRequest> MakeDeviceRegRequest(IHttpEvents* events) {
 bool SendHeartbeat(IHttpEvents* events, const std::string& account, const std::string& password,
                    const std::string& accountList) {
   auto request = MakeHeartbeatRequest(events, account, password, accountList);
-  const std::string url = rovik::Utf16ToUtf8(request->url);
+  const std::string url = Utf16ToUtf8(request->url);
   if (PlainHttpToAnotherMachine(url)) {
     rovik::platform::DebugLog("RovikAlarm", "heartbeat not sent: it carries the account password, and " +
                                                 rovik::platform::Printable(url) +
@@ -182,3 +184,5 @@ bool SendHeartbeat(IHttpEvents* events, const std::string& account, const std::s
 bool RequestBrokerAddress(IHttpEvents* events) { return Queue(MakeBrokerLookupRequest(events)); }
 
 bool RegisterDevice(IHttpEvents* events) { return Queue(MakeDeviceRegRequest(events)); }
+
+}  // namespace rovik::alarm

@@ -9,6 +9,8 @@
 
 #include "alarm/cloud/http_request.h"
 
+namespace rovik::alarm {
+
 inline constexpr int HTTP_REQ_HEARTBEAT = 5507;
 inline constexpr int HTTP_REQ_BROKER_LOOKUP = 5510;
 inline constexpr int HTTP_REQ_DEVICE_REG = 5511;
@@ -62,3 +64,5 @@ bool SendHeartbeat(IHttpEvents* events, const std::string& account, const std::s
                    const std::string& accountList);
 bool RequestBrokerAddress(IHttpEvents* events);
 bool RegisterDevice(IHttpEvents* events);
+
+}  // namespace rovik::alarm

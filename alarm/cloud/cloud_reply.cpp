@@ -9,6 +9,8 @@
 #include "alarm/cloud/cloud_api.h"
 #include "platform/debug_log.h"
 
+namespace rovik::alarm {
+
 namespace {
 
 // Replies are capped by the transport at 1 MiB; nesting is bounded so a hostile reply cannot
@@ -108,3 +110,5 @@ bool HeartbeatRefused(std::string_view reply) {
   auto v = Parse(reply);
   return v && v->isObject() && v->size() > 0 && ErrnoOf(*v) != 0;
 }
+
+}  // namespace rovik::alarm

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace rovik::alarm {
+
 class IHttpEvents {
  public:
   virtual ~IHttpEvents() = default;
@@ -14,3 +16,5 @@ class IHttpEvents {
   // waiting): a sink that counts its requests learns that this one is settled.
   virtual void OnHttpDropped(int /*requestCode*/, int /*context*/) {}
 };
+
+}  // namespace rovik::alarm

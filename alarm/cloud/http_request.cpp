@@ -2,6 +2,8 @@
 
 #include <string>
 
+namespace rovik::alarm {
+
 namespace {
 
 void Append(HttpRequest& request, const std::string& text) {
@@ -22,3 +24,5 @@ void AddLastFormField(HttpRequest& request, const std::string& name, const std::
 std::string HttpStatusReply(long status) {
   return "{\"errno\":1,\"error\":\"" + std::to_string(status) + "\"}";
 }
+
+}  // namespace rovik::alarm

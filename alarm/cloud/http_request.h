@@ -5,6 +5,8 @@
 
 #include "alarm/cloud/http_events.h"
 
+namespace rovik::alarm {
+
 struct HttpRequest {
   IHttpEvents* events = nullptr;  // not owned; null = the reply is dropped
   int requestCode = 0;            // passed back in OnHttpResult
@@ -26,3 +28,5 @@ void AddLastFormField(HttpRequest& request, const std::string& name, const std::
 inline constexpr char kHttpReplyException[] = "{\"errno\":1,\"error\":\"Exception\"}";
 // {"errno":1,"error":"<status>"} for a status other than 200.
 std::string HttpStatusReply(long status);
+
+}  // namespace rovik::alarm

@@ -3,6 +3,8 @@
 #include "alarm/cloud/http_transport.h"
 #include "platform/thread_queue.h"
 
+namespace rovik::alarm {
+
 struct HttpQueueMessages {
   rovik::platform::ThreadQueue queue;
 };
@@ -109,3 +111,5 @@ void HttpRequestQueue::Run() {
   }
   doneChanged_.notify_all();
 }
+
+}  // namespace rovik::alarm

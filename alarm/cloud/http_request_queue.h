@@ -12,6 +12,8 @@
 
 #include "alarm/cloud/http_request.h"
 
+namespace rovik::alarm {
+
 // Thread messages of the worker.
 inline constexpr unsigned WM_HTTPQUEUE_PROCESS = 8024;  // the queue is not empty: send it all
 inline constexpr unsigned WM_HTTPQUEUE_QUIT = 9024;     // end the worker
@@ -54,3 +56,5 @@ class HttpRequestQueue {
   std::condition_variable doneChanged_;
   std::thread worker_;  // owned; joined by the destructor
 };
+
+}  // namespace rovik::alarm

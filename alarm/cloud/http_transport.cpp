@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "alarm/cloud/http_url.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
+
+namespace rovik::alarm {
 
 namespace {
 
@@ -82,7 +84,7 @@ struct SlistDeleter {
 std::string PerformHttpRequest(const HttpRequest& request, const std::atomic<bool>* abort,
                                const HttpTransportLimits& limits) {
   if (abort && abort->load()) return kHttpReplyException;
-  const auto parts = SplitHttpUrl(rovik::Utf16ToUtf8(request.url));
+  const auto parts = SplitHttpUrl(Utf16ToUtf8(request.url));
   if (!parts || (parts->scheme != "http" && parts->scheme != "https")) return kHttpReplyException;
 
   GlobalInit();
@@ -153,3 +155,5 @@ void ExecuteRequest(HttpRequest& request, const std::atomic<bool>* abort) {
   }
   if (request.events) request.events->OnHttpResult(reply, 1, request.requestCode, request.context);
 }
+
+}  // namespace rovik::alarm

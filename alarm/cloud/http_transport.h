@@ -7,6 +7,8 @@
 
 #include "alarm/cloud/http_request.h"
 
+namespace rovik::alarm {
+
 struct HttpTransportLimits {
   std::chrono::milliseconds connectTimeout{15000};
   // A transfer slower than 1 byte/s for this long is given up.
@@ -24,3 +26,5 @@ std::string PerformHttpRequest(const HttpRequest& request, const std::atomic<boo
 
 // Sends the request and hands the reply to its sink (if any): the worker's step per request.
 void ExecuteRequest(HttpRequest& request, const std::atomic<bool>* abort = nullptr);
+
+}  // namespace rovik::alarm

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cctype>
 
+namespace rovik::alarm {
+
 namespace {
 
 bool IsHostChar(char c) {
@@ -98,3 +100,5 @@ bool PlainHttpToAnotherMachine(std::string_view url) {
   const auto parts = SplitHttpUrl(url);
   return parts && parts->scheme == "http" && !IsLoopbackHost(parts->host);
 }
+
+}  // namespace rovik::alarm

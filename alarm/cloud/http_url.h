@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace rovik::alarm {
+
 struct HttpUrlParts {
   std::string scheme;  // lower case, e.g. "http"
   std::string host;    // without brackets or port
@@ -25,3 +27,5 @@ bool IsLoopbackHost(std::string_view host);
 // not this machine. Account passwords are never sent there. (A URL that is no http:// or https://
 // URL at all is not sent by the transport either.)
 bool PlainHttpToAnotherMachine(std::string_view url);
+
+}  // namespace rovik::alarm

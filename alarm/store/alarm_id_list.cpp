@@ -3,7 +3,7 @@
 #include <charconv>
 #include <utility>
 
-namespace rovik {
+namespace rovik::alarm {
 
 bool ParseAlarmIdList(std::string_view text, std::vector<int64_t>& ids) {
   ids.clear();
@@ -50,4 +50,4 @@ bool AlarmIdListToJson(std::string_view text, std::string& json) {
   return true;
 }
 
-}  // namespace rovik
+}  // namespace rovik::alarm

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace rovik {
+namespace rovik::alarm {
 
 // Most IDs one list may name, and most digits of one ID.
 inline constexpr std::size_t kMaxAlarmIds = 100000;
@@ -20,4 +20,4 @@ bool ParseAlarmIdList(std::string_view text, std::vector<int64_t>& ids);
 // The same list as a JSON array text ("[12,15]"), the form bound into the store's statements.
 bool AlarmIdListToJson(std::string_view text, std::string& json);
 
-}  // namespace rovik
+}  // namespace rovik::alarm

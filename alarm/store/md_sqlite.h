@@ -1,21 +1,20 @@
-// The alarm store: one SQLite database file "ROVIK_ALARM.sdb" in the program folder holding every
-// received alarm (table Alarm) and the watched accounts (table user). One process-wide instance,
-// shared by the user-interface thread and the push thread; one lock serialises every operation.
+// The store: one SQLite database file "ROVIK_ALARM.sdb" in the program folder holding every
+// received alarm (table Alarm, see alarm_store.h) and the watched accounts (table user, see
+// account_store.h) over one connection. One process-wide instance owns the connection, shared by
+// the user-interface thread and the push thread; one lock serialises every operation.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
+#include "alarm/store/account_store.h"
+#include "alarm/store/alarm_store.h"
+#include "alarm/store/store_connection.h"
 
-struct sqlite3;
-struct sqlite3_stmt;
+namespace rovik::alarm {
 
 class MdSQLite {
  public:
@@ -41,87 +40,61 @@ class MdSQLite {
   void Open(const std::string& folder = {});
   // Creates the user and Alarm tables when missing (and the lookup indexes).
   void CreateTables();
-  bool IsOpen() const;
+  bool IsOpen() const { return connection_.IsOpen(); }
   // Full path of the open database file; empty when none is open.
-  std::string FilePath() const;
-
-  // Stores an alarm; returns its new ID, -1 on failure. The record keeps its own id and state.
-  int InsertAlarm(AlarmRecord record);
-  // The same, and in the same transaction notes the delivery key of the message it came in (see
-  // NoteDelivery), so a crash never leaves an alarm stored without its key or the other way.
-  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey);
-
-  // The same, waiting at most `busyWait` for another connection's lock on the database
-  // (instead of the usual 10 s): the push thread keeps taking messages meanwhile.
-  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey, std::chrono::milliseconds busyWait);
+  std::string FilePath() const { return connection_.FilePath(); }
+  // Full path of the database file in `folder`.
+  static std::string DatabasePath(const std::string& folder);
 
   // While on, every wait for another connection's lock ends at once and the statement under way
-  // is interrupted (sqlite3_interrupt): the call fails instead of holding its thread. Safe from
-  // any thread; Stop of the push channel turns it on while it waits for the push thread.
-  void InterruptWaits(bool on);
+  // is interrupted: the call fails instead of holding its thread. Safe from any thread; Stop of
+  // the push channel turns it on while it waits for the push thread.
+  void InterruptWaits(bool on) { connection_.InterruptWaits(on); }
   // SQLite's text of the last failure.
-  std::string LastError() const;
+  std::string LastError() const { return connection_.LastError(); }
+
+  // The two stores over the connection.
+  AlarmStore& Alarms() { return alarms_; }
+  AccountStore& Accounts() { return accounts_; }
 
   // Small named values kept across restarts (the push channel's broker login). Load: false when
   // none is stored or the store cannot be read.
   bool LoadSetting(std::string_view name, std::string& value);
   bool SaveSetting(std::string_view name, std::string_view value);
 
-  // Delivery keys name the messages taken from the broker (topic and payload), so that a
-  // message the broker sends again after an outage is stored once. The newest kDeliveryKeysKept
-  // keys are kept, across restarts.
-  static constexpr int kDeliveryKeysKept = 4096;
-  // Notes a key; false when it was noted already (or the store is closed).
-  bool NoteDelivery(std::string_view deliveryKey);
-  bool DeliverySeen(std::string_view deliveryKey);
-  // Largest stored alarm ID; -1 when the query fails or the table is empty.
-  int GetMaxAlarmId();
-  // Marks the listed alarms (decimal IDs separated by ",") read now. A list of any other form is
-  // refused whole (false, nothing changes).
-  bool MarkAlarmsRead(std::string_view idList);
-  bool MarkAlarmRead(int alarmId);
-  // Number of unread alarms; 1 when the query fails.
-  int GetUnreadCount();
-  bool DeleteAlarms(std::string_view idList);
-  // Alarms with fromTime <= Alarm_Time <= toTime, newest first; appended to `list`. Returns the
-  // number appended (0 on failure).
-  int QueryAlarmsByTime(AlarmList& list, std::string_view fromTime, std::string_view toTime);
-  // Alarms stored today (local date) or unread, newest alarm time first.
-  int QueryTodayAndUnread(AlarmList& list);
-  int QueryUnread(AlarmList& list);
+  // The alarm store's operations (alarm_store.h).
+  static constexpr int kDeliveryKeysKept = AlarmStore::kDeliveryKeysKept;
+  int InsertAlarm(AlarmRecord record) { return alarms_.InsertAlarm(record); }
+  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey) {
+    return alarms_.InsertAlarm(record, deliveryKey);
+  }
+  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey, std::chrono::milliseconds busyWait) {
+    return alarms_.InsertAlarm(record, deliveryKey, busyWait);
+  }
+  bool NoteDelivery(std::string_view deliveryKey) { return alarms_.NoteDelivery(deliveryKey); }
+  bool DeliverySeen(std::string_view deliveryKey) { return alarms_.DeliverySeen(deliveryKey); }
+  int GetMaxAlarmId() { return alarms_.GetMaxAlarmId(); }
+  bool MarkAlarmsRead(std::string_view idList) { return alarms_.MarkAlarmsRead(idList); }
+  bool MarkAlarmRead(int alarmId) { return alarms_.MarkAlarmRead(alarmId); }
+  int GetUnreadCount() { return alarms_.GetUnreadCount(); }
+  bool DeleteAlarms(std::string_view idList) { return alarms_.DeleteAlarms(idList); }
+  int QueryAlarmsByTime(AlarmList& list, std::string_view fromTime, std::string_view toTime) {
+    return alarms_.QueryAlarmsByTime(list, fromTime, toTime);
+  }
+  int QueryTodayAndUnread(AlarmList& list) { return alarms_.QueryTodayAndUnread(list); }
+  int QueryUnread(AlarmList& list) { return alarms_.QueryUnread(list); }
 
-  void DeleteAllUsers();
-  // Appends the stored accounts in insertion order; returns the number appended.
-  int LoadUsers(UserList& list);
-  // Inserts every record in order, freeing each and leaving its slot null. Errors are ignored.
-  void SaveUsers(UserList& list);
-
-  // Full path of the database file in `folder`.
-  static std::string DatabasePath(const std::string& folder);
+  // The account store's operations (account_store.h).
+  void DeleteAllUsers() { accounts_.DeleteAllUsers(); }
+  int LoadUsers(UserList& list) { return accounts_.LoadUsers(list); }
+  void SaveUsers(UserList& list) { accounts_.SaveUsers(list); }
 
  private:
-  sqlite3_stmt* Prepare(const char* sql);  // cached; requires lock_
-  bool Execute(sqlite3_stmt* stmt);        // steps to the end and resets; requires lock_
-  int GetMaxAlarmIdLocked();
-  int NoteDeliveryLocked(std::string_view deliveryKey);  // 1 new, 0 known, -1 failed
-  int InsertAlarmLocked(const AlarmRecord& record);
-  int InsertAlarmWithKeyLocked(const AlarmRecord& record, std::string_view deliveryKey);
-  bool ExecLocked(const char* sql);
-  int QueryAlarms(AlarmList& list, const char* sql, std::string_view from, std::string_view to);
-  bool RunForIdList(const char* sql, std::string_view idList, std::string_view readTime);
   void Report(const std::string& text);
-  void CloseLocked();
 
-  static int BusyWait(void* self, int count);  // SQLite's busy handler; runs under lock_
-
-  mutable std::mutex lock_;  // guards db_, path_, statements_, lastError_, busyBound_ and busySince_
-  sqlite3* db_ = nullptr;
-  std::unordered_map<const char*, sqlite3_stmt*> statements_;  // prepared once per statement text
-  std::string lastError_;                                      // last error text of SQLite
-  std::string path_;                                           // of the open database
-  int deliveriesSincePrune_ = 0;                               // guarded by lock_
-  std::chrono::milliseconds busyBound_{10000};                 // how long a call waits for a lock
-  std::chrono::steady_clock::time_point busySince_{};          // the wait under way began
-  std::atomic<bool> interrupted_{false};                       // InterruptWaits is on
-  std::atomic<sqlite3*> openDb_{nullptr};                      // db_, for sqlite3_interrupt off the lock
+  StoreConnection connection_;
+  AlarmStore alarms_{connection_};
+  AccountStore accounts_{connection_};
 };
+
+}  // namespace rovik::alarm

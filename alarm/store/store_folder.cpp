@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
-namespace rovik::store {
+namespace rovik::alarm {
 
 namespace {
 
@@ -40,4 +40,4 @@ std::string StoreFolder(const std::string& programFolder) {
   return MakeFolders(folder, 0700) ? folder : "";
 }
 
-}  // namespace rovik::store
+}  // namespace rovik::alarm

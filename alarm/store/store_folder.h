@@ -5,10 +5,10 @@
 
 #include <string>
 
-namespace rovik::store {
+namespace rovik::alarm {
 
 // `programFolder` when this user may write into it; otherwise the data folder, created with mode
 // 0700 when missing; "" when neither XDG_DATA_HOME nor HOME names a place for it.
 std::string StoreFolder(const std::string& programFolder);
 
-}  // namespace rovik::store
+}  // namespace rovik::alarm

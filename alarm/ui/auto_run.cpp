@@ -4,7 +4,7 @@
 #include "platform/module_path.h"
 #include "platform/registry.h"
 
-namespace rovik {
+namespace rovik::alarm {
 
 using platform::RegistryKey;
 using platform::RegRoot;
@@ -49,4 +49,4 @@ bool OfferAutoRun(QWidget* parent)
     return true;
 }
 
-} // namespace rovik
+}  // namespace rovik::alarm

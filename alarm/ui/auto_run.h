@@ -6,7 +6,7 @@
 
 class QWidget;
 
-namespace rovik {
+namespace rovik::alarm {
 
 inline constexpr const char* kRovikKey = "SOFTWARE\\MERVO\\ROVIK";
 inline constexpr const char* kAutoAlarmValue = "AUTOALARM";
@@ -29,4 +29,4 @@ bool RecordAutoRunChoice();
 // entry when the user agrees and records the answer either way. Returns true when it asked.
 bool OfferAutoRun(QWidget* parent = nullptr);
 
-} // namespace rovik
+}  // namespace rovik::alarm

@@ -1,5 +1,6 @@
 #include "alarm/ui/dlg_auto_run.h"
 
+#include "alarm/ui/picture_ids.h"
 #include "uikit/gdi_font.h"
 #include "uikit/rw_memory_dc.h"
 
@@ -7,6 +8,8 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
+
+namespace rovik::alarm {
 
 namespace {
 
@@ -17,7 +20,7 @@ const QString kLines[] = {
     QStringLiteral("开机自动启动Rovik后台报警程序"),
 };
 
-void SetUpButton(CRWButton& button, int normal, int hover, int pressed)
+void SetUpButton(uikit::CRWButton& button, int normal, int hover, int pressed)
 {
     button.LoadStateImages(normal, hover, pressed);
     button.m_clrBack = QColor(220, 235, 249);
@@ -29,10 +32,10 @@ void SetUpButton(CRWButton& button, int normal, int hover, int pressed)
 
 CDlgAutoRun::CDlgAutoRun(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
-      m_btnAgree(new CRWButton(QStringLiteral("准！"), this)),
-      m_btnDecline(new CRWButton(QStringLiteral("算了，不关心"), this)),
-      m_fontNormal12(CreateGdiFont(QStringLiteral("宋体"), 12, 400)),
-      m_fontBold12(CreateGdiFont(QStringLiteral("宋体"), 12, 700))
+      m_btnAgree(new uikit::CRWButton(QStringLiteral("准！"), this)),
+      m_btnDecline(new uikit::CRWButton(QStringLiteral("算了，不关心"), this)),
+      m_fontNormal12(uikit::CreateGdiFont(QStringLiteral("宋体"), 12, 400)),
+      m_fontBold12(uikit::CreateGdiFont(QStringLiteral("宋体"), 12, 700))
 {
     setWindowTitle(kTitle);
     setModal(true);
@@ -47,9 +50,9 @@ CDlgAutoRun::CDlgAutoRun(QWidget* parent)
         move(area.left() + (area.width() - width()) / 2, area.top() + (area.height() - height()) / 2);
     }
     Layout();
-    LoadPngResource(m_imgTitle, 203);
-    SetUpButton(*m_btnDecline, 212, 213, 213);
-    SetUpButton(*m_btnAgree, 214, 215, 215);
+    uikit::LoadPngResource(m_imgTitle, kPictureBackgroundTile);
+    SetUpButton(*m_btnDecline, kPictureWideButtonNormal, kPictureWideButtonHot, kPictureWideButtonHot);
+    SetUpButton(*m_btnAgree, kPictureNarrowButtonNormal, kPictureNarrowButtonHot, kPictureNarrowButtonHot);
     connect(m_btnAgree, &QAbstractButton::clicked, this, &QDialog::accept);
     connect(m_btnDecline, &QAbstractButton::clicked, this, &QDialog::reject);
 }
@@ -66,7 +69,7 @@ void CDlgAutoRun::SetFonts(const QFont& normal12, const QFont& bold12)
 void CDlgAutoRun::paintEvent(QPaintEvent*)
 {
     QPainter target(this);
-    CRWMemoryDC memory(target, rect());
+    uikit::CRWMemoryDC memory(target, rect());
     QPainter& dc = memory.painter();
     dc.setBackgroundMode(Qt::TransparentMode);
     dc.fillRect(rect(), QColor(238, 238, 238));
@@ -74,7 +77,7 @@ void CDlgAutoRun::paintEvent(QPaintEvent*)
     dc.fillRect(inner, QColor(250, 250, 250));
 
     const QRect bar(inner.left(), inner.top(), inner.width(), 26);
-    DrawImage(dc, m_imgTitle, bar);
+    uikit::DrawImage(dc, m_imgTitle, bar);
     dc.setFont(m_fontBold12);
     dc.setPen(QColor(243, 253, 253));
     dc.drawText(bar.adjusted(5, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, kTitle);
@@ -121,3 +124,5 @@ void CDlgAutoRun::keyPressEvent(QKeyEvent* event)
         QDialog::keyPressEvent(event);
     }
 }
+
+}  // namespace rovik::alarm

@@ -8,13 +8,15 @@
 #include <QDialog>
 #include <QFont>
 
+namespace rovik::alarm {
+
 class CDlgAutoRun : public QDialog {
     Q_OBJECT
 public:
     explicit CDlgAutoRun(QWidget* parent = nullptr);
 
-    CRWButton& AgreeButton() { return *m_btnAgree; }
-    CRWButton& DeclineButton() { return *m_btnDecline; }
+    uikit::CRWButton& AgreeButton() { return *m_btnAgree; }
+    uikit::CRWButton& DeclineButton() { return *m_btnDecline; }
     void SetFonts(const QFont& normal12, const QFont& bold12);
 
     static constexpr int kAgreeId = 1021;
@@ -27,9 +29,11 @@ protected:
 
 private:
     void Layout();
-    CRWButton* m_btnAgree;
-    CRWButton* m_btnDecline;
-    CImage m_imgTitle;
+    uikit::CRWButton* m_btnAgree;
+    uikit::CRWButton* m_btnDecline;
+    uikit::CImage m_imgTitle;
     QFont m_fontNormal12;
     QFont m_fontBold12;
 };
+
+}  // namespace rovik::alarm

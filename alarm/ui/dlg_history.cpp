@@ -1,7 +1,8 @@
 #include "alarm/ui/dlg_history.h"
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 #include "alarm/store/md_sqlite.h"
+#include "alarm/ui/picture_ids.h"
 #include "uikit/gdi_font.h"
 #include "uikit/rw_memory_dc.h"
 #include "uikit/window_message.h"
@@ -14,12 +15,14 @@
 #include <QScreen>
 #include <QWindow>
 
+namespace rovik::alarm {
+
 namespace {
 
 const QString kTitle = QStringLiteral("Rovik报警列表");
 const QString kHeader =
     QStringLiteral("序号~报警时间~设备类型~设备名称~关联IPC~用户名称~查看时间~用户账号~IPCID~ID~消息状态");
-constexpr std::array<double, CCustomSelStatic::kMaxColumns> kFractions{0.1, 0.22, 0.12, 0.32, 0, 0.24, 0, 0,
+constexpr std::array<double, uikit::CCustomSelStatic::kMaxColumns> kFractions{0.1, 0.22, 0.12, 0.32, 0, 0.24, 0, 0,
                                                                        0,   0,    0,    0,    0, 0,    0};
 const QString kUnread = QStringLiteral("未读");
 const QString kRead = QStringLiteral("已读");
@@ -43,10 +46,10 @@ QString LastField(const QString& text)
 
 CDlgHistory::CDlgHistory(QWidget* parent, MdSQLite* store)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
-      m_grid(new CCustomSelStatic(this)),
-      m_btnClose(new CRWButton(QStringLiteral("X"), this)),
-      m_fontNormal12(CreateGdiFont(QStringLiteral("宋体"), 12, 400)),
-      m_fontBold12(CreateGdiFont(QStringLiteral("宋体"), 12, 700)),
+      m_grid(new uikit::CCustomSelStatic(this)),
+      m_btnClose(new uikit::CRWButton(QStringLiteral("X"), this)),
+      m_fontNormal12(uikit::CreateGdiFont(QStringLiteral("宋体"), 12, 400)),
+      m_fontBold12(uikit::CreateGdiFont(QStringLiteral("宋体"), 12, 700)),
       m_store(store)
 {
     setWindowTitle(kTitle);
@@ -56,8 +59,8 @@ CDlgHistory::CDlgHistory(QWidget* parent, MdSQLite* store)
     m_grid->setObjectName(QStringLiteral("grid1020"));
     m_btnClose->setObjectName(QStringLiteral("button1000"));
 
-    LoadPngResource(m_imgTitle, 203);
-    m_btnClose->LoadStateImages(201, 202, 202);
+    uikit::LoadPngResource(m_imgTitle, kPictureBackgroundTile);
+    m_btnClose->LoadStateImages(kPictureCloseNormal, kPictureCloseHot, kPictureCloseHot);
     m_btnClose->m_clrBack = QColor(17, 104, 179);
     // Without its pictures the button still says what it does.
     m_btnClose->m_bShowText = !m_btnClose->m_bUseImages;
@@ -110,14 +113,14 @@ void CDlgHistory::LoadHistory()
 
 bool CDlgHistory::event(QEvent* e)
 {
-    switch (rovik::WindowMessageEvent::MessageOf(e)) {
-    case rovik::kMsgGridRowClicked: {
-        auto* message = static_cast<rovik::WindowMessageEvent*>(e);
+    switch (uikit::WindowMessageEvent::MessageOf(e)) {
+    case uikit::kMsgGridRowClicked: {
+        auto* message = static_cast<uikit::WindowMessageEvent*>(e);
         OnRowClicked(static_cast<int>(message->wParam()), message->text());
         message->result = 0;
         return true;
     }
-    case rovik::kMsgGridAction:
+    case uikit::kMsgGridAction:
         OnPageNoted();
         return true;
     default:
@@ -143,20 +146,20 @@ void CDlgHistory::OnPageNoted()
 {
     const auto& rows = m_grid->CurrentPageRows();
     QString ids;
-    for (const GridRow& row : rows)
+    for (const uikit::GridRow& row : rows)
         ids += LastField(WithoutLastField(row.text)) + QLatin1Char(',');
     while (ids.endsWith(QLatin1Char(',')))
         ids.chop(1);
     if (ids.isEmpty() || !parentWidget())
         return;
 
-    rovik::WindowMessageEvent request(rovik::kMsgMarkAlarmsRead, 0, ids);
+    uikit::WindowMessageEvent request(uikit::kMsgMarkAlarmsRead, 0, ids);
     QCoreApplication::sendEvent(parentWidget(), &request);
     if (request.result == 0)
         return;
     // The page is rewritten row by row; copy the ids first, SetRowText repaints as it goes.
     std::vector<std::pair<int, QString>> rewrites;
-    for (const GridRow& row : rows)
+    for (const uikit::GridRow& row : rows)
         rewrites.emplace_back(row.id, WithoutLastField(row.text) + QLatin1Char('~') + kRead);
     for (const auto& [id, text] : rewrites)
         m_grid->SetRowText(id, text);
@@ -165,7 +168,7 @@ void CDlgHistory::OnPageNoted()
 void CDlgHistory::OnClose()
 {
     if (QWidget* owner = parentWidget())
-        QCoreApplication::postEvent(owner, new rovik::WindowMessageEvent(rovik::kMsgHistoryClosed));
+        QCoreApplication::postEvent(owner, new uikit::WindowMessageEvent(uikit::kMsgHistoryClosed));
     else
         hide();  // nobody to tell: close by ourselves
 }
@@ -173,11 +176,11 @@ void CDlgHistory::OnClose()
 void CDlgHistory::paintEvent(QPaintEvent*)
 {
     QPainter target(this);
-    CRWMemoryDC memory(target, rect());
+    uikit::CRWMemoryDC memory(target, rect());
     QPainter& dc = memory.painter();
     dc.fillRect(rect(), QColor(238, 238, 238));
     const QRect bar(0, 0, width(), kTitleHeight);
-    DrawImage(dc, m_imgTitle, bar);
+    uikit::DrawImage(dc, m_imgTitle, bar);
     dc.setFont(m_fontBold12);
     dc.setPen(QColor(243, 253, 253));
     dc.setBackgroundMode(Qt::TransparentMode);
@@ -245,3 +248,5 @@ void CDlgHistory::mouseReleaseEvent(QMouseEvent* event)
         m_dragOffset.reset();
     QWidget::mouseReleaseEvent(event);
 }
+
+}  // namespace rovik::alarm

@@ -1,7 +1,7 @@
 // CDlgHistory: the alarm history browser. A borderless window owned by the alarm popup listing
 // today's alarms and every unread one, newest first, in a paged grid. Clicking an unread row marks
-// it read; the footer link "本页已知" asks the popup (message 3030) to mark the page read; "X"
-// tells the popup (message 3028) that the browser was closed.
+// it read; the footer link "本页已知" asks the popup (kMsgMarkAlarmsRead) to mark the page read; "X"
+// tells the popup (kMsgHistoryClosed) that the browser was closed.
 #pragma once
 
 #include "uikit/custom_sel_static.h"
@@ -14,19 +14,21 @@
 
 #include <optional>
 
+namespace rovik::alarm {
+
 class MdSQLite;
 
 class CDlgHistory : public QWidget {
     Q_OBJECT
 public:
-    // `parent` is the popup, which receives 3028 and 3030. `store` null: the process-wide store.
+    // `parent` is the popup, which receives kMsgHistoryClosed and kMsgMarkAlarmsRead. `store` null: the process-wide store.
     explicit CDlgHistory(QWidget* parent = nullptr, MdSQLite* store = nullptr);
 
     // Refills the grid with today's and the unread alarms; keeps the grid when there are none.
     void LoadHistory();
 
-    CCustomSelStatic& Grid() { return *m_grid; }
-    CRWButton& CloseButton() { return *m_btnClose; }
+    uikit::CCustomSelStatic& Grid() { return *m_grid; }
+    uikit::CRWButton& CloseButton() { return *m_btnClose; }
 
     // Set by the owner before the window is first shown (the application's fonts).
     void SetFonts(const QFont& normal12, const QFont& bold12);
@@ -50,11 +52,13 @@ private:
     void OnPageNoted();
     void OnClose();
 
-    CCustomSelStatic* m_grid;
-    CRWButton* m_btnClose;
-    CImage m_imgTitle;
+    uikit::CCustomSelStatic* m_grid;
+    uikit::CRWButton* m_btnClose;
+    uikit::CImage m_imgTitle;
     QFont m_fontNormal12;
     QFont m_fontBold12;
     MdSQLite* m_store;
     std::optional<QPoint> m_dragOffset;  // pointer offset in the window while dragged by hand
 };
+
+}  // namespace rovik::alarm

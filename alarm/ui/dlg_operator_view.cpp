@@ -1,8 +1,9 @@
 #include "alarm/ui/dlg_operator_view.h"
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "alarm/ui/dlg_history.h"
+#include "alarm/ui/picture_ids.h"
 #include "platform/module_path.h"
 #include "platform/process.h"
 #include "uikit/gdi_font.h"
@@ -15,6 +16,8 @@
 #include <QThread>
 #include <QTimerEvent>
 
+namespace rovik::alarm {
+
 namespace {
 
 constexpr int kWidth = 300;
@@ -23,18 +26,18 @@ constexpr int kCaptionHeight = 26;
 constexpr int kHiddenShift = 10000;
 const QColor kBand(220, 235, 249);
 
-CRWButton* ImageButton(QWidget* parent, const QString& text, QColor back, int normal, int hover, int pressed)
+uikit::CRWButton* ImageButton(QWidget* parent, const QString& text, QColor back, int normal, int hover, int pressed)
 {
-    auto* button = new CRWButton(text, parent);
+    auto* button = new uikit::CRWButton(text, parent);
     button->LoadStateImages(normal, hover, pressed);
     button->m_clrBack = back;
     button->m_bShowText = !button->m_bUseImages;  // without pictures, at least the sign
     return button;
 }
 
-CRWButton* TextButton(QWidget* parent, const QString& text)
+uikit::CRWButton* TextButton(QWidget* parent, const QString& text)
 {
-    auto* button = new CRWButton(text, parent);
+    auto* button = new uikit::CRWButton(text, parent);
     button->m_bShowText = true;
     button->m_bFillMode = true;
     button->m_clrBack = kBand;
@@ -46,7 +49,7 @@ CRWButton* TextButton(QWidget* parent, const QString& text)
 
 QString Utf8Field(const char* field, std::size_t size)
 {
-    const std::string_view text = rovik::FieldText(field, size);
+    const std::string_view text = FieldText(field, size);
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -58,17 +61,19 @@ CDlgOperatorView::CDlgOperatorView(QWidget* host, AlarmList& alarms, MdSQLite* s
       m_alarms(alarms),
       m_store(store),
       m_clientPath(rovik::platform::ProgramFolder() + "/RovikClient"),
-      m_fontBold12(CreateGdiFont(QStringLiteral("宋体"), 12, 700)),
-      m_fontLarge36(CreateGdiFont(QStringLiteral("微软雅黑"), 36, 400)),
-      m_fontNormal12(CreateGdiFont(QStringLiteral("宋体"), 12, 400)),
-      m_fontLink12(CreateGdiFont(QStringLiteral("宋体"), 12, 700, true))
+      m_fontBold12(uikit::CreateGdiFont(QStringLiteral("宋体"), 12, 700)),
+      m_fontLarge36(uikit::CreateGdiFont(QStringLiteral("微软雅黑"), 36, 400)),
+      m_fontNormal12(uikit::CreateGdiFont(QStringLiteral("宋体"), 12, 400)),
+      m_fontLink12(uikit::CreateGdiFont(QStringLiteral("宋体"), 12, 700, true))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
 
-    m_btnClose = ImageButton(this, QStringLiteral("X"), QColor(17, 104, 179), 201, 202, 202);
-    m_btnPrevious = ImageButton(this, QStringLiteral("<"), kBand, 210, 211, 211);
-    m_btnNext = ImageButton(this, QStringLiteral(">"), kBand, 208, 209, 209);
+    m_btnClose = ImageButton(this, QStringLiteral("X"), QColor(17, 104, 179), kPictureCloseNormal, kPictureCloseHot,
+                             kPictureCloseHot);
+    m_btnPrevious = ImageButton(this, QStringLiteral("<"), kBand, kPicturePreviousNormal, kPicturePreviousHot,
+                                kPicturePreviousHot);
+    m_btnNext = ImageButton(this, QStringLiteral(">"), kBand, kPictureNextNormal, kPictureNextHot, kPictureNextHot);
     m_btnVideo = TextButton(this, QStringLiteral("打开监控视频"));
     m_btnRecords = TextButton(this, QStringLiteral("查看报警记录"));
     m_btnVideo->m_hFont = m_fontLink12;
@@ -86,7 +91,7 @@ CDlgOperatorView::CDlgOperatorView(QWidget* host, AlarmList& alarms, MdSQLite* s
     m_btnPrevious->setEnabled(false);
     m_btnNext->setEnabled(false);
 
-    LoadPngResource(m_captionImage, 203);
+    uikit::LoadPngResource(m_captionImage, kPictureBackgroundTile);
     m_host->installEventFilter(this);
     m_host->resize(kWidth, kHeight);
     setGeometry(m_host->rect());
@@ -116,7 +121,7 @@ MdSQLite* CDlgOperatorView::Store() const
     return m_store ? m_store : MdSQLite::GetInstance();
 }
 
-CRWButton& CDlgOperatorView::Button(int id)
+uikit::CRWButton& CDlgOperatorView::Button(int id)
 {
     switch (id) {
     case 1001: return *m_btnClose;
@@ -195,8 +200,8 @@ void CDlgOperatorView::ShowPage(bool animate)
     Texts texts;
     texts.device = Utf8Field(record->deviceName, sizeof record->deviceName);
     texts.time = Utf8Field(record->alarmTime, sizeof record->alarmTime);
-    texts.user = QString::fromStdU16String(std::u16string(rovik::FieldText(record->userName, 256)));
-    const std::string_view code = rovik::FieldText(record->deviceType, sizeof record->deviceType);
+    texts.user = QString::fromStdU16String(std::u16string(FieldText(record->userName, 256)));
+    const std::string_view code = FieldText(record->deviceType, sizeof record->deviceType);
     texts.type = QString::fromStdU16String(std::u16string(AlarmTypeName(code))) + QLatin1Char('!');
     (animate ? m_next : m_cur) = texts;
     update();
@@ -376,7 +381,7 @@ bool CDlgOperatorView::eventFilter(QObject* watched, QEvent* event)
 void CDlgOperatorView::paintEvent(QPaintEvent*)
 {
     QPainter target(this);
-    CRWMemoryDC memory(target, rect());
+    uikit::CRWMemoryDC memory(target, rect());
     QPainter& dc = memory.painter();
     const QRect c = rect();
     const int l = c.left();
@@ -387,8 +392,8 @@ void CDlgOperatorView::paintEvent(QPaintEvent*)
     dc.fillRect(c, QColor(250, 250, 250));
 
     // Caption band: columns 1-2 of the caption picture's first row, its second row for the last line.
-    DrawImagePart(dc, m_captionImage, QRect(l, t, w, kCaptionHeight - 1), QRect(1, 0, 2, 1));
-    DrawImagePart(dc, m_captionImage, QRect(l, t + kCaptionHeight - 1, w, 1), QRect(1, 1, 2, 1));
+    uikit::DrawImagePart(dc, m_captionImage, QRect(l, t, w, kCaptionHeight - 1), QRect(1, 0, 2, 1));
+    uikit::DrawImagePart(dc, m_captionImage, QRect(l, t + kCaptionHeight - 1, w, 1), QRect(1, 1, 2, 1));
     dc.setPen(QColor(243, 253, 253));
     dc.setFont(m_fontBold12);
     dc.drawText(QRect(l + 5, t, w - 5, kCaptionHeight), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
@@ -428,3 +433,5 @@ void CDlgOperatorView::PaintContent(QPainter& dc, const QRect& r, const Texts& t
     dc.drawText(QRect(textLeft, r.top() + 81, textWidth, 20), flags, QStringLiteral("用户名称：\t") + texts.user);
     dc.drawText(QRect(textLeft, r.top() + 101, textWidth, 20), flags, QStringLiteral("报警时间：\t") + texts.time);
 }
+
+}  // namespace rovik::alarm

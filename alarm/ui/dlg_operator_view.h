@@ -5,7 +5,7 @@
 // the alarm paged to read), opens the history browser and the video client, and hides with "X".
 #pragma once
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 #include "uikit/png_image.h"
 #include "uikit/rw_button.h"
 
@@ -19,6 +19,8 @@
 
 #include <array>
 #include <string>
+
+namespace rovik::alarm {
 
 class CDlgHistory;
 class MdSQLite;
@@ -62,7 +64,7 @@ public:
     QRect HomeRect() const { return m_homeRect; }
     QRect ContentRect() const { return m_contentRect; }
     QRect IncomingRect() const { return m_incomingRect; }
-    CRWButton& Button(int id);
+    uikit::CRWButton& Button(int id);
 
     // Ends a running slide at once (as the fourth tick would).
     void FinishSlide();
@@ -101,13 +103,13 @@ private:
     QPointer<CDlgHistory> m_history;
     std::string m_clientPath;
 
-    CRWButton* m_btnClose;       // 1001 "X"
-    CRWButton* m_btnVideo;       // 1004 "打开监控视频"
-    CRWButton* m_btnRecords;     // 1005 "查看报警记录"
-    CRWButton* m_btnNext;        // 1008 ">"
-    CRWButton* m_btnPrevious;    // 1009 "<"
+    uikit::CRWButton* m_btnClose;       // 1001 "X"
+    uikit::CRWButton* m_btnVideo;       // 1004 "打开监控视频"
+    uikit::CRWButton* m_btnRecords;     // 1005 "查看报警记录"
+    uikit::CRWButton* m_btnNext;        // 1008 ">"
+    uikit::CRWButton* m_btnPrevious;    // 1009 "<"
     QPen m_separatorPen{QColor(215, 215, 215), 1};
-    CImage m_captionImage;
+    uikit::CImage m_captionImage;
     QFont m_fontBold12;
     QFont m_fontLarge36;
     QFont m_fontNormal12;
@@ -129,3 +131,5 @@ private:
     int m_alarmCount = 0;
     int m_alarmIndex = 0;
 };
+
+}  // namespace rovik::alarm

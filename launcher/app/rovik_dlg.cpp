@@ -17,6 +17,8 @@
 #include "uikit/gdi_font.h"
 #include "uikit/rw_memory_dc.h"
 
+using namespace rovik::uikit;
+
 namespace rovik::launcher {
 
 namespace {

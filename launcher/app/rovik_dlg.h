@@ -82,7 +82,7 @@ class CRovikDlg : public QDialog, public UpgradeHost {
   QTimer* TimerOf(int id);
 
   QString m_szAppDir;
-  CImage m_imgSplash;
+  rovik::uikit::CImage m_imgSplash;
   QBrush m_brBack;
   QBrush m_brBar;
   QFont m_fontStatus;

@@ -2,10 +2,10 @@
 
 #include <QCoreApplication>
 #include <cstdio>
-#include <thread>
 
 #include "platform/window_link.h"
 #include "tests/fixtures/temp_dir.h"
+#include "tests/fixtures/wait_until.h"
 
 namespace e2e {
 
@@ -20,13 +20,12 @@ bool ProgramExists(const std::filesystem::path& path) { return std::filesystem::
 }  // namespace
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
-  const auto end = std::chrono::steady_clock::now() + bound;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
+  return fx::WaitUntil(
+      [&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+      },
+      bound);
 }
 
 std::string AlarmPayload(const std::string& device, const std::string& type) {
@@ -54,7 +53,7 @@ Suite::~Suite() {
 
 std::string Suite::Missing() {
   if (!fx::MosquittoFixture::Available()) return "mosquitto is not installed";
-  if (!ProgramExists("/usr/bin/mosquitto_pub")) return "mosquitto_pub is not installed";
+  if (!fx::MqttPublisher::Available()) return "mosquitto_pub is not installed";
   if (std::getenv("DISPLAY") == nullptr) return "no X display (run under xvfb-run)";
   for (const char* program : {"RovikAlarm", "RovikClient", "Rovik", "pushsim", "camsim"}) {
     if (!ProgramExists(fx::BinDir() / program)) return std::string(program) + " is not built";
@@ -101,10 +100,7 @@ bool Suite::StartMonitor() {
 }
 
 bool Suite::Publish(const std::string& topic, const std::string& payload) {
-  const std::vector<std::string> args = {"-h", "127.0.0.1", "-p", std::to_string(broker_.Port()),
-                                         "-q", "1", "-t", topic, "-m", payload,
-                                         "-u", kBrokerLogin.user, "-P", kBrokerLogin.password};
-  return fx::RunProgram("/usr/bin/mosquitto_pub", args, 10s).status.Success();
+  return fx::MqttPublisher(broker_.Port(), kBrokerLogin).Publish(topic, payload, 10s);
 }
 
 }  // namespace e2e

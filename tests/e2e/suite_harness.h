@@ -11,6 +11,7 @@
 
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/mosquitto_fixture.h"
+#include "tests/fixtures/mqtt_publisher.h"
 #include "tests/fixtures/program_folder.h"
 #include "tests/fixtures/test_env.h"
 
@@ -18,7 +19,7 @@ namespace e2e {
 
 using namespace std::chrono_literals;
 
-// Waits for `done`, running the Qt event loop of this process meanwhile.
+// The shared bounded wait, running the Qt event loop of this process meanwhile.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds bound);
 
 // An alarm message as the push service publishes it.
@@ -41,7 +42,7 @@ class Suite {
   bool MonitorRunning() { return monitor_.Running(); }
   rovik::fixtures::ChildProcess& monitor() { return monitor_; }
 
-  // Publishes on the account's topic with mosquitto_pub.
+  // Publishes on the account's topic as the push service does.
   bool Publish(const std::string& topic, const std::string& payload);
 
   rovik::fixtures::ProgramFolder& folder() { return folder_; }

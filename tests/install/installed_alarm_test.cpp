@@ -2,10 +2,10 @@
 // tree's bin/, the push service (pushsim) handing out a real Mosquitto broker, and the installed
 // rovik-send standing as the video client's window "RovikClient".
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/mosquitto_fixture.h"
+#include "tests/fixtures/mqtt_publisher.h"
 #include "tests/fixtures/program_folder.h"
 #include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/test_env.h"
@@ -20,7 +20,7 @@ namespace {
 
 TEST(InstalledMonitor, AlarmFromTheBrokerReachesTheClientWindow) {
   if (!MosquittoFixture::Available()) GTEST_SKIP() << "mosquitto is not installed";
-  if (access("/usr/bin/mosquitto_pub", X_OK) != 0) GTEST_SKIP() << "mosquitto_pub is not installed";
+  if (!MqttPublisher::Available()) GTEST_SKIP() << "mosquitto_pub is not installed";
   if (!fs::exists(BinDir() / "pushsim")) GTEST_SKIP() << "pushsim is not built";
   auto tree = InstalledTree::SuiteTree();
   ASSERT_EQ(tree->Error(), "");
@@ -76,11 +76,10 @@ TEST(InstalledMonitor, AlarmFromTheBrokerReachesTheClientWindow) {
   // Publish until the subscription is in place and the alarm block arrives at the client.
   bool arrived = WaitUntil(
       [&] {
-        RunProgram("/usr/bin/mosquitto_pub",
-                   {"-h", "127.0.0.1", "-p", std::to_string(broker.Port()), "-q", "1", "-u", login.user, "-P",
-                    login.password, "-t", "13800000000", "-m",
-                    R"({"ipcId":"A1","ipcName":"cam","deviceName":"front door","deviceType":"DS","almTime":1425168000})"},
-                   5s);
+        MqttPublisher(broker.Port(), login)
+            .Publish("13800000000",
+                     R"({"ipcId":"A1","ipcName":"cam","deviceName":"front door","deviceType":"DS","almTime":1425168000})",
+                     5s);
         return client.WaitForStdout("cbData=1243 data=4~", 500ms);
       },
       30s);

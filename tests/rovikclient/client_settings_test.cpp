@@ -7,6 +7,8 @@
 
 #include "tests/fixtures/temp_dir.h"
 
+using namespace rovik::alarm;
+
 TEST(ClientSettings, AFileOthersMayReadIsTightenedAndStillRead) {
   rovik::fixtures::TempDir folder("rovik-client-");
   const auto path = folder / "RovikClient.json";

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace rovik::alarm;
+
 using namespace rovikclient;
 
 namespace {

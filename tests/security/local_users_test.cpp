@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "alarm/core/alarm_record.h"
-#include "alarm/core/utf_text.h"
+#include "alarm/record/alarm_record.h"
+#include "alarm/record/utf_text.h"
 #include "platform/registry.h"
 #include "tests/fixtures/program_folder.h"
 #include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/zip_builder.h"
+
+using namespace rovik::alarm;
 
 namespace {
 
@@ -232,14 +234,14 @@ TEST(LocalUsers, AHostileDeviceNameIsListedWithoutForgedLines) {
   AlarmRecord record;
   ClearRecord(record);
   record.id = 7;
-  rovik::CopyField(record.account, "13800000000");
-  rovik::CopyField(record.deviceName, "door|2015-03-01 08:00:00~有报警~x~cam~user~~13800000000~A1~1~未读|");
+  rovik::alarm::CopyField(record.account, "13800000000");
+  rovik::alarm::CopyField(record.deviceName, "door|2015-03-01 08:00:00~有报警~x~cam~user~~13800000000~A1~1~未读|");
   AlarmList list;
   list.push_back(std::make_unique<AlarmRecord>(record));
   std::vector<char16_t> block(kAlarmListBlockSize / 2, 0);
   ASSERT_EQ(WriteAlarmList(list, block.data(), kAlarmListBlockSize), 1u);
   const std::u16string text(block.data());
-  ASSERT_EQ(std::count(text.begin(), text.end(), u'|'), 1) << rovik::Utf16ToUtf8(text);
+  ASSERT_EQ(std::count(text.begin(), text.end(), u'|'), 1) << rovik::alarm::Utf16ToUtf8(text);
   EXPECT_EQ(std::count(text.begin(), text.end(), u'~'), 9);
   EXPECT_NE(text.find(u"~7~未读|"), std::u16string::npos);
 }

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace rovik::uikit;
+
 namespace {
 
 QByteArray EncodePng(const QImage& image)

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace rovik::uikit;
+
 namespace {
 
 const QColor kBack(17, 104, 179);

@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "alarm/store/private_file.h"
+#include "alarm/store/private_file/private_file.h"
 #include "platform/program_options.h"
+
+using namespace rovik::alarm;
 
 namespace {
 
@@ -80,7 +82,7 @@ PushSimulator::~PushSimulator() { Stop(); }
 bool PushSimulator::Start(std::string& error) {
   if (!options_.logFile.empty()) {
     // The log holds the heartbeats' passwords: only the user may read it.
-    rovik::MakeFilePrivate(options_.logFile, true, "pushsim");
+    rovik::alarm::MakeFilePrivate(options_.logFile, true, "pushsim");
     log_ = std::fopen(options_.logFile.c_str(), "a");
     if (!log_) {
       error = "cannot open log file " + options_.logFile;

@@ -5,7 +5,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "alarm/core/utf_text.h"
+#include "alarm/record/utf_text.h"
+
+using namespace rovik::alarm;
 
 namespace rovikclient {
 namespace {
@@ -13,7 +15,7 @@ namespace {
 enum Column { kTime, kType, kDevice, kCamera, kUser, kState, kId, kColumns };
 
 QString FromUtf8Field(const char* field, std::size_t size) {
-  const std::string_view text = rovik::FieldText(field, size);
+  const std::string_view text = rovik::alarm::FieldText(field, size);
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -75,10 +77,10 @@ void AlarmPanel::AddRow(int at, const QStringList& cells, int id, bool unread) {
 void AlarmPanel::AddAlarm(const AlarmRecord& r) {
   const QStringList cells = {
       FromUtf8Field(r.alarmTime, sizeof r.alarmTime),
-      FromUtf16(AlarmTypeName(rovik::FieldText(r.deviceType, sizeof r.deviceType))),
+      FromUtf16(AlarmTypeName(rovik::alarm::FieldText(r.deviceType, sizeof r.deviceType))),
       FromUtf8Field(r.deviceName, sizeof r.deviceName),
       FromUtf8Field(r.ipcName, sizeof r.ipcName),
-      FromUtf16(rovik::FieldText(r.userName, sizeof r.userName / sizeof r.userName[0])),
+      FromUtf16(rovik::alarm::FieldText(r.userName, sizeof r.userName / sizeof r.userName[0])),
       r.state == 0 ? QStringLiteral("未读") : QStringLiteral("已读"),
       QString::number(r.id)};
   AddRow(0, cells, r.id, r.state == 0);

@@ -10,6 +10,8 @@
 #include "platform/module_path.h"
 #include "tools/rovikclient/client_log.h"
 
+using namespace rovik::alarm;
+
 namespace rovikclient {
 namespace {
 

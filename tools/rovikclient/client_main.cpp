@@ -15,6 +15,8 @@
 #include "tools/rovikclient/client_window.h"
 #include "tools/rovikclient/camera_area.h"
 
+using namespace rovik::alarm;
+
 namespace {
 
 // SIGTERM and SIGINT close the client as its window's close button does: the handler only

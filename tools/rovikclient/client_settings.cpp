@@ -5,8 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "alarm/store/private_file.h"
+#include "alarm/store/private_file/private_file.h"
 #include "platform/module_path.h"
+
+using namespace rovik::alarm;
 
 namespace rovikclient {
 namespace {
@@ -26,7 +28,7 @@ ClientSettings LoadClientSettings(const QString& path, QString* error) {
   QFile file(path);
   if (!file.exists()) return settings;
   // The file holds account and camera passwords: only its user may read it.
-  rovik::MakeFilePrivate(QFile::encodeName(path).toStdString(), false, "RovikClient");
+  rovik::alarm::MakeFilePrivate(QFile::encodeName(path).toStdString(), false, "RovikClient");
   if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxSettingsBytes) {
     if (error) *error = QStringLiteral("cannot read %1").arg(path);
     return settings;

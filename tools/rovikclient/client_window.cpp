@@ -8,6 +8,8 @@
 #include "tools/rovikclient/alarm_panel.h"
 #include "tools/rovikclient/client_log.h"
 
+using namespace rovik::alarm;
+
 namespace rovikclient {
 namespace {
 

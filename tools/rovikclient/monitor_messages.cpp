@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstring>
 
+using namespace rovik::alarm;
+
 namespace rovikclient {
 namespace {
 

@@ -10,9 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "alarm/core/alarm_record.h"
+#include "alarm/record/alarm_record.h"
 
 namespace rovikclient {
+
+using namespace rovik::alarm;
 
 // What one message from the monitor says.
 struct MonitorMessage {

@@ -23,6 +23,8 @@
 #include "tests/fixtures/zip_builder.h"
 #include "uikit/png_image.h"
 
+using namespace rovik::uikit;
+
 namespace {
 namespace fs = std::filesystem;
 using namespace rovik;

@@ -1,8 +1,0 @@
-#include "alarm/core/account_text.h"
-
-bool IsWatchableAccount(std::string_view account) {
-  if (account.empty() || account.front() == '/' || account.back() == '/') {
-    return false;
-  }
-  return account.find_first_of("#+") == std::string_view::npos && account.find('\0') == std::string_view::npos;
-}
