@@ -26,8 +26,8 @@ void Report(benchmark::State& state, const char* what, double cpuSeconds, double
   const double msPerSecond = cpuSeconds * 1000.0 / audioSeconds;
   state.counters["cpu_ms_per_audio_s"] = msPerSecond;
   state.counters["ratio_to_1pct_budget"] = msPerSecond / kBudgetMsPerSecond;
-  std::printf("%s: %.3f ms CPU per second of audio, %.3f of the 1 %% budget\n",
-              what, msPerSecond, msPerSecond / kBudgetMsPerSecond);
+  std::printf("%s: %.3f ms CPU per second of audio, %.3f of the 1 %% budget\n", what, msPerSecond,
+              msPerSecond / kBudgetMsPerSecond);
 }
 
 // Camera audio arriving at its real pace: one 640-byte block every 40 ms.

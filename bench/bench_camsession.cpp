@@ -153,11 +153,12 @@ void FloodMuteCamera(benchmark::State& state, double sentPerSecond) {
     const double fps = static_cast<double>(g_frames - before) / elapsed;
     const double shownFps = static_cast<double>(shownNow() - shownBefore) / elapsed;
     state.counters["flooded_shown_per_s"] = shownFps;
-    std::printf("with 1 mute camera flooded meanwhile (information): %.1f frames/s handed to the "
-                "players, %.1f pictures/s shown (of %.0f sent); %lld messages taken before its "
-                "connections were ended as stalled (%lld times)\n",
-                fps, shownFps, sentPerSecond, static_cast<long long>(floodSent.load()),
-                static_cast<long long>(floodLost.load()));
+    std::printf(
+        "with 1 mute camera flooded meanwhile (information): %.1f frames/s handed to the "
+        "players, %.1f pictures/s shown (of %.0f sent); %lld messages taken before its "
+        "connections were ended as stalled (%lld times)\n",
+        fps, shownFps, sentPerSecond, static_cast<long long>(floodSent.load()),
+        static_cast<long long>(floodLost.load()));
   }
   flooding = false;
   QXAPI_Stop(muted);
@@ -222,7 +223,8 @@ void CameraWall(benchmark::State& state, const Wall& wall) {
     bare.push_back(std::make_unique<bench::BareDecoder>());
     // Warmed up, so that the first round does not pay for their first picture buffers (zeroed
     // and faulted in) when the players paid for theirs before it.
-    for (size_t u = 0; u < std::min<size_t>(50, clip.size()); ++u) bare.back()->Decode(clip[u].bytes);
+    for (size_t u = 0; u < std::min<size_t>(50, clip.size()); ++u)
+      bare.back()->Decode(clip[u].bytes);
   }
   size_t nextUnit = 0;
   // Each round starts with nothing on its way: the cameras held, what they sent shown.
@@ -268,10 +270,11 @@ void CameraWall(benchmark::State& state, const Wall& wall) {
       if (roundHanded < static_cast<int64_t>(sentPerSecond * kRoundSeconds * 8 / 10)) {
         // Connections lost (the machine stalled long enough for the simulator to give up on
         // them): the figures would be of something else.
-        std::printf("round %d: the cameras sent %lld pictures in %d s instead of about %.0f: "
-                    "their connections were lost; not measured\n",
-                    round + 1, static_cast<long long>(roundHanded), kRoundSeconds,
-                    sentPerSecond * kRoundSeconds);
+        std::printf(
+            "round %d: the cameras sent %lld pictures in %d s instead of about %.0f: "
+            "their connections were lost; not measured\n",
+            round + 1, static_cast<long long>(roundHanded), kRoundSeconds,
+            sentPerSecond * kRoundSeconds);
         camerasLost = true;
         break;
       }
@@ -311,40 +314,39 @@ void CameraWall(benchmark::State& state, const Wall& wall) {
     state.counters["ratio"] = r;
     state.counters["shown"] = static_cast<double>(shown);
     state.counters["handed"] = static_cast<double>(handed);
-    std::printf("%s, %d rounds of %d s (medians, CPU ms per picture): process %.3f, "
-                "X server %.3f (process %d, %s)\n",
-                wall.name, rounds, kRoundSeconds, bench::Median(process),
-                bench::Median(xserver), static_cast<int>(server),
-                server == 0 ? "not on this machine: not counted"
-                            : bench::ProcessName(server).c_str());
-    std::printf("  the floor: the bare decode %.3f + our reduction and conversion alone %.3f + "
-                "the X server's taking it alone %.3f = %.3f ms per picture (%.3f times the bare "
-                "decode)\n",
-                bareMedian, floor.drawMs, floor.serverMs, least,
-                bareMedian > 0 ? least / bareMedian : 0.0);
+    std::printf(
+        "%s, %d rounds of %d s (medians, CPU ms per picture): process %.3f, "
+        "X server %.3f (process %d, %s)\n",
+        wall.name, rounds, kRoundSeconds, bench::Median(process), bench::Median(xserver),
+        static_cast<int>(server),
+        server == 0 ? "not on this machine: not counted" : bench::ProcessName(server).c_str());
+    std::printf(
+        "  the floor: the bare decode %.3f + our reduction and conversion alone %.3f + "
+        "the X server's taking it alone %.3f = %.3f ms per picture (%.3f times the bare "
+        "decode)\n",
+        bareMedian, floor.drawMs, floor.serverMs, least, bareMedian > 0 ? least / bareMedian : 0.0);
     if (wall.report) {
       const double processors = static_cast<double>(std::thread::hardware_concurrency());
       const double needed = bareMedian * sentPerSecond / 1000;
       double load[1] = {0};
       getloadavg(load, 1);
-      std::printf("  %.1f pictures shown a second of %.0f sent; process memory %.0f MiB; the "
-                  "bare decodes alone need %.2f of the %.0f processors here (load average "
-                  "%.1f)%s\n",
-                  bench::Median(shownPerSecond), sentPerSecond, memory, needed, processors,
-                  load[0],
-                  needed > processors
-                      ? ": they do not fit this machine, so not every picture can be shown"
-                      : needed + load[0] > processors + 1
-                            ? ": with the rest of the machine's load they do not fit now"
-                            : "");
+      std::printf(
+          "  %.1f pictures shown a second of %.0f sent; process memory %.0f MiB; the "
+          "bare decodes alone need %.2f of the %.0f processors here (load average "
+          "%.1f)%s\n",
+          bench::Median(shownPerSecond), sentPerSecond, memory, needed, processors, load[0],
+          needed > processors ? ": they do not fit this machine, so not every picture can be shown"
+          : needed + load[0] > processors + 1
+              ? ": with the rest of the machine's load they do not fit now"
+              : "");
     }
-    std::printf("%s into %dx%d: total %.3f ms per picture against the floor's %.3f ms (bare "
-                "decode %.3f, ratio to it %.3f), %llu of %lld pictures received were shown "
-                "(%.0f sent a second by the cameras), ratio %.3f (target <= %.2f)\n",
-                wall.name, width, height, totalMedian, least, bareMedian,
-                bareMedian > 0 ? totalMedian / bareMedian : 0.0,
-                static_cast<unsigned long long>(shown), static_cast<long long>(handed),
-                sentPerSecond, r, wall.target);
+    std::printf(
+        "%s into %dx%d: total %.3f ms per picture against the floor's %.3f ms (bare "
+        "decode %.3f, ratio to it %.3f), %llu of %lld pictures received were shown "
+        "(%.0f sent a second by the cameras), ratio %.3f (target <= %.2f)\n",
+        wall.name, width, height, totalMedian, least, bareMedian,
+        bareMedian > 0 ? totalMedian / bareMedian : 0.0, static_cast<unsigned long long>(shown),
+        static_cast<long long>(handed), sentPerSecond, r, wall.target);
   }
   bare.clear();
 

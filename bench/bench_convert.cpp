@@ -143,17 +143,33 @@ class RatioReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 BENCHMARK_CAPTURE(Ours, rgb32, kPixelFormatRgb32, -1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Ours, rgb32_scalar, kPixelFormatRgb32, 0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Ours, rgb32_sse2, kPixelFormatRgb32, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Ours, rgb32_avx2, kPixelFormatRgb32, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Ours, rgb32_scalar, kPixelFormatRgb32, 0)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Ours, rgb32_sse2, kPixelFormatRgb32, 1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(Ours, rgb32_avx2, kPixelFormatRgb32, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(Swscale, bgra, AV_PIX_FMT_BGRA)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(Ours, rgb565, kPixelFormatRgb565, -1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(Ours, rgb565, kPixelFormatRgb565, -1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(Swscale, rgb565, AV_PIX_FMT_RGB565)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(OursForWindow)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(OursScaled, to_640x360, 1280, 720, 640, 360)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(SwscaleAt, to_640x360, AV_PIX_FMT_BGRA, 1280, 720, 640, 360, SWS_BILINEAR)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(OursScaled, to_400x225, 704, 576, 400, 225)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(SwscaleAt, to_400x225, AV_PIX_FMT_BGRA, 704, 576, 400, 225, SWS_BILINEAR)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(OursScaled, to_640x360, 1280, 720, 640, 360)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(SwscaleAt, to_640x360, AV_PIX_FMT_BGRA, 1280, 720, 640, 360, SWS_BILINEAR)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(OursScaled, to_400x225, 704, 576, 400, 225)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(SwscaleAt, to_400x225, AV_PIX_FMT_BGRA, 704, 576, 400, 225, SWS_BILINEAR)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
@@ -184,8 +200,16 @@ int main(int argc, char** argv) {
   for (auto [w, h] : {std::pair{704, 576}, {1920, 1080}}) {
     const ScenePicture picture = MakeScenePicture(w, h);
     std::printf("%dx%d reduced, PSNR against swscale bilinear (dB):", w, h);
-    for (auto [tw, th] : {std::pair{1, 1}, {3, 3}, {1, 97}, {300, 1}, {161, 97}, {400, 225},
-                          {401, 225}, {479, 271}, {480, 270}, {640, 360}}) {
+    for (auto [tw, th] : {std::pair{1, 1},
+                          {3, 3},
+                          {1, 97},
+                          {300, 1},
+                          {161, 97},
+                          {400, 225},
+                          {401, 225},
+                          {479, 271},
+                          {480, 270},
+                          {640, 360}}) {
       std::printf(" %dx%d %.1f", tw, th, ReducedPsnr(picture.view, tw, th));
     }
     std::printf("\n");

@@ -52,7 +52,8 @@ struct Folder {
     fs::create_directories(root / "run");
     fs::permissions(root / "run", fs::perms::owner_all, fs::perm_options::replace);
     fs::copy_file(BinDir() / "RovikAlarm", bin / "RovikAlarm");
-    std::ofstream(bin / "FILE" / "RovikPush.txt") << "http://127.0.0.1:1/\nhttp://127.0.0.1:1/device/reg/\n";
+    std::ofstream(bin / "FILE" / "RovikPush.txt")
+        << "http://127.0.0.1:1/\nhttp://127.0.0.1:1/device/reg/\n";
     std::ofstream(bin / "FILE" / "RovikInfo.txt") << "http://127.0.0.1:1";
     fs::create_directories(root / "reg" / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO");
     std::ofstream(root / "reg" / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg")
@@ -88,8 +89,10 @@ pid_t Spawn(const fs::path& program, std::vector<std::string> args = {}) {
 }
 
 void Reap(pid_t pid, bool quitMonitor) {
-  if (quitMonitor) SendCopyData("ROVIKALARM", 0, 0, "0~", 2);
-  else kill(pid, SIGTERM);
+  if (quitMonitor)
+    SendCopyData("ROVIKALARM", 0, 0, "0~", 2);
+  else
+    kill(pid, SIGTERM);
   for (int i = 0; i < 500; ++i) {
     if (waitpid(pid, nullptr, WNOHANG) == pid) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -168,7 +171,8 @@ void FillUnread(const fs::path& folder) {
   for (int i = 0; i < kUnread; ++i) {
     rovik::alarm::CopyField(r.deviceName, "前门 " + std::to_string(i));
     char time[32];
-    std::snprintf(time, sizeof time, "2015-03-%02d %02d:%02d:%02d", 1 + i / 3600 % 28, i / 60 % 60, i % 60, i % 60);
+    std::snprintf(time, sizeof time, "2015-03-%02d %02d:%02d:%02d", 1 + i / 3600 % 28, i / 60 % 60,
+                  i % 60, i % 60);
     rovik::alarm::CopyField(r.alarmTime, time);
     store.InsertAlarm(r);
   }
@@ -180,11 +184,12 @@ double RawUnreadQuery(const fs::path& folder) {
   sqlite3_open_v2((folder / "ROVIK_ALARM.sdb").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
   auto start = Clock::now();
   sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db,
-                     "select Alarm_ID, Alarm_Account, Alarm_Username, Alarm_IpcID,Alarm_IpcName,Alarm_DevName,"
-                     "Alarm_DevType,Alarm_Time,Alarm_ReadTime,Alarm_State from Alarm where Alarm_State = '0' "
-                     "order by Alarm_Time desc;",
-                     -1, &stmt, nullptr);
+  sqlite3_prepare_v2(
+      db,
+      "select Alarm_ID, Alarm_Account, Alarm_Username, Alarm_IpcID,Alarm_IpcName,Alarm_DevName,"
+      "Alarm_DevType,Alarm_Time,Alarm_ReadTime,Alarm_State from Alarm where Alarm_State = '0' "
+      "order by Alarm_Time desc;",
+      -1, &stmt, nullptr);
   std::size_t bytes = 0;
   while (sqlite3_step(stmt) == SQLITE_ROW) {
     for (int c = 0; c < 10; ++c) bytes += static_cast<std::size_t>(sqlite3_column_bytes(stmt, c));

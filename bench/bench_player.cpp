@@ -30,8 +30,8 @@
 #include "bench/picture_cpu.h"
 #include "bench/thread_cpu.h"
 #include "player/video/video_player.h"
-#include "tests/player/fixtures/clip_reader.h"
 #include "tests/fixtures/test_window.h"
+#include "tests/player/fixtures/clip_reader.h"
 
 using namespace rovik::player;
 using namespace player_test;
@@ -87,10 +87,12 @@ double PrintFloor(double bareMs, const bench::DrawingFloor& floor, bool reduced)
   const double reduceMs = floor.drawMs;
   const double copyMs = floor.serverMs;
   const double least = bareMs + reduceMs + copyMs;
-  std::printf("  the least these pictures can cost in these windows (information): the bare decode "
-              "%.3f + our %s alone %.3f + the X server's taking it alone %.3f = %.3f ms per picture, "
-              "ratio %.3f\n",
-              bareMs, reduced ? "reduction and conversion" : "conversion", reduceMs, copyMs, least, bareMs > 0 ? least / bareMs : 0.0);
+  std::printf(
+      "  the least these pictures can cost in these windows (information): the bare decode "
+      "%.3f + our %s alone %.3f + the X server's taking it alone %.3f = %.3f ms per picture, "
+      "ratio %.3f\n",
+      bareMs, reduced ? "reduction and conversion" : "conversion", reduceMs, copyMs, least,
+      bareMs > 0 ? least / bareMs : 0.0);
   return least;
 }
 
@@ -161,16 +163,16 @@ void OneView(benchmark::State& state, int width, int height, double target) {
     state.counters["ratio"] = ratio;
     state.counters["fewest_shown"] = static_cast<double>(fewestShown);
     const std::string name = "720p into " + std::to_string(width) + "x" + std::to_string(height);
-    std::printf("%s, %zu pictures a pass, %d rounds (medians, CPU ms per picture):\n"
-                "  player thread (video-player: decoding and drawing) %.3f, rest of the process "
-                "%.3f, X server %.3f%s\n"
-                "  wall clock of a pass (information): player %.1f ms, decoding alone %.1f ms\n"
-                "  fewest pictures shown in a pass: %llu of %zu\n",
-                name.c_str(), clip.size(), kRounds, bench::Median(r.decoding),
-                bench::Median(r.rest), bench::Median(r.server),
-                server == 0 ? " (X server not on this machine: not counted)" : "",
-                bench::Median(r.playerWall), bench::Median(r.bareWall),
-                static_cast<unsigned long long>(fewestShown), clip.size());
+    std::printf(
+        "%s, %zu pictures a pass, %d rounds (medians, CPU ms per picture):\n"
+        "  player thread (video-player: decoding and drawing) %.3f, rest of the process "
+        "%.3f, X server %.3f%s\n"
+        "  wall clock of a pass (information): player %.1f ms, decoding alone %.1f ms\n"
+        "  fewest pictures shown in a pass: %llu of %zu\n",
+        name.c_str(), clip.size(), kRounds, bench::Median(r.decoding), bench::Median(r.rest),
+        bench::Median(r.server), server == 0 ? " (X server not on this machine: not counted)" : "",
+        bench::Median(r.playerWall), bench::Median(r.bareWall),
+        static_cast<unsigned long long>(fewestShown), clip.size());
     char verdict[64];
     if (target > 0) {
       std::snprintf(verdict, sizeof verdict, "ratio %.3f (target <= %.2f)", ratio, target);
@@ -181,8 +183,8 @@ void OneView(benchmark::State& state, int width, int height, double target) {
                 name.c_str(), bench::Median(r.total), bench::Median(r.bare), verdict);
     if (window.Valid()) {
       PrintFloor(bench::Median(r.bare),
-                 bench::MeasureDrawingFloor(clip, {static_cast<Window>(window.Id())}, width,
-                                            height, server),
+                 bench::MeasureDrawingFloor(clip, {static_cast<Window>(window.Id())}, width, height,
+                                            server),
                  width < 1280);
     }
   }
@@ -287,27 +289,28 @@ void SixteenPlayerWall(benchmark::State& state) {
     state.counters["fed"] = static_cast<double>(fed);
     state.counters["shown"] = static_cast<double>(allShown);
     state.counters["longest_queue"] = static_cast<double>(longestQueue);
-    std::printf("16 players x 25 fps, %d rounds of %d s (medians, CPU ms per picture): process "
-                "%.3f, X server %.3f%s; longest input queue %zu, at the end %zu\n",
-                kRounds, kTicksPerRound / 25, bench::Median(process), bench::Median(xserver),
-                server == 0 ? " (not on this machine: not counted)" : "", longestQueue,
-                finalQueue);
+    std::printf(
+        "16 players x 25 fps, %d rounds of %d s (medians, CPU ms per picture): process "
+        "%.3f, X server %.3f%s; longest input queue %zu, at the end %zu\n",
+        kRounds, kTicksPerRound / 25, bench::Median(process), bench::Median(xserver),
+        server == 0 ? " (not on this machine: not counted)" : "", longestQueue, finalQueue);
     std::vector<Window> ids;
     for (auto& w : windows) {
       if (w->Valid()) {
         ids.push_back(static_cast<Window>(w->Id()));
       }
     }
-    const double least = PrintFloor(
-        bench::Median(bareMs), bench::MeasureDrawingFloor(clip, ids, kWidth, kHeight, server), true);
+    const double least =
+        PrintFloor(bench::Median(bareMs),
+                   bench::MeasureDrawingFloor(clip, ids, kWidth, kHeight, server), true);
     const double toFloor = least > 0 ? bench::Median(total) / least : 0.0;
     state.counters["floor_ms"] = least;
-    std::printf("16 x 576p25 wall of %dx%d: total %.3f ms per picture against the floor's %.3f ms "
-                "(16 bare decodes' %.3f ms, ratio to them %.3f), %llu of %llu pictures shown, "
-                "ratio %.3f (target <= 1.12)\n",
-                kWidth, kHeight, bench::Median(total), least, bench::Median(bareMs), r,
-                static_cast<unsigned long long>(allShown), static_cast<unsigned long long>(fed),
-                toFloor);
+    std::printf(
+        "16 x 576p25 wall of %dx%d: total %.3f ms per picture against the floor's %.3f ms "
+        "(16 bare decodes' %.3f ms, ratio to them %.3f), %llu of %llu pictures shown, "
+        "ratio %.3f (target <= 1.12)\n",
+        kWidth, kHeight, bench::Median(total), least, bench::Median(bareMs), r,
+        static_cast<unsigned long long>(allShown), static_cast<unsigned long long>(fed), toFloor);
     players.clear();
     windows.clear();
   }

@@ -3,9 +3,10 @@
 // second; the time to store and announce a burst of 1,000 distinct alarms published at once; and
 // the time from an outage (the proxy swallows every byte of the open connection) to the first
 // alarm published meanwhile reaching the client; and a crowd of 50 monitors' push channels in one
-// process (their reconnect policy) that lose the broker together and find it refusing them for 60 s: the most connection
-// attempts any half second sees (per monitor), against the lock-step of fixed retry intervals,
-// where every monitor tries in the same instant, and the time until all have rejoined.
+// process (their reconnect policy) that lose the broker together and find it refusing them for 60
+// s: the most connection attempts any half second sees (per monitor), against the lock-step of
+// fixed retry intervals, where every monitor tries in the same instant, and the time until all have
+// rejoined.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
@@ -53,23 +54,25 @@ constexpr char kAccount[] = "13800000000";
 class ClientWindow {
  public:
   bool Open() {
-    return link_.Listen("RovikClient", [this](const rovik::platform::CopyDataMessage& m) -> int64_t {
-      const auto now = Clock::now();
-      std::lock_guard<std::mutex> guard(mutex_);
-      if (m.data.size() == 1243 && m.data[0] == '4' && m.data[1] == '~') {
-        AlarmRecord r;
-        std::memcpy(&r, m.data.data() + 2, sizeof r);
-        arrivals_[std::string(rovik::alarm::FieldText(r.deviceName))] = now;
-      } else {
-        texts_.emplace_back(m.data.begin(), m.data.end());
-      }
-      changed_.notify_all();
-      return 1;
-    });
+    return link_.Listen("RovikClient",
+                        [this](const rovik::platform::CopyDataMessage& m) -> int64_t {
+                          const auto now = Clock::now();
+                          std::lock_guard<std::mutex> guard(mutex_);
+                          if (m.data.size() == 1243 && m.data[0] == '4' && m.data[1] == '~') {
+                            AlarmRecord r;
+                            std::memcpy(&r, m.data.data() + 2, sizeof r);
+                            arrivals_[std::string(rovik::alarm::FieldText(r.deviceName))] = now;
+                          } else {
+                            texts_.emplace_back(m.data.begin(), m.data.end());
+                          }
+                          changed_.notify_all();
+                          return 1;
+                        });
   }
   bool WaitForText(const std::string& text, std::chrono::milliseconds bound) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, bound, [&] { return std::count(texts_.begin(), texts_.end(), text) > 0; });
+    return changed_.wait_for(lock, bound,
+                             [&] { return std::count(texts_.begin(), texts_.end(), text) > 0; });
   }
   bool WaitForAlarms(std::size_t n, std::chrono::milliseconds bound) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -96,8 +99,8 @@ class ClientWindow {
 class LinePublisher {
  public:
   explicit LinePublisher(int port) {
-    const std::string command = "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(port) + " -q 1 -t " +
-                                kAccount + " -l";
+    const std::string command =
+        "mosquitto_pub -h 127.0.0.1 -p " + std::to_string(port) + " -q 1 -t " + kAccount + " -l";
     pipe_ = popen(command.c_str(), "w");
   }
   ~LinePublisher() {
@@ -114,7 +117,8 @@ class LinePublisher {
 };
 
 std::string AlarmLine(const std::string& device) {
-  return R"({"ipcId":"A1","ipcName":"cam","deviceName":")" + device + R"(","deviceType":"DS","almTime":1425168000})" + "\n";
+  return R"({"ipcId":"A1","ipcName":"cam","deviceName":")" + device +
+         R"(","deviceType":"DS","almTime":1425168000})" + "\n";
 }
 
 // Broker, push service, store, client window and a running channel subscribed to one account.
@@ -141,12 +145,14 @@ struct Rig {
     const std::string lookup = "{\"c\":\"tcp://127.0.0.1:" + std::to_string(proxy.Port()) + "\"}";
     http.SetHandler([lookup](const fx::HttpRecordedRequest& req) {
       if (req.target == "/lookup") return fx::HttpScriptedReply::Ok(lookup);
-      if (req.target == "/device/reg/") return fx::HttpScriptedReply::Ok(R"({"c":"bench","u":"","p":""})");
+      if (req.target == "/device/reg/")
+        return fx::HttpScriptedReply::Ok(R"({"c":"bench","u":"","p":""})");
       return fx::HttpScriptedReply::Ok(R"({"errno":0})");
     });
     http.Start();
     folder.WriteFile("FILE/RovikInfo.txt", http.Url());
-    folder.WriteFile("FILE/RovikPush.txt", http.Url("/lookup") + "\n" + http.Url("/device/reg/") + "\n");
+    folder.WriteFile("FILE/RovikPush.txt",
+                     http.Url("/lookup") + "\n" + http.Url("/device/reg/") + "\n");
     LoadServerAddressFrom(folder.Path());
     store.Open(folder.Path().string());
     UserList users;
@@ -215,7 +221,8 @@ void BM_AlarmLatency(benchmark::State& state) {
     std::vector<double> ms;
     for (const auto& [device, at] : rig.client.Arrivals()) {
       const auto s = sent.find(device);
-      if (s != sent.end()) ms.push_back(std::chrono::duration<double, std::milli>(at - s->second).count());
+      if (s != sent.end())
+        ms.push_back(std::chrono::duration<double, std::milli>(at - s->second).count());
     }
     gP50 = Percentile(ms, 0.50);
     gP99 = Percentile(ms, 0.99);
@@ -275,7 +282,8 @@ void BM_OutageToRedelivery(benchmark::State& state) {
         state.SkipWithError("an alarm published during the outage never arrived");
         return;
       }
-      seconds.push_back(std::chrono::duration<double>(rig.client.Arrivals().begin()->second - begin).count());
+      seconds.push_back(
+          std::chrono::duration<double>(rig.client.Arrivals().begin()->second - begin).count());
     }
     gOutageMedian = Percentile(seconds, 0.5);
     state.counters["median_s"] = gOutageMedian;
@@ -296,7 +304,9 @@ class RefusingListener {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd_, 256) != 0) return false;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd_, 256) != 0)
+      return false;
     thread_ = std::thread([this] {
       while (!stop_) {
         pollfd p{fd_, POLLIN, 0};
@@ -397,7 +407,8 @@ void BM_CrowdRefusedSixtySeconds(benchmark::State& state) {
           std::this_thread::sleep_until(connects.DueAt());
           if (TcpConnects(port) && brokerBack) {
             std::lock_guard<std::mutex> guard(backLock);
-            rejoinSeconds[static_cast<std::size_t>(i)] = std::chrono::duration<double>(Clock::now() - backAt).count();
+            rejoinSeconds[static_cast<std::size_t>(i)] =
+                std::chrono::duration<double>(Clock::now() - backAt).count();
             ++rejoined;
             return;
           }
@@ -428,30 +439,42 @@ void BM_CrowdRefusedSixtySeconds(benchmark::State& state) {
 BENCHMARK(BM_AlarmLatency)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Burst1000)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OutageToRedelivery)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CrowdRefusedSixtySeconds)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CrowdRefusedSixtySeconds)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
-  std::printf("publish -> client \"4~\" latency at 20/s over 1000 alarms: p50 %.1f ms, p99 %.1f ms (target p99 <= 250 ms)\n",
-              gP50, gP99);
+  std::printf(
+      "publish -> client \"4~\" latency at 20/s over 1000 alarms: p50 %.1f ms, p99 %.1f ms (target "
+      "p99 <= 250 ms)\n",
+      gP50, gP99);
   // Without draining, every message costs one pass of at least a 100 ms wait.
   const double plainLoop = 1000 * 0.1;
-  std::printf("burst of 1000 alarms stored and announced in %.2f s (target <= 3 s); the plain pass loop needs over "
-              "%.0f s: %.0fx faster\n",
-              gBurst, plainLoop, gBurst > 0 ? plainLoop / gBurst : 0.0);
-  std::printf("outage (connection swallowed) to the first redelivered alarm at the client: median %.1f s of 5 "
-              "(target <= 60 s)\n",
-              gOutageMedian);
+  std::printf(
+      "burst of 1000 alarms stored and announced in %.2f s (target <= 3 s); the plain pass loop "
+      "needs over "
+      "%.0f s: %.0fx faster\n",
+      gBurst, plainLoop, gBurst > 0 ? plainLoop / gBurst : 0.0);
+  std::printf(
+      "outage (connection swallowed) to the first redelivered alarm at the client: median %.1f s "
+      "of 5 "
+      "(target <= 60 s)\n",
+      gOutageMedian);
   // With fixed retry intervals every monitor of a crowd that lost the broker together tries in
   // the same instant: all N in one half second.
-  std::printf("crowd of %d monitors refused 60 s: peak connects per 0.5 s window / N ratio %.2f (target <= 0.25; "
-              "fixed intervals 1.00), %zu connects in all\n",
-              kCrowd, gCrowdRatio, gCrowdAttempts);
-  std::printf("crowd of %d monitors: all rejoined %.1f s after the broker came back (target <= 60 s)\n", kCrowd,
-              gCrowdRejoin);
+  std::printf(
+      "crowd of %d monitors refused 60 s: peak connects per 0.5 s window / N ratio %.2f (target <= "
+      "0.25; "
+      "fixed intervals 1.00), %zu connects in all\n",
+      kCrowd, gCrowdRatio, gCrowdAttempts);
+  std::printf(
+      "crowd of %d monitors: all rejoined %.1f s after the broker came back (target <= 60 s)\n",
+      kCrowd, gCrowdRejoin);
   benchmark::Shutdown();
   return 0;
 }

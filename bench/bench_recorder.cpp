@@ -74,7 +74,8 @@ void BM_RecorderCpu720p25(benchmark::State& state) {
     auto next = std::chrono::steady_clock::now();
     for (int i = 0; i < seconds * kFps; ++i) {
       const auto& f = frames[static_cast<size_t>(i % kFps)];
-      recorder.Push(f.data(), static_cast<int32_t>(f.size()), i % kFps == 0 ? 1 : 0, kWidth, kHeight);
+      recorder.Push(f.data(), static_cast<int32_t>(f.size()), i % kFps == 0 ? 1 : 0, kWidth,
+                    kHeight);
       next += std::chrono::milliseconds(1000 / kFps);
       std::this_thread::sleep_until(next);
     }
@@ -86,7 +87,11 @@ void BM_RecorderCpu720p25(benchmark::State& state) {
   }
   std::filesystem::remove(path);
 }
-BENCHMARK(BM_RecorderCpu720p25)->Arg(4)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RecorderCpu720p25)
+    ->Arg(4)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The reference: the same samples, 50 a second, through libavformat's AVI muxer on this thread.
 void BM_AvformatAviMuxer720p25(benchmark::State& state) {
@@ -136,7 +141,11 @@ void BM_AvformatAviMuxer720p25(benchmark::State& state) {
   }
   std::filesystem::remove(path);
 }
-BENCHMARK(BM_AvformatAviMuxer720p25)->Arg(4)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AvformatAviMuxer720p25)
+    ->Arg(4)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 std::vector<uint8_t> Picture720p() {
   std::vector<uint8_t> px(static_cast<size_t>(kWidth) * kHeight * 4);
@@ -157,8 +166,8 @@ void BM_Snapshot720p(benchmark::State& state) {
   const std::string path = ScratchFile("snapshot.jpg");
   for (auto _ : state) {
     const auto t0 = std::chrono::steady_clock::now();
-    const bool ok = rovik::player::WriteSnapshotJpeg(path.c_str(), px.data(), kWidth * 4, kWidth, kHeight,
-                                              rovik::player::kPixelFormatRgb32);
+    const bool ok = rovik::player::WriteSnapshotJpeg(path.c_str(), px.data(), kWidth * 4, kWidth,
+                                                     kHeight, rovik::player::kPixelFormatRgb32);
     const auto t1 = std::chrono::steady_clock::now();
     if (!ok) state.SkipWithError("snapshot not written");
     state.SetIterationTime(std::chrono::duration<double>(t1 - t0).count());
@@ -172,8 +181,8 @@ void BM_TurboJpegReference720p(benchmark::State& state) {
   for (auto _ : state) {
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    tjCompress2(h, px.data(), kWidth, kWidth * 4, kHeight, TJPF_BGRX, &jpeg, &size, TJSAMP_444,
-                100, TJFLAG_ACCURATEDCT);
+    tjCompress2(h, px.data(), kWidth, kWidth * 4, kHeight, TJPF_BGRX, &jpeg, &size, TJSAMP_444, 100,
+                TJFLAG_ACCURATEDCT);
     benchmark::DoNotOptimize(jpeg);
     tjFree(jpeg);
   }
@@ -204,7 +213,7 @@ int main(int argc, char** argv) {
   g_snapshotMs = MeanMs(
       [&] {
         rovik::player::WriteSnapshotJpeg(path.c_str(), px.data(), kWidth * 4, kWidth, kHeight,
-                                  rovik::player::kPixelFormatRgb32);
+                                         rovik::player::kPixelFormatRgb32);
       },
       10);
   tjhandle h = tjInitCompress();
@@ -212,19 +221,21 @@ int main(int argc, char** argv) {
       [&] {
         unsigned char* jpeg = nullptr;
         unsigned long size = 0;
-        tjCompress2(h, px.data(), kWidth, kWidth * 4, kHeight, TJPF_BGRX, &jpeg, &size,
-                    TJSAMP_444, 100, TJFLAG_ACCURATEDCT);
+        tjCompress2(h, px.data(), kWidth, kWidth * 4, kHeight, TJPF_BGRX, &jpeg, &size, TJSAMP_444,
+                    100, TJFLAG_ACCURATEDCT);
         tjFree(jpeg);
       },
       10);
   tjDestroy(h);
   std::filesystem::remove(path);
 
-  std::printf("\nrecorder, 720p25: %.2f ms CPU per second of recording (%.2f %% of a core; budget 2 %%)"
-              "; libavformat AVI muxer %.2f ms; ratio %.2f\n",
-              g_recorderMsPerSecond, g_recorderMsPerSecond / 10.0, g_muxerMsPerSecond,
-              g_muxerMsPerSecond > 0 ? g_recorderMsPerSecond / g_muxerMsPerSecond : 0.0);
+  std::printf(
+      "\nrecorder, 720p25: %.2f ms CPU per second of recording (%.2f %% of a core; budget 2 %%)"
+      "; libavformat AVI muxer %.2f ms; ratio %.2f\n",
+      g_recorderMsPerSecond, g_recorderMsPerSecond / 10.0, g_muxerMsPerSecond,
+      g_muxerMsPerSecond > 0 ? g_recorderMsPerSecond / g_muxerMsPerSecond : 0.0);
   std::printf("snapshot, 720p: %.2f ms (budget %.0f ms); bare libjpeg-turbo %.2f ms; ratio %.2f\n",
-              g_snapshotMs, kSnapshotBudgetMs, g_turboMs, g_turboMs > 0 ? g_snapshotMs / g_turboMs : 0.0);
+              g_snapshotMs, kSnapshotBudgetMs, g_turboMs,
+              g_turboMs > 0 ? g_snapshotMs / g_turboMs : 0.0);
   return 0;
 }

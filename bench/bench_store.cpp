@@ -1,5 +1,6 @@
 // The alarm store against raw SQLite: the cost of InsertAlarm over the same prepared insert with
-// the same pragmas (every commit synced to disk), what that sync costs over synchronous=NORMAL, and the unread lookups on a large store with and without the lookup indexes.
+// the same pragmas (every commit synced to disk), what that sync costs over synchronous=NORMAL, and
+// the unread lookups on a large store with and without the lookup indexes.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -20,7 +21,8 @@ constexpr int kStoredAlarms = 1000000;
 constexpr int kUnreadEvery = kStoredAlarms / 100;
 
 std::string MakeTempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "rovik-bench-store-XXXXXX").string();
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "rovik-bench-store-XXXXXX").string();
   return mkdtemp(pattern.data());
 }
 
@@ -62,11 +64,13 @@ void RawInsert(benchmark::State& state, const char* pragmas) {
   sqlite3_open((folder + "/ROVIK_ALARM.sdb").c_str(), &db);
   sqlite3_exec(db, pragmas, nullptr, nullptr, nullptr);
   sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db,
-                     "Insert into Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,"
-                     "Alarm_DevType,Alarm_Time) values(?1,?2,?3,?4,?5,?6,?7);",
-                     -1, &stmt, nullptr);
-  const char* values[] = {"13800000000", "张三", "A1", "客厅摄像机", "前门", "DS", "2015-03-01 08:00:00"};
+  sqlite3_prepare_v2(
+      db,
+      "Insert into Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,"
+      "Alarm_DevType,Alarm_Time) values(?1,?2,?3,?4,?5,?6,?7);",
+      -1, &stmt, nullptr);
+  const char* values[] = {"13800000000",        "张三", "A1", "客厅摄像机", "前门", "DS",
+                          "2015-03-01 08:00:00"};
   for (auto _ : state) {
     for (int i = 0; i < 7; ++i) sqlite3_bind_text(stmt, i + 1, values[i], -1, SQLITE_TRANSIENT);
     sqlite3_step(stmt);
@@ -78,7 +82,9 @@ void RawInsert(benchmark::State& state, const char* pragmas) {
   std::filesystem::remove_all(folder);
 }
 
-void BM_RawInsert(benchmark::State& state) { RawInsert(state, "pragma journal_mode=WAL; pragma synchronous=FULL;"); }
+void BM_RawInsert(benchmark::State& state) {
+  RawInsert(state, "pragma journal_mode=WAL; pragma synchronous=FULL;");
+}
 void BM_RawInsertNormalSync(benchmark::State& state) {
   RawInsert(state, "pragma journal_mode=WAL; pragma synchronous=NORMAL;");
 }
@@ -94,15 +100,23 @@ struct LargeStore {
       MdSQLite schema;
       schema.Open(plainFolder);
     }
-    sqlite3_exec(db, "drop index Alarm_State_Index; drop index Alarm_Time_Index; drop index Alarm_RecvTime_Index;",
+    sqlite3_exec(db,
+                 "drop index Alarm_State_Index; drop index Alarm_Time_Index; drop index "
+                 "Alarm_RecvTime_Index;",
                  nullptr, nullptr, nullptr);
     const std::string fill =
-        "with recursive c(x) as (select 1 union all select x+1 from c where x<" + std::to_string(kStoredAlarms) +
-        ") insert into Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,Alarm_DevType,"
-        "Alarm_Time,Alarm_RecvTime,Alarm_ReadTime,Alarm_State) select '13800000000','张三','A1','客厅','door '||x,'DS',"
+        "with recursive c(x) as (select 1 union all select x+1 from c where x<" +
+        std::to_string(kStoredAlarms) +
+        ") insert into "
+        "Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,Alarm_DevType,"
+        "Alarm_Time,Alarm_RecvTime,Alarm_ReadTime,Alarm_State) select "
+        "'13800000000','张三','A1','客厅','door '||x,'DS',"
         "datetime(1400000000+x*60,'unixepoch'),datetime(1400000000+x*60,'unixepoch'),"
-        "case when x%" + std::to_string(kUnreadEvery) + "=0 then '' else datetime(1400000000+x*60,'unixepoch') end,"
-        "case when x%" + std::to_string(kUnreadEvery) + "=0 then 0 else 1 end from c;";
+        "case when x%" +
+        std::to_string(kUnreadEvery) +
+        "=0 then '' else datetime(1400000000+x*60,'unixepoch') end,"
+        "case when x%" +
+        std::to_string(kUnreadEvery) + "=0 then 0 else 1 end from c;";
     sqlite3_exec(db, fill.c_str(), nullptr, nullptr, nullptr);
     const std::string copy = "vacuum into '" + folder + "/ROVIK_ALARM.sdb';";
     sqlite3_exec(db, copy.c_str(), nullptr, nullptr, nullptr);
@@ -136,13 +150,15 @@ void BM_UnreadLookupWithoutIndexes(benchmark::State& state) {
   sqlite3_open((Large().plainFolder + "/ROVIK_ALARM.sdb").c_str(), &db);
   sqlite3_stmt* count = nullptr;
   sqlite3_stmt* query = nullptr;
-  sqlite3_prepare_v2(db, "select count(Alarm_ID) from Alarm where Alarm_state = 0 order by Alarm_Time desc;", -1,
-                     &count, nullptr);
-  sqlite3_prepare_v2(db,
-                     "select Alarm_ID, Alarm_Account, Alarm_Username, Alarm_IpcID,Alarm_IpcName,Alarm_DevName,"
-                     "Alarm_DevType,Alarm_Time,Alarm_ReadTime,Alarm_State from Alarm where Alarm_State = '0' "
-                     "order by Alarm_Time desc;",
-                     -1, &query, nullptr);
+  sqlite3_prepare_v2(
+      db, "select count(Alarm_ID) from Alarm where Alarm_state = 0 order by Alarm_Time desc;", -1,
+      &count, nullptr);
+  sqlite3_prepare_v2(
+      db,
+      "select Alarm_ID, Alarm_Account, Alarm_Username, Alarm_IpcID,Alarm_IpcName,Alarm_DevName,"
+      "Alarm_DevType,Alarm_Time,Alarm_ReadTime,Alarm_State from Alarm where Alarm_State = '0' "
+      "order by Alarm_Time desc;",
+      -1, &query, nullptr);
   for (auto _ : state) {
     sqlite3_step(count);
     benchmark::DoNotOptimize(sqlite3_column_int(count, 0));
@@ -201,17 +217,23 @@ int main(int argc, char** argv) {
   const double lookup = reporter.Time("BM_UnreadLookup");
   const double plainLookup = reporter.Time("BM_UnreadLookupWithoutIndexes");
   if (insert > 0 && rawInsert > 0) {
-    std::printf("InsertAlarm: %.0f inserts/s, raw SQLite %.0f inserts/s, overhead ratio %.2f (target <= 1.3)\n",
-                1e9 / insert, 1e9 / rawInsert, insert / rawInsert);
+    std::printf(
+        "InsertAlarm: %.0f inserts/s, raw SQLite %.0f inserts/s, overhead ratio %.2f (target <= "
+        "1.3)\n",
+        1e9 / insert, 1e9 / rawInsert, insert / rawInsert);
   }
   if (rawInsert > 0 && normalInsert > 0) {
-    std::printf("synchronous=FULL (every alarm commit on disk): raw %.0f inserts/s, NORMAL %.0f inserts/s, cost ratio "
-                "%.2f (no target: the price of keeping acknowledged alarms over a power loss)\n",
-                1e9 / rawInsert, 1e9 / normalInsert, rawInsert / normalInsert);
+    std::printf(
+        "synchronous=FULL (every alarm commit on disk): raw %.0f inserts/s, NORMAL %.0f inserts/s, "
+        "cost ratio "
+        "%.2f (no target: the price of keeping acknowledged alarms over a power loss)\n",
+        1e9 / rawInsert, 1e9 / normalInsert, rawInsert / normalInsert);
   }
   if (lookup > 0 && plainLookup > 0) {
-    std::printf("GetUnreadCount+QueryUnread on %d alarms: %.1f us, without indexes %.1f us, speed-up %.0f (target >= 50)\n",
-                kStoredAlarms, lookup / 1e3, plainLookup / 1e3, plainLookup / lookup);
+    std::printf(
+        "GetUnreadCount+QueryUnread on %d alarms: %.1f us, without indexes %.1f us, speed-up %.0f "
+        "(target >= 50)\n",
+        kStoredAlarms, lookup / 1e3, plainLookup / 1e3, plainLookup / lookup);
   }
   benchmark::Shutdown();
   return 0;

@@ -86,7 +86,8 @@ Workspace& Space() {
 void BM_UnzipReference(benchmark::State& state) {
   Workspace& space = Space();
   const fs::path out = space.root / "unzip";
-  const std::string command = "unzip -o -q '" + space.package.string() + "' -d '" + out.string() + "'";
+  const std::string command =
+      "unzip -o -q '" + space.package.string() + "' -d '" + out.string() + "'";
   for (auto _ : state) {
     if (std::system(command.c_str()) != 0) {
       state.SkipWithError("unzip failed");

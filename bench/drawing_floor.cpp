@@ -11,8 +11,8 @@
 
 #include "bench/picture_cpu.h"
 #include "player/video/convert/color_convert.h"
-#include "player/video/decode/h264_decoder.h"
 #include "player/video/convert/picture_scaler.h"
+#include "player/video/decode/h264_decoder.h"
 
 namespace bench {
 namespace {
@@ -26,8 +26,7 @@ std::vector<std::unique_ptr<rovik::player::DecodedPicture>> DecodeSome(
   rovik::player::H264Decoder decoder;
   for (size_t i = 0; decoder.Ready() && i < clip.size() && pictures.size() < kPictures; ++i) {
     auto picture = std::make_unique<rovik::player::DecodedPicture>();
-    if (decoder.Decode(clip[i].bytes.data(), clip[i].bytes.size(), *picture) &&
-        !picture->Empty()) {
+    if (decoder.Decode(clip[i].bytes.data(), clip[i].bytes.size(), *picture) && !picture->Empty()) {
       pictures.push_back(std::move(picture));
     }
   }
@@ -63,10 +62,9 @@ struct SharedImage {
 
 bool Attach(Display* display, int width, int height, SharedImage& out) {
   const int screen = DefaultScreen(display);
-  out.image = XShmCreateImage(display, DefaultVisual(display, screen),
-                              static_cast<unsigned>(DefaultDepth(display, screen)), ZPixmap,
-                              nullptr, &out.shm, static_cast<unsigned>(width),
-                              static_cast<unsigned>(height));
+  out.image = XShmCreateImage(
+      display, DefaultVisual(display, screen), static_cast<unsigned>(DefaultDepth(display, screen)),
+      ZPixmap, nullptr, &out.shm, static_cast<unsigned>(width), static_cast<unsigned>(height));
   if (out.image == nullptr || out.image->bits_per_pixel != 32 ||
       out.image->byte_order != LSBFirst) {
     return false;
@@ -133,13 +131,13 @@ DrawingFloor MeasureDrawingFloor(const std::vector<player_test::ClipFrame>& clip
         const rovik::player::I420View& source = pictures[next++ % pictures.size()]->View();
         Touch(source);
         const rovik::player::SurfaceView surface{reinterpret_cast<uint8_t*>(image->data),
-                                          image->bytes_per_line, width, height,
-                                          rovik::player::kPixelFormatRgb32};
+                                                 image->bytes_per_line, width, height,
+                                                 rovik::player::kPixelFormatRgb32};
         const double t0 = CallingThreadCpuSeconds();
         if (width < source.width || height < source.height) {
-          rovik::player::ConvertI420(scaler.Scale(source, std::min(width, source.width),
-                                           std::min(height, source.height)),
-                              surface, rovik::player::Stores::kAroundCaches);
+          rovik::player::ConvertI420(
+              scaler.Scale(source, std::min(width, source.width), std::min(height, source.height)),
+              surface, rovik::player::Stores::kAroundCaches);
         } else {
           rovik::player::ConvertI420(source, surface, rovik::player::Stores::kAroundCaches);
         }

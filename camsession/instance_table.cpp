@@ -396,8 +396,8 @@ void InstanceTable::OnAV(int32_t handle, int32_t mediaKind, const uint8_t* data,
 void InstanceTable::StartPlayer(InstanceSlot& slot, int player, uintptr_t window,
                                 uint8_t frameType) {
   slot.videoStarted = 1;
-  QX_PLAY_API_StartPlay(player, frameType >= kFrameJpeg ? QX_PLAY_DECODER_JPEG : QX_PLAY_DECODER_H264,
-                        window);
+  QX_PLAY_API_StartPlay(
+      player, frameType >= kFrameJpeg ? QX_PLAY_DECODER_JPEG : QX_PLAY_DECODER_H264, window);
   char osd[InstanceSlot::kOsdBytes];
   {
     std::lock_guard<std::mutex> copy(osdLock_);

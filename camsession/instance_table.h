@@ -28,8 +28,8 @@ struct InstanceSlot {
   // are atomics.
   std::atomic<int32_t> p2pHandle{-1};
   std::atomic<int32_t> playerHandle{-1};
-  int32_t inUse = 0;  // table lock
-  bool reserved = false;  // table lock: a creation in progress holds this free slot
+  int32_t inUse = 0;               // table lock
+  bool reserved = false;           // table lock: a creation in progress holds this free slot
   std::atomic<int32_t> talkOn{0};  // read by the talk-back forwarder under the table lock
   // The player's start and audio state, changed together with the player calls that set it so
   // that the player and the marks never disagree (a stop racing the first frame).
@@ -96,8 +96,7 @@ class InstanceTable {
   template <typename Op>
   int32_t IfStillOwned(int32_t index, int32_t p2p, Op op);
   void ResetSlot(InstanceSlot& slot);
-  void OnAV(int32_t handle, int32_t mediaKind, const uint8_t* data, int32_t length,
-            intptr_t index);
+  void OnAV(int32_t handle, int32_t mediaKind, const uint8_t* data, int32_t length, intptr_t index);
   // OnAV's work under the AV lock: true when a failed recording is to be reported.
   bool ForwardAV(int32_t handle, int32_t mediaKind, const uint8_t* data, int32_t length,
                  intptr_t index);

@@ -58,11 +58,12 @@ typedef void (*QXAPI_MessageCallback)(int32_t index, intptr_t value1, intptr_t v
 #define QXAPI_MAX_PATH_BYTES 260 /* snapshot and recording paths are shorter than this */
 
 #define QXAPI_MSG_STATUS 1
-#define QXAPI_STATUS_CONNECTED 1      /* the connection is up */
-#define QXAPI_STATUS_CONNECT_FAILED 2 /* QXAPI_Start could not connect; detail: the connection
-                                         library's code. Arrives before QXAPI_Start returns. */
-#define QXAPI_STATUS_LOST 3           /* the camera went away or went quiet */
-#define QXAPI_STATUS_RECORD_FAILED 4  /* the recording could not be written whole and has ended */
+#define QXAPI_STATUS_CONNECTED 1 /* the connection is up */
+#define QXAPI_STATUS_CONNECT_FAILED                                                           \
+  2                                  /* QXAPI_Start could not connect; detail: the connection \
+                                        library's code. Arrives before QXAPI_Start returns. */
+#define QXAPI_STATUS_LOST 3          /* the camera went away or went quiet */
+#define QXAPI_STATUS_RECORD_FAILED 4 /* the recording could not be written whole and has ended */
 
 QXAPI_EXPORT int32_t QXAPI_Initial(intptr_t server);
 QXAPI_EXPORT int32_t QXAPI_DeInitial(void);
@@ -71,8 +72,7 @@ QXAPI_EXPORT int32_t QXAPI_CreateInstance(int32_t* index);
 QXAPI_EXPORT int32_t QXAPI_DestroyInstance(int32_t index);
 QXAPI_EXPORT int32_t QXAPI_DestroyAllInstance(void);
 /* value1..3 go to P2PAPI_Connect unchanged: "host:port", user, password. */
-QXAPI_EXPORT int32_t QXAPI_Start(int32_t index, intptr_t value1, intptr_t value2,
-                                 intptr_t value3);
+QXAPI_EXPORT int32_t QXAPI_Start(int32_t index, intptr_t value1, intptr_t value2, intptr_t value3);
 QXAPI_EXPORT int32_t QXAPI_Stop(int32_t index);
 QXAPI_EXPORT int32_t QXAPI_StopAll(void);
 QXAPI_EXPORT int32_t QXAPI_StartVideo(int32_t index, uintptr_t window, int32_t videoParameter);

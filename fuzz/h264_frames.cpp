@@ -11,12 +11,12 @@
 #include <cstring>
 #include <vector>
 
+#include "player/media/frame_queue.h"
+#include "player/media/picture_limits.h"
 #include "player/video/convert/color_convert.h"
+#include "player/video/decode/h264_decoder.h"
 #include "player/video/display/display_null.h"
 #include "player/video/display/display_surface.h"
-#include "player/media/frame_queue.h"
-#include "player/video/decode/h264_decoder.h"
-#include "player/media/picture_limits.h"
 
 using namespace rovik::player;
 

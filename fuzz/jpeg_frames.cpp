@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "player/media/frame_queue.h"
+#include "player/media/picture_limits.h"
+#include "player/video/decode/jpeg_decoder.h"
 #include "player/video/display/display_surface.h"
 #include "player/video/video_player.h"
-#include "player/media/frame_queue.h"
-#include "player/video/decode/jpeg_decoder.h"
-#include "player/media/picture_limits.h"
 
 using namespace rovik::player;
 

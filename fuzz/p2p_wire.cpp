@@ -24,21 +24,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       int64_t values[3];
       VideoFrameHeader header;
       switch (f.type) {
-        case kWireLogin: ParseLogin(f.payload, f.length, &user, &password); break;
+        case kWireLogin:
+          ParseLogin(f.payload, f.length, &user, &password);
+          break;
         case kWireLoginReply:
-        case kWireStartVideo: ParseInt32(f.payload, f.length, &value); break;
-        case kWireStartReply: ParseStartReply(f.payload, f.length, &request, &value); break;
-        case kWireMessage: ParseMessage(f.payload, f.length, values); break;
+        case kWireStartVideo:
+          ParseInt32(f.payload, f.length, &value);
+          break;
+        case kWireStartReply:
+          ParseStartReply(f.payload, f.length, &request, &value);
+          break;
+        case kWireMessage:
+          ParseMessage(f.payload, f.length, values);
+          break;
         case kWireVideoFrame:
           if (ParseVideoFrame(f.payload, f.length, &header)) {
             // The payload the header announces must lie inside what was received.
-            volatile uint8_t last = header.payloadLength
-                                        ? f.payload[kVideoFrameHeaderBytes + header.payloadLength - 1]
-                                        : 0;
+            volatile uint8_t last =
+                header.payloadLength ? f.payload[kVideoFrameHeaderBytes + header.payloadLength - 1]
+                                     : 0;
             (void)last;
           }
           break;
-        default: break;
+        default:
+          break;
       }
     }
   }

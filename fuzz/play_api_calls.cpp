@@ -58,31 +58,56 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int step = 0; step < 64 && !in.empty(); ++step) {
     const int index = in.Index();
     switch (in.Byte() % 21) {
-      case 0: QX_PLAY_API_Initial(); break;
-      case 1: QX_PLAY_API_DeInitial(); break;
-      case 2: QX_PLAY_API_GetAPIVersion(); break;
+      case 0:
+        QX_PLAY_API_Initial();
+        break;
+      case 1:
+        QX_PLAY_API_DeInitial();
+        break;
+      case 2:
+        QX_PLAY_API_GetAPIVersion();
+        break;
       case 3: {
         int out = -1;
         QX_PLAY_API_CreateInstance(in.Byte() & 1 ? &out : nullptr);
         break;
       }
-      case 4: QX_PLAY_API_DestroyInstance(index); break;
-      case 5: QX_PLAY_API_DestroyAllInstance(); break;
+      case 4:
+        QX_PLAY_API_DestroyInstance(index);
+        break;
+      case 5:
+        QX_PLAY_API_DestroyAllInstance();
+        break;
       case 6:
         // Players own threads and decoders: a few per input keep the runs quick.
         if (players++ < 4) QX_PLAY_API_StartPlay(index, in.Byte() % 4 - 1, 0);
         break;
-      case 7: QX_PLAY_API_StopPlay(index); break;
-      case 8: QX_PLAY_API_StopAll(); break;
-      case 9: QX_PLAY_API_PlayAudio(index); break;
-      case 10: QX_PLAY_API_StopAudio(index); break;
-      case 11: QX_PLAY_API_StartCapture(); break;
-      case 12: QX_PLAY_API_StopCapture(); break;
-      case 13: QX_PLAY_API_Refresh(index); break;
+      case 7:
+        QX_PLAY_API_StopPlay(index);
+        break;
+      case 8:
+        QX_PLAY_API_StopAll();
+        break;
+      case 9:
+        QX_PLAY_API_PlayAudio(index);
+        break;
+      case 10:
+        QX_PLAY_API_StopAudio(index);
+        break;
+      case 11:
+        QX_PLAY_API_StartCapture();
+        break;
+      case 12:
+        QX_PLAY_API_StopCapture();
+        break;
+      case 13:
+        QX_PLAY_API_Refresh(index);
+        break;
       case 14: {
         std::vector<uint8_t> text = in.Bytes(200);
         text.push_back(0);
-        QX_PLAY_API_SetOSD(index, in.Byte() & 1 ? reinterpret_cast<const char*>(text.data()) : nullptr);
+        QX_PLAY_API_SetOSD(index,
+                           in.Byte() & 1 ? reinterpret_cast<const char*>(text.data()) : nullptr);
         break;
       }
       case 15:
@@ -97,7 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         break;
       }
-      case 17: QX_PLAY_API_StopRecord(index); break;
+      case 17:
+        QX_PLAY_API_StopRecord(index);
+        break;
       case 18: {
         const int key = in.Byte() % 4 - 1;
         const std::vector<uint8_t> frame = in.Bytes(255);
@@ -105,7 +132,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Mode 0 tries a length of any value; one the library would accept is kept true to the
         // buffer, since a caller that lies about a valid length cannot be caught.
         int length = mode == 0 ? in.Int() : static_cast<int>(frame.size());
-        if (length >= 0 && length <= QX_PLAY_MAX_FRAME_BYTES) length = static_cast<int>(frame.size());
+        if (length >= 0 && length <= QX_PLAY_MAX_FRAME_BYTES)
+          length = static_cast<int>(frame.size());
         QX_PLAY_API_InputVideoFrame(index, key, mode == 1 ? nullptr : frame.data(),
                                     frame.empty() && mode != 0 ? 0 : length,
                                     static_cast<uint32_t>(in.Int()));
@@ -120,7 +148,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                  pcm.empty() && mode != 0 ? 0 : length);
         break;
       }
-      case 20: QX_PLAY_API_SetPCMDataCallBack(in.Byte() & 1 ? &Receiver : nullptr, in.Byte()); break;
+      case 20:
+        QX_PLAY_API_SetPCMDataCallBack(in.Byte() & 1 ? &Receiver : nullptr, in.Byte());
+        break;
     }
   }
   QX_PLAY_API_StopCapture();

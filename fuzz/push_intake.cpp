@@ -23,7 +23,8 @@ struct IntakeRig {
   std::unique_ptr<PushChannel> channel;
 
   IntakeRig() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "rovik-fuzz-push-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "rovik-fuzz-push-XXXXXX").string();
     folder = mkdtemp(pattern.data());
     setenv("ROVIK_RUNTIME_DIR", (folder + "/run").c_str(), 1);
     store.Open(folder);
@@ -56,6 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const size_t topicLength = data[0] < size - 1 ? data[0] : size - 1;
   const std::string topic(reinterpret_cast<const char*>(data + 1), topicLength);
-  rig.channel->MessageIntake(topic, data + 1 + topicLength, static_cast<long>(size - 1 - topicLength));
+  rig.channel->MessageIntake(topic, data + 1 + topicLength,
+                             static_cast<long>(size - 1 - topicLength));
   return 0;
 }

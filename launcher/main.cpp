@@ -6,7 +6,8 @@
 int main(int argc, char** argv) {
   rovik::platform::IgnoreBrokenPipe();
   const rovik::platform::ProgramHelp help{
-      "Rovik", "Rovik: installs a waiting upgrade of the camera client, then starts the client.", "Rovik"};
+      "Rovik", "Rovik: installs a waiting upgrade of the camera client, then starts the client.",
+      "Rovik"};
   if (auto status = rovik::platform::CheckFixedCommandLine(argc, argv, help)) return *status;
   rovik::launcher::CRovikApp app(argc, argv);
   return app.InitInstance();

@@ -163,9 +163,8 @@ int32_t P2PAPI_SetAVDataCallBack(int32_t handle, P2PAPI_AVDataCallback callback,
 
 int32_t P2PAPI_Connect(int32_t handle, intptr_t value1, intptr_t value2, intptr_t value3) {
   if (value1 == 0) return P2PAPI_ERR_HANDLE;
-  const int32_t result = WithSession(handle, [&](P2PSession& s) {
-    return s.Connect(Text(value1), Text(value2), Text(value3));
-  });
+  const int32_t result = WithSession(
+      handle, [&](P2PSession& s) { return s.Connect(Text(value1), Text(value2), Text(value3)); });
   ThreadReaper::Get().JoinRetired();  // an earlier connection's reader, if it ended in a callback
   return result;
 }
@@ -187,9 +186,7 @@ int32_t P2PAPI_StartVideo(int32_t handle, int32_t videoParameter) {
 }
 
 int32_t P2PAPI_StopVideo(int32_t handle) {
-  return WithSession(handle, [](P2PSession& s) {
-    return s.Stop(kWireStopVideo);
-  });
+  return WithSession(handle, [](P2PSession& s) { return s.Stop(kWireStopVideo); });
 }
 
 int32_t P2PAPI_StartAudio(int32_t handle) {
@@ -197,9 +194,7 @@ int32_t P2PAPI_StartAudio(int32_t handle) {
 }
 
 int32_t P2PAPI_StopAudio(int32_t handle) {
-  return WithSession(handle, [](P2PSession& s) {
-    return s.Stop(kWireStopAudio);
-  });
+  return WithSession(handle, [](P2PSession& s) { return s.Stop(kWireStopAudio); });
 }
 
 int32_t P2PAPI_StartTalk(int32_t handle) {
@@ -207,9 +202,7 @@ int32_t P2PAPI_StartTalk(int32_t handle) {
 }
 
 int32_t P2PAPI_StopTalk(int32_t handle) {
-  return WithSession(handle, [](P2PSession& s) {
-    return s.Stop(kWireStopTalk);
-  });
+  return WithSession(handle, [](P2PSession& s) { return s.Stop(kWireStopTalk); });
 }
 
 int32_t P2PAPI_TalkData(int32_t handle, const uint8_t* data, int32_t length) {
@@ -223,9 +216,8 @@ int32_t P2PAPI_TalkData(int32_t handle, const uint8_t* data, int32_t length) {
 }
 
 int32_t P2PAPI_SendMessage(int32_t handle, intptr_t value1, intptr_t value2, intptr_t value3) {
-  return WithSession(handle, [&](P2PSession& s) {
-    return s.Send(EncodeMessage(value1, value2, value3));
-  });
+  return WithSession(handle,
+                     [&](P2PSession& s) { return s.Send(EncodeMessage(value1, value2, value3)); });
 }
 
 }  // extern "C"

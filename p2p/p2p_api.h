@@ -18,11 +18,11 @@ extern "C" {
 
 /* Results. Only P2PAPI_REFUSED has a meaning the session library relies on. */
 #define P2PAPI_OK 0
-#define P2PAPI_ERR_HANDLE (-1)     /* unknown handle, or a bad argument */
-#define P2PAPI_ERR_CONNECT (-2)    /* the camera could not be reached */
-#define P2PAPI_ERR_LOGIN (-3)      /* the camera refused the user or password */
+#define P2PAPI_ERR_HANDLE (-1)  /* unknown handle, or a bad argument */
+#define P2PAPI_ERR_CONNECT (-2) /* the camera could not be reached */
+#define P2PAPI_ERR_LOGIN (-3)   /* the camera refused the user or password */
 #define P2PAPI_ERR_NOT_CONNECTED (-5)
-#define P2PAPI_REFUSED (-6)        /* the camera refused to start video, audio or talk-back */
+#define P2PAPI_REFUSED (-6) /* the camera refused to start video, audio or talk-back */
 
 /* Media kinds of the AV callback. */
 #define P2PAPI_MEDIA_AUDIO 0

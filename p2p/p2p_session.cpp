@@ -102,8 +102,8 @@ int32_t P2PSession::ConnectOnce(const std::string& address, const std::string& u
     earlier = std::move(connection_);
     earlierReader = std::move(reader_);
     connection_ = connection;
-    reader_ = std::thread(&P2PSession::ReaderLoop, shared_from_this(), connection,
-                          std::move(stream));
+    reader_ =
+        std::thread(&P2PSession::ReaderLoop, shared_from_this(), connection, std::move(stream));
   }
   if (earlier) earlier->End(true);
   ThreadReaper::Get().JoinOrRetire(std::move(earlierReader));
@@ -165,7 +165,7 @@ int32_t P2PSession::SendDroppable(const std::vector<uint8_t>& frame) {
   const std::shared_ptr<P2PConnection> connection = Current();
   if (!connection) return P2PAPI_ERR_NOT_CONNECTED;
   return connection->TrySend(frame) == P2PConnection::Offer::kFailed ? P2PAPI_ERR_NOT_CONNECTED
-                                                                    : P2PAPI_OK;
+                                                                     : P2PAPI_OK;
 }
 
 int32_t P2PSession::Start(uint16_t request, const void* payload, size_t length) {
@@ -186,9 +186,9 @@ int32_t P2PSession::Start(uint16_t request, const void* payload, size_t length) 
   }
   if (!connection->Send(frame)) return P2PAPI_REFUSED;
   std::unique_lock<std::mutex> hold(stateLock_);
-  const bool answered = replyArrived_.wait_for(
-      hold, std::chrono::milliseconds(kReplyTimeoutMs),
-      [&] { return replies_[request] != asked || connection->ended(); });
+  const bool answered =
+      replyArrived_.wait_for(hold, std::chrono::milliseconds(kReplyTimeoutMs),
+                             [&] { return replies_[request] != asked || connection->ended(); });
   if (!answered || replies_[request] == asked || replyResults_[request] != 0) return P2PAPI_REFUSED;
   if (StreamOf(request) != 0) connection->SetStream(StreamOf(request), true);
   return P2PAPI_OK;
@@ -230,7 +230,8 @@ void P2PSession::Dispatch(uint16_t type, const uint8_t* payload, uint32_t length
       if (ParseMessage(payload, length, v)) {
         // value1 P2PAPI_MSG_STATUS is the library's own: a camera cannot report a state.
         if (v[0] == P2PAPI_MSG_STATUS) v[0] = P2PAPI_MSG_CAMERA_RESERVED;
-        Notify(static_cast<intptr_t>(v[0]), static_cast<intptr_t>(v[1]), static_cast<intptr_t>(v[2]));
+        Notify(static_cast<intptr_t>(v[0]), static_cast<intptr_t>(v[1]),
+               static_cast<intptr_t>(v[2]));
       }
       break;
     }

@@ -35,8 +35,7 @@ class P2PSession : public std::enable_shared_from_this<P2PSession> {
   // Connects and logs in (ending any earlier connection first), then starts a reader for the new
   // connection. P2PAPI_OK or an error code; a failure is also reported through the message
   // callback, on this thread, as (1, P2PAPI_STATUS_CONNECT_FAILED, code).
-  int32_t Connect(const std::string& address, const std::string& user,
-                  const std::string& password);
+  int32_t Connect(const std::string& address, const std::string& user, const std::string& password);
   // Ends the connection. Its reader is joined here, or, on a reader thread, by a later call.
   // Nothing is delivered for the connection after its current callback.
   void Close();

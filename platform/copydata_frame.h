@@ -1,6 +1,6 @@
 // The WM_COPYDATA frame on a window socket, encoded and parsed in this one place.
-//     request = u32 magic 0x44434D57 · u32 msg 0x004A · u64 wParam · u64 dwData · u32 cbData · cbData bytes
-//     reply   = i64 result                                         (all little-endian)
+//     request = u32 magic 0x44434D57 · u32 msg 0x004A · u64 wParam · u64 dwData · u32 cbData ·
+//     cbData bytes reply   = i64 result                                         (all little-endian)
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,7 @@
 #include "platform/debug_log.h"
 
-#include <string>
 #include <unistd.h>
+#include <string>
 
 namespace rovik::platform {
 

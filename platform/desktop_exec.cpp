@@ -10,7 +10,8 @@ constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`%";
 
 std::string QuoteArgument(std::string_view arg, bool always) {
   std::string out;
-  const bool quote = always || arg.empty() || arg.find_first_of(kReserved) != std::string_view::npos;
+  const bool quote =
+      always || arg.empty() || arg.find_first_of(kReserved) != std::string_view::npos;
   if (quote) out += '"';
   for (char c : arg) {
     if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) out += '\\';

@@ -1,7 +1,7 @@
 #include "platform/module_path.h"
 
-#include <climits>
 #include <unistd.h>
+#include <climits>
 
 namespace rovik::platform {
 

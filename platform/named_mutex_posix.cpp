@@ -1,11 +1,11 @@
 #include "platform/named_mutex.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/run_dir.h"
 

@@ -1,8 +1,8 @@
 // Starting another program of the suite, detached: the caller keeps nothing of it.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace rovik::platform {
 

@@ -1,14 +1,14 @@
 #include "platform/process.h"
 
-#include <cerrno>
-#include <cstring>
-#include <csignal>
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 extern char** environ;
 

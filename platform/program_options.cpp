@@ -16,8 +16,8 @@ std::optional<int> AnswerStandardOption(std::string_view arg, const ProgramHelp&
   if (arg == "--version") {
     text = std::string(help.name) + " " + ROVIK_VERSION + "\n";
   } else if (arg == "--help") {
-    text = std::string(help.summary) + "\n\nusage: " + help.usage +
-           "\n       " + help.name + " --help | --version\n";
+    text = std::string(help.summary) + "\n\nusage: " + help.usage + "\n       " + help.name +
+           " --help | --version\n";
   } else {
     return std::nullopt;
   }
@@ -27,7 +27,8 @@ std::optional<int> AnswerStandardOption(std::string_view arg, const ProgramHelp&
 }
 
 int RefuseCommandLine(const ProgramHelp& help, std::string_view problem) {
-  const std::string line = std::string(help.name) + ": " + std::string(problem) + " (see " + help.name + " --help)\n";
+  const std::string line =
+      std::string(help.name) + ": " + std::string(problem) + " (see " + help.name + " --help)\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   return kCommandLineError;
 }
@@ -42,7 +43,8 @@ std::optional<int> CheckFixedCommandLine(int argc, char** argv, const ProgramHel
     if (known) continue;
     std::string quoted(1, '\'');
     quoted.append(arg).push_back('\'');
-    return RefuseCommandLine(help, IsOptionLike(arg) ? "unknown option " + quoted : "unexpected argument " + quoted);
+    return RefuseCommandLine(
+        help, IsOptionLike(arg) ? "unknown option " + quoted : "unexpected argument " + quoted);
   }
   return std::nullopt;
 }

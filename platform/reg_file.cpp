@@ -32,10 +32,14 @@ bool parseHex32(std::string_view s, uint32_t& out) {
   uint32_t v = 0;
   for (char c : s) {
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = v << 4 | static_cast<uint32_t>(d);
   }
   out = v;
@@ -44,7 +48,8 @@ bool parseHex32(std::string_view s, uint32_t& out) {
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -74,7 +79,8 @@ std::vector<RegValue> ParseRegFile(std::string_view text) {
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = trim(text.substr(start, end - start));
     start = end + 1;
-    if (line.empty() || line[0] == ';' || line[0] == '[' || startsWith(line, "Windows Registry Editor")) {
+    if (line.empty() || line[0] == ';' || line[0] == '[' ||
+        startsWith(line, "Windows Registry Editor")) {
       continue;
     }
     RegValue v;

@@ -1,13 +1,13 @@
 #include "platform/registry.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -137,13 +137,15 @@ std::string autostartFile(const std::string& valueName) {
 }
 
 bool writeAutostart(const std::string& valueName, const std::string& command) {
-  if (valueName.find('/') != std::string::npos || valueName == "." || valueName == "..") return false;
+  if (valueName.find('/') != std::string::npos || valueName == "." || valueName == "..")
+    return false;
   std::string file = autostartFile(valueName);
   if (file.empty()) return false;
   std::error_code ec;
   fs::create_directories(fs::path(file).parent_path(), ec);
   std::string text = "[Desktop Entry]\nType=Application\nName=" + valueName +
-                     "\nExec=" + DesktopExecFromCommandLine(command) + "\nX-GNOME-Autostart-enabled=true\n";
+                     "\nExec=" + DesktopExecFromCommandLine(command) +
+                     "\nX-GNOME-Autostart-enabled=true\n";
   return writeAtomically(file, text);
 }
 
@@ -187,8 +189,8 @@ std::optional<RegistryKey> RegistryKey::Open(RegRoot root, const std::string& pa
   return RegistryKey(path, file, isRun);
 }
 
-std::optional<RegistryKey> RegistryKey::Create(RegRoot root, const std::string& path, uint32_t access,
-                                               std::string* error) {
+std::optional<RegistryKey> RegistryKey::Create(RegRoot root, const std::string& path,
+                                               uint32_t access, std::string* error) {
   auto rel = keyToRelative(path);
   if (!rel) {
     if (error) *error = "bad key path";

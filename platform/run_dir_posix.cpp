@@ -1,11 +1,11 @@
 #include "platform/run_dir.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/debug_log.h"
 #include "platform/module_path.h"

@@ -1,11 +1,11 @@
 #include "platform/shared_memory.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include "platform/run_dir.h"
 
@@ -118,7 +118,8 @@ bool SharedMemory::Open(const std::string& name, std::size_t size, bool writable
     ::close(fd);
     return false;
   }
-  void* view = ::mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
+  void* view =
+      ::mmap(nullptr, size, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
   ::close(fd);
   if (view == MAP_FAILED) return fail(error, *path + ": " + std::strerror(errno));
   data_ = view;

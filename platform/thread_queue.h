@@ -5,9 +5,9 @@
 // not the worker has reached its first Get() yet. Post() may be called from any thread.
 //
 //     ThreadQueue queue;                        // exists before the thread does
-//     std::thread worker([&] { for (;;) { ThreadMessage m = queue.Get(); if (m.message == kQuit) break; ... } });
-//     queue.Post(kWork, 0, reinterpret_cast<intptr_t>(job));
-//     queue.Post(kQuit);  worker.join();
+//     std::thread worker([&] { for (;;) { ThreadMessage m = queue.Get(); if (m.message == kQuit)
+//     break; ... } }); queue.Post(kWork, 0, reinterpret_cast<intptr_t>(job)); queue.Post(kQuit);
+//     worker.join();
 #pragma once
 
 #include <chrono>

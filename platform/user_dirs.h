@@ -2,8 +2,8 @@
 // user; never a shared folder such as /tmp) and the XDG configuration and state folders in it.
 #pragma once
 
-#include <string>
 #include <sys/stat.h>
+#include <string>
 
 namespace rovik::platform {
 

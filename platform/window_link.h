@@ -3,8 +3,8 @@
 //
 // A window titled T is a Unix stream socket RUN/windows/T; "found" means a connect succeeds.
 // One message per connection, all little-endian:
-//     request = u32 magic 0x44434D57 · u32 msg 0x004A · u64 wParam · u64 dwData · u32 cbData · cbData bytes
-//     reply   = i64 result
+//     request = u32 magic 0x44434D57 · u32 msg 0x004A · u64 wParam · u64 dwData · u32 cbData ·
+//     cbData bytes reply   = i64 result
 // The receiver refuses peers of another uid (SO_PEERCRED) and cbData above 4 MiB (the
 // sender then gets 0). A sender that gets no reply (no window, refused, peer closed, 10 s
 // without answer) takes the result as 0.
@@ -87,8 +87,8 @@ class WindowLink {
 // True when a window titled `title` answers a connect.
 bool FindWindowByTitle(const std::string& title);
 
-// Sends one WM_COPYDATA message and waits for it to be handled: the receiver's result, or 0 when there is no such window, it
-// refuses, closes, or does not answer within `timeout`.
+// Sends one WM_COPYDATA message and waits for it to be handled: the receiver's result, or 0 when
+// there is no such window, it refuses, closes, or does not answer within `timeout`.
 int64_t SendCopyData(const std::string& title, uint64_t wParam, uint64_t dwData, const void* data,
                      std::size_t size, std::chrono::milliseconds timeout = kSendTimeout);
 

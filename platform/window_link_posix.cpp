@@ -1,19 +1,19 @@
 #include "platform/window_link.h"
 
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-#include <deque>
-#include <list>
 #include <fcntl.h>
-#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
 #include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <list>
+#include <mutex>
+#include <thread>
 
 #include "platform/copydata_frame.h"
 #include "platform/run_dir.h"
@@ -68,7 +68,8 @@ void clearEventFd(int fd) {
 }
 
 int remainingMs(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left <= 0) return 0;
   return left > 1000000 ? 1000000 : static_cast<int>(left);
 }
@@ -80,7 +81,7 @@ struct WindowAddress {
   socklen_t len = 0;
   std::string socketPath;  // the real path, for unlink
   std::string lockPath;
-  Fd dirFd;                // kept open while `addr` may refer to it
+  Fd dirFd;  // kept open while `addr` may refer to it
 };
 
 bool makeAddress(const std::string& title, WindowAddress& out, std::string* error) {
@@ -134,7 +135,7 @@ struct ThreadInbox {
   }
   int serve();
 
-  int wakeFd;  // readable while jobs may be waiting
+  int wakeFd;        // readable while jobs may be waiting
   std::mutex mutex;  // guards jobs
   std::deque<std::shared_ptr<Job>> jobs;
 };
@@ -357,7 +358,8 @@ int64_t WindowLink::State::handleOnOwner(CopyDataMessage message, int client) {
     int r = ::poll(p, 3, -1);
     if (r < 0 && errno == EINTR) continue;
     if (r > 0 && (p[0].revents & POLLIN)) break;
-    bool gone = r < 0 || (p[1].revents & (POLLRDHUP | POLLHUP | POLLERR)) || (p[2].revents & POLLIN);
+    bool gone =
+        r < 0 || (p[1].revents & (POLLRDHUP | POLLHUP | POLLERR)) || (p[2].revents & POLLIN);
     if (gone) {
       int expected = kPending;
       if (job->state.compare_exchange_strong(expected, kCancelled)) return 0;
@@ -393,7 +395,8 @@ bool WindowLink::Listen(const std::string& title, CopyDataHandler handler, Dispa
   if (state->dispatcher) state->ownerInbox = inboxOfThisThread();
 
   // The lock file tells a live owner from a socket left behind by a dead one.
-  state->lockFd = Fd(::open(address.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  state->lockFd =
+      Fd(::open(address.lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!state->lockFd) {
     if (error) *error = address.lockPath + ": " + std::strerror(errno);
     return false;
@@ -405,7 +408,8 @@ bool WindowLink::Listen(const std::string& title, CopyDataHandler handler, Dispa
   ::unlink(address.socketPath.c_str());  // stale socket of a dead owner, if any
   state->listenFd = Fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (!state->listenFd ||
-      ::bind(state->listenFd.get(), reinterpret_cast<const sockaddr*>(&address.addr), address.len) != 0 ||
+      ::bind(state->listenFd.get(), reinterpret_cast<const sockaddr*>(&address.addr),
+             address.len) != 0 ||
       ::listen(state->listenFd.get(), 64) != 0) {
     if (error) *error = address.socketPath + ": " + std::strerror(errno);
     ::unlink(address.socketPath.c_str());
@@ -501,7 +505,8 @@ SendOutcome SendCopyDataOutcome(const std::string& title, uint64_t wParam, uint6
   std::vector<uint8_t> frame = EncodeCopyDataRequest(wParam, dwData, data, size);
   std::size_t sent = 0;
   while (sent < frame.size()) {
-    ssize_t n = ::send(fd.get(), frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t n =
+        ::send(fd.get(), frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
       continue;

@@ -15,32 +15,32 @@ namespace rovik::uikit {
 // colours; the others are 24 bits per pixel and kept exactly as decoded. A picture may name one
 // transparent colour that is left out when it is drawn.
 class CImage {
-public:
-    bool IsNull() const { return m_image.isNull(); }
-    int GetWidth() const { return m_image.width(); }
-    int GetHeight() const { return m_image.height(); }
-    int GetBPP() const;
-    bool HasAlpha() const { return m_bAlpha; }
+ public:
+  bool IsNull() const { return m_image.isNull(); }
+  int GetWidth() const { return m_image.width(); }
+  int GetHeight() const { return m_image.height(); }
+  int GetBPP() const;
+  bool HasAlpha() const { return m_bAlpha; }
 
-    // Releases the bitmap; the picture is empty afterwards.
-    void Destroy();
+  // Releases the bitmap; the picture is empty afterwards.
+  void Destroy();
 
-    // The colour left out when drawing; -1 (the default) means none.
-    void SetTransparentColor(QRgb rgb) { m_transparentColor = static_cast<qint64>(rgb & 0xFFFFFFu); }
-    void ClearTransparentColor() { m_transparentColor = -1; }
-    qint64 GetTransparentColor() const { return m_transparentColor; }
+  // The colour left out when drawing; -1 (the default) means none.
+  void SetTransparentColor(QRgb rgb) { m_transparentColor = static_cast<qint64>(rgb & 0xFFFFFFu); }
+  void ClearTransparentColor() { m_transparentColor = -1; }
+  qint64 GetTransparentColor() const { return m_transparentColor; }
 
-    // Pixel access: for alpha pictures the stored (premultiplied) values.
-    QRgb GetPixel(int x, int y) const { return m_image.pixel(x, y); }
-    const QImage& Image() const { return m_image; }
+  // Pixel access: for alpha pictures the stored (premultiplied) values.
+  QRgb GetPixel(int x, int y) const { return m_image.pixel(x, y); }
+  const QImage& Image() const { return m_image; }
 
-    // Takes a decoded image: with alpha it becomes premultiplied ARGB, without it 24-bit RGB.
-    void Attach(const QImage& decoded);
+  // Takes a decoded image: with alpha it becomes premultiplied ARGB, without it 24-bit RGB.
+  void Attach(const QImage& decoded);
 
-private:
-    QImage m_image;
-    bool m_bAlpha = false;
-    qint64 m_transparentColor = -1;
+ private:
+  QImage m_image;
+  bool m_bAlpha = false;
+  qint64 m_transparentColor = -1;
 };
 
 // Loads PNG resource `id` of the program's own resources into `image`, discarding what it held.

@@ -11,28 +11,28 @@
 namespace rovik::uikit {
 
 class CRWMemoryDC {
-public:
-    // Starts buffered drawing of `rect` (in the target's coordinates; an empty rectangle means the
-    // target's clip box, or the whole device without clipping). A printer target is drawn on
-    // directly. Nothing is cleared: the owner paints every pixel.
-    CRWMemoryDC(QPainter& target, const QRect& rect = QRect());
-    ~CRWMemoryDC();
+ public:
+  // Starts buffered drawing of `rect` (in the target's coordinates; an empty rectangle means the
+  // target's clip box, or the whole device without clipping). A printer target is drawn on
+  // directly. Nothing is cleared: the owner paints every pixel.
+  CRWMemoryDC(QPainter& target, const QRect& rect = QRect());
+  ~CRWMemoryDC();
 
-    CRWMemoryDC(const CRWMemoryDC&) = delete;
-    CRWMemoryDC& operator=(const CRWMemoryDC&) = delete;
+  CRWMemoryDC(const CRWMemoryDC&) = delete;
+  CRWMemoryDC& operator=(const CRWMemoryDC&) = delete;
 
-    // The surface to draw on, in the target's coordinates.
-    QPainter& painter() { return *m_active; }
-    QPainter* operator->() { return m_active; }
-    const QRect& rect() const { return m_rect; }
-    bool buffered() const { return m_memory.has_value(); }
+  // The surface to draw on, in the target's coordinates.
+  QPainter& painter() { return *m_active; }
+  QPainter* operator->() { return m_active; }
+  const QRect& rect() const { return m_rect; }
+  bool buffered() const { return m_memory.has_value(); }
 
-private:
-    QPainter& m_target;
-    QRect m_rect;
-    QImage m_bitmap;
-    std::optional<QPainter> m_memory;
-    QPainter* m_active;
+ private:
+  QPainter& m_target;
+  QRect m_rect;
+  QImage m_bitmap;
+  std::optional<QPainter> m_memory;
+  QPainter* m_active;
 };
 
 }  // namespace rovik::uikit

@@ -5,10 +5,10 @@
 #include <QMessageBox>
 #include <QMetaObject>
 
+#include "alarm/app/rovik_alarm_app.h"
 #include "alarm/push/client_link.h"
 #include "alarm/push/push_channel.h"
 #include "alarm/record/utf_text.h"
-#include "alarm/app/rovik_alarm_app.h"
 #include "alarm/store/md_sqlite.h"
 #include "alarm/ui/dlg_history.h"
 #include "alarm/ui/dlg_operator_view.h"
@@ -53,7 +53,8 @@ bool CDlgOperator::Create() {
   std::string error;
   // Requests are handled on this window's thread: the listener queues them to it.
   bool listening = link_.Listen(
-      kOperatorWindowTitle, [this](const rovik::platform::CopyDataMessage& m) { return OnCopyData(m); },
+      kOperatorWindowTitle,
+      [this](const rovik::platform::CopyDataMessage& m) { return OnCopyData(m); },
       [this](std::function<void()> serve) {
         QMetaObject::invokeMethod(this, std::move(serve), Qt::QueuedConnection);
       },
@@ -64,7 +65,11 @@ bool CDlgOperator::Create() {
     channel_->SetStoreTroubleHandler([self](const std::string& error) {
       // Push thread: the window shows it on its own thread.
       QMetaObject::invokeMethod(
-          self.data(), [self, error] { if (self) self->ShowStoreTrouble(error); }, Qt::QueuedConnection);
+          self.data(),
+          [self, error] {
+            if (self) self->ShowStoreTrouble(error);
+          },
+          Qt::QueuedConnection);
     });
     bool started = channel_->Start([self](std::unique_ptr<AlarmRecord> record) {
       // Push thread: hand the record over; the window copies it on its own thread.
@@ -84,7 +89,8 @@ void CDlgOperator::SetUpPopup() {
   view_ = new CDlgOperatorView(this, alarms_, store_);
   auto* history = new CDlgHistory(this, store_);
   if (CRovikAlarmApp* app = CRovikAlarmApp::Instance()) {
-    const auto font = [](const std::optional<QFont>& f, const char* face, int height, int weight, bool line) {
+    const auto font = [](const std::optional<QFont>& f, const char* face, int height, int weight,
+                         bool line) {
       return f ? *f : uikit::CreateGdiFont(QString::fromUtf8(face), height, weight, line);
     };
     const QFont bold12 = font(app->fontBold12, "宋体", 12, 700, false);

@@ -58,7 +58,8 @@ bool CRovikAlarmApp::InitInstance() {
     if (mutex == rovik::platform::NamedMutex::Result::AlreadyExists) {
       refused_ = true;
     } else {
-      std::fprintf(stderr, "RovikAlarm: cannot make its single-instance lock: %s\n", mutexError.c_str());
+      std::fprintf(stderr, "RovikAlarm: cannot make its single-instance lock: %s\n",
+                   mutexError.c_str());
       exitCode_ = 1;
     }
     return false;

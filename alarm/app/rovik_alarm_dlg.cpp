@@ -50,7 +50,8 @@ void CRovikAlarmDlg::paintEvent(QPaintEvent*) {
   // Never on screen; when it is painted at all, the icon is centred in its client area.
   QPainter painter(this);
   const QSize size(16, 16);
-  icon_.paint(&painter, QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size));
+  icon_.paint(&painter,
+              QRect(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2), size));
 }
 
 }  // namespace rovik::alarm

@@ -1,11 +1,11 @@
 // RovikAlarm: the background alarm monitor. "-s" from the auto-start entry is ignored; --help and
 // --version are answered without starting; anything else is refused.
+#include <fcntl.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "alarm/app/rovik_alarm_app.h"
 #include "platform/process.h"
@@ -27,11 +27,14 @@ void OnStopSignal(int) {
 int main(int argc, char** argv) {
   rovik::platform::IgnoreBrokenPipe();
   const rovik::platform::ProgramHelp help{
-      "RovikAlarm", "RovikAlarm: the Rovik suite's alarm monitor; runs in the background, one copy a session.",
+      "RovikAlarm",
+      "RovikAlarm: the Rovik suite's alarm monitor; runs in the background, one copy a session.",
       "RovikAlarm [-s]     (-s: as the auto-start entry starts it; the same as none)"};
-  if (auto status = rovik::platform::CheckFixedCommandLine(argc, argv, help, {"-s"})) return *status;
+  if (auto status = rovik::platform::CheckFixedCommandLine(argc, argv, help, {"-s"}))
+    return *status;
   // Without any display the monitor still runs (it shows nothing until an alarm comes).
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+      !std::getenv("QT_QPA_PLATFORM")) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
   QApplication application(argc, argv);

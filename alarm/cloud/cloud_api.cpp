@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <fstream>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "alarm/cloud/http_request_queue.h"
@@ -26,7 +26,9 @@ struct Addresses {
 std::mutex g_mutex;
 Addresses g_addresses;  // guarded by g_mutex: written at start-up, read by the request builders
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f'; }
+bool IsBlank(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+}
 
 // At most `limit` bytes from the start of a file; nullopt when it cannot be opened.
 std::optional<std::string> ReadHead(const std::filesystem::path& path, size_t limit) {
@@ -91,7 +93,8 @@ void LoadServerAddressFrom(const std::filesystem::path& programFolder) {
     size_t start = 0;
     while (start <= all.size() && lines.size() < 3) {
       size_t nl = all.find(u'\n', start);
-      lines.push_back(TrimServerAddress(all.substr(start, nl == std::u16string::npos ? nl : nl - start)));
+      lines.push_back(
+          TrimServerAddress(all.substr(start, nl == std::u16string::npos ? nl : nl - start)));
       if (nl == std::u16string::npos) break;
       start = nl + 1;
     }
@@ -173,9 +176,10 @@ bool SendHeartbeat(IHttpEvents* events, const std::string& account, const std::s
   auto request = MakeHeartbeatRequest(events, account, password, accountList);
   const std::string url = Utf16ToUtf8(request->url);
   if (PlainHttpToAnotherMachine(url)) {
-    rovik::platform::DebugLog("RovikAlarm", "heartbeat not sent: it carries the account password, and " +
-                                                rovik::platform::Printable(url) +
-                                                " is neither https:// nor this machine");
+    rovik::platform::DebugLog("RovikAlarm",
+                              "heartbeat not sent: it carries the account password, and " +
+                                  rovik::platform::Printable(url) +
+                                  " is neither https:// nor this machine");
     return false;
   }
   return Queue(std::move(request));

@@ -22,7 +22,8 @@ inline constexpr char kPushAppKey[] = "7c21e9d04a5b83f6e2c1d970";
 // carries an account password, and the registration answers with the broker login.
 inline constexpr char16_t kDefaultServerBase[] = u"https://cloud.rovik.example";
 inline constexpr char16_t kDefaultBrokerLookupUrl[] = u"https://lookup.push.rovik.example:9999";
-inline constexpr char16_t kDefaultDeviceRegUrl[] = u"https://reg.push.rovik.example:8383/device/reg/";
+inline constexpr char16_t kDefaultDeviceRegUrl[] =
+    u"https://reg.push.rovik.example:8383/device/reg/";
 
 // Reads <program folder>/FILE/RovikInfo.txt (the server base) and, when present,
 // <program folder>/FILE/RovikPush.txt (line 1 the broker lookup URL, line 2 the device

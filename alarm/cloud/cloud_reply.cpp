@@ -81,9 +81,10 @@ std::optional<std::string> BrokerAddressFromReply(std::string_view reply, bool r
   if (!v || !v->isObject() || ErrnoOf(*v) != 0) return std::nullopt;
   std::optional<std::string> address = ScalarText(*v, "c");
   if (address && requireTls && !TlsBrokerAddress(*address)) {
-    rovik::platform::DebugLog("RovikAlarm", "broker address " + rovik::platform::Printable(*address) +
-                                                " refused: the push service is reached over TLS, and "
-                                                "this broker would get the login in clear");
+    rovik::platform::DebugLog("RovikAlarm",
+                              "broker address " + rovik::platform::Printable(*address) +
+                                  " refused: the push service is reached over TLS, and "
+                                  "this broker would get the login in clear");
     return std::nullopt;
   }
   return address;

@@ -13,7 +13,8 @@ namespace {
 
 // A request that goes unsent tells its sink so.
 void Drop(std::unique_ptr<HttpRequest> request) {
-  if (request && request->events) request->events->OnHttpDropped(request->requestCode, request->context);
+  if (request && request->events)
+    request->events->OnHttpDropped(request->requestCode, request->context);
 }
 
 std::mutex g_instanceMutex;

@@ -48,7 +48,7 @@ class HttpRequestQueue {
   std::unique_ptr<HttpRequest> TakeFront();
 
   std::chrono::milliseconds abortGrace_;
-  std::atomic<bool> abort_{false};  // set by the destructor after the grace time
+  std::atomic<bool> abort_{false};               // set by the destructor after the grace time
   std::unique_ptr<HttpQueueMessages> messages_;  // the worker's thread message queue
   std::mutex mutex_;
   std::deque<std::unique_ptr<HttpRequest>> queue_;  // guarded by mutex_

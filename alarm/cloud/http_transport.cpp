@@ -93,8 +93,9 @@ std::string PerformHttpRequest(const HttpRequest& request, const std::atomic<boo
   CURL* h = handle.get();
 
   const bool ipv6 = parts->host.find(':') != std::string::npos;
-  const std::string target = parts->scheme + "://" + (ipv6 ? "[" + parts->host + "]" : parts->host) +
-                             ":" + std::to_string(parts->port) + parts->path;
+  const std::string target = parts->scheme + "://" +
+                             (ipv6 ? "[" + parts->host + "]" : parts->host) + ":" +
+                             std::to_string(parts->port) + parts->path;
 
   std::unique_ptr<curl_slist, SlistDeleter> headers;
   auto addHeader = [&](const char* line) {

@@ -54,8 +54,7 @@ std::optional<HttpUrlParts> SplitHttpUrl(std::string_view url) {
       if (after.front() != ':') return std::nullopt;
       portText = after.substr(1);
     }
-    if (parts.host.empty() ||
-        !std::all_of(parts.host.begin(), parts.host.end(), [](char c) {
+    if (parts.host.empty() || !std::all_of(parts.host.begin(), parts.host.end(), [](char c) {
           return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
         })) {
       return std::nullopt;
@@ -72,9 +71,9 @@ std::optional<HttpUrlParts> SplitHttpUrl(std::string_view url) {
   if (portText.empty()) {
     parts.port = DefaultPort(parts.scheme);
   } else {
-    if (portText.size() > 5 ||
-        !std::all_of(portText.begin(), portText.end(),
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    if (portText.size() > 5 || !std::all_of(portText.begin(), portText.end(), [](char c) {
+          return std::isdigit(static_cast<unsigned char>(c));
+        })) {
       return std::nullopt;
     }
     parts.port = std::stoi(std::string(portText));

@@ -11,7 +11,8 @@ namespace rovik::alarm {
 
 namespace {
 
-// While the client stays silent it is asked again this often; the alarms in between go to the popup.
+// While the client stays silent it is asked again this often; the alarms in between go to the
+// popup.
 constexpr auto kAskSilentClientEvery = std::chrono::seconds(10);
 
 }  // namespace
@@ -98,8 +99,8 @@ void AlarmDelivery::Run() {
       Deliver(item.record);
     } else {
       int64_t result = 0;
-      rovik::platform::SendCopyDataOutcome(kClientWindowTitle, 0, 0, item.text.data(), item.text.size(), &result,
-                                          bound_);
+      rovik::platform::SendCopyDataOutcome(kClientWindowTitle, 0, 0, item.text.data(),
+                                           item.text.size(), &result, bound_);
     }
   }
 }
@@ -114,12 +115,13 @@ void AlarmDelivery::Deliver(const AlarmRecord& record) {
     forClient.state = 0;
     const AlarmBlock block = MakeAlarmBlock(forClient);
     int64_t result = 0;
-    const auto outcome = rovik::platform::SendCopyDataOutcome(kClientWindowTitle, 0, 0, block.data(), block.size(),
-                                                              &result, bound_);
+    const auto outcome = rovik::platform::SendCopyDataOutcome(
+        kClientWindowTitle, 0, 0, block.data(), block.size(), &result, bound_);
     delivered = outcome == rovik::platform::SendOutcome::Answered;
     const bool silent = outcome == rovik::platform::SendOutcome::NoAnswer;
     if (silent && !clientSilent_) {
-      rovik::platform::DebugLog("RovikAlarm", "push: the video client did not take an alarm in time; the popup shows it");
+      rovik::platform::DebugLog(
+          "RovikAlarm", "push: the video client did not take an alarm in time; the popup shows it");
     }
     clientSilent_ = silent;
     askAgain_ = now + kAskSilentClientEvery;

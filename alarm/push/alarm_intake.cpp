@@ -12,12 +12,15 @@
 
 namespace rovik::alarm {
 
+AlarmIntake::AlarmIntake(MdSQLite* store, AlarmDelivery& delivery, IntakeSettings settings,
+                         JitterSource jitter)
+    : store_(store),
+      delivery_(delivery),
+      settings_(settings),
+      retry_(settings.retry, std::move(jitter)) {}
 
-AlarmIntake::AlarmIntake(MdSQLite* store, AlarmDelivery& delivery, IntakeSettings settings, JitterSource jitter)
-    : store_(store), delivery_(delivery), settings_(settings), retry_(settings.retry, std::move(jitter)) {}
-
-void AlarmIntake::Take(std::string_view topic, const SubscribedAccount& account, const void* payload,
-                       std::size_t length, bool redelivered) {
+void AlarmIntake::Take(std::string_view topic, const SubscribedAccount& account,
+                       const void* payload, std::size_t length, bool redelivered) {
   if (store_ == nullptr) {
     return;
   }
@@ -30,7 +33,8 @@ void AlarmIntake::Take(std::string_view topic, const SubscribedAccount& account,
   ClearRecord(alarm.record);
   CopyField(alarm.record.userName, FieldText(account.displayName));
   FillRecordFromMessage(alarm.record, topic, payload, length);
-  if (!AcceptAlarm(topic, MakeDuplicateKey(alarm.record), FieldText(alarm.record.alarmTime), repeat_, clock_)) {
+  if (!AcceptAlarm(topic, MakeDuplicateKey(alarm.record), FieldText(alarm.record.alarmTime),
+                   repeat_, clock_)) {
     store_->NoteDelivery(deliveryKey);  // taken (and dropped): a redelivery is dropped too
     return;
   }
@@ -44,13 +48,15 @@ void AlarmIntake::Take(std::string_view topic, const SubscribedAccount& account,
 }
 
 std::vector<SpilledAlarm> AlarmIntake::TakePending() {
-  std::vector<SpilledAlarm> alarms(std::make_move_iterator(pending_.begin()), std::make_move_iterator(pending_.end()));
+  std::vector<SpilledAlarm> alarms(std::make_move_iterator(pending_.begin()),
+                                   std::make_move_iterator(pending_.end()));
   pending_.clear();
   return alarms;
 }
 
 void AlarmIntake::Resume(std::vector<SpilledAlarm> alarms) {
-  pending_.insert(pending_.begin(), std::make_move_iterator(alarms.begin()), std::make_move_iterator(alarms.end()));
+  pending_.insert(pending_.begin(), std::make_move_iterator(alarms.begin()),
+                  std::make_move_iterator(alarms.end()));
 }
 
 void AlarmIntake::RetryPending(std::chrono::steady_clock::time_point now) {
@@ -85,7 +91,8 @@ void AlarmIntake::StorePending(std::chrono::steady_clock::time_point now) {
   retry_.Reset();
   if (troubleTold_) {
     troubleTold_ = false;
-    rovik::platform::DebugLog("RovikAlarm", "push: the store takes alarms again; " + std::to_string(waited) +
+    rovik::platform::DebugLog("RovikAlarm", "push: the store takes alarms again; " +
+                                                std::to_string(waited) +
                                                 " waiting alarm(s) stored");
   }
 }

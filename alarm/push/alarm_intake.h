@@ -15,9 +15,9 @@
 #include <string>
 #include <string_view>
 
-#include "alarm/record/alarm_record.h"
 #include "alarm/push/alarm_spill.h"
 #include "alarm/push/reconnect_policy.h"
+#include "alarm/record/alarm_record.h"
 
 namespace rovik::alarm {
 
@@ -29,22 +29,23 @@ struct SubscribedAccount;
 using StoreTroubleHandler = std::function<void(const std::string& error)>;
 
 struct IntakeSettings {
-  std::size_t pendingLimit = 10000;                 // alarms waiting for the store at most
-  std::chrono::milliseconds busyWait{1000};         // one insert waits this long for a locked store
+  std::size_t pendingLimit = 10000;          // alarms waiting for the store at most
+  std::chrono::milliseconds busyWait{1000};  // one insert waits this long for a locked store
   BackoffSettings retry{std::chrono::milliseconds(200), std::chrono::seconds(5)};
 };
 
 class AlarmIntake {
  public:
-  AlarmIntake(MdSQLite* store, AlarmDelivery& delivery, IntakeSettings settings, JitterSource jitter);
+  AlarmIntake(MdSQLite* store, AlarmDelivery& delivery, IntakeSettings settings,
+              JitterSource jitter);
 
   void SetClock(UtcClock clock) { clock_ = std::move(clock); }
   void SetTroubleHandler(StoreTroubleHandler handler) { trouble_ = std::move(handler); }
 
   // One message on a watched topic (`account` its subscription). `redelivered`: the broker marked
   // it as sent before; one whose delivery key the store knows is dropped.
-  void Take(std::string_view topic, const SubscribedAccount& account, const void* payload, std::size_t length,
-            bool redelivered);
+  void Take(std::string_view topic, const SubscribedAccount& account, const void* payload,
+            std::size_t length, bool redelivered);
   // Stores the waiting alarms when their retry is due.
   void RetryPending(std::chrono::steady_clock::time_point now);
   // The queue is at its limit: take no more messages from the broker.
@@ -64,10 +65,10 @@ class AlarmIntake {
   IntakeSettings settings_;
   UtcClock clock_ = CurrentUtcTime;
   StoreTroubleHandler trouble_;
-  RepeatState repeat_;            // the repeat rule's memory
-  std::deque<Pending> pending_;   // accepted alarms not yet stored, oldest first
-  Backoff retry_;                 // when the oldest is tried again
-  bool troubleTold_ = false;      // the current run of failures was logged and shown
+  RepeatState repeat_;           // the repeat rule's memory
+  std::deque<Pending> pending_;  // accepted alarms not yet stored, oldest first
+  Backoff retry_;                // when the oldest is tried again
+  bool troubleTold_ = false;     // the current run of failures was logged and shown
 };
 
 }  // namespace rovik::alarm

@@ -39,7 +39,8 @@ bool SpillAlarms(const std::string& path, const std::vector<SpilledAlarm>& alarm
 
 std::vector<SpilledAlarm> ParseSpilledAlarms(const unsigned char* bytes, std::size_t size) {
   std::vector<SpilledAlarm> alarms;
-  for (std::size_t at = 0; bytes != nullptr && at + kSpillEntrySize <= size; at += kSpillEntrySize) {
+  for (std::size_t at = 0; bytes != nullptr && at + kSpillEntrySize <= size;
+       at += kSpillEntrySize) {
     SpilledAlarm alarm;
     std::memcpy(&alarm.record, bytes + at, sizeof alarm.record);
     AlarmRecord& r = alarm.record;
@@ -63,7 +64,8 @@ std::vector<SpilledAlarm> TakeSpilledAlarms(const std::string& path) {
   if (!file) {
     return {};
   }
-  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(file)),
+                                         std::istreambuf_iterator<char>());
   file.close();
   ::unlink(path.c_str());
   return ParseSpilledAlarms(bytes.data(), bytes.size());

@@ -12,11 +12,11 @@ namespace rovik::alarm {
 
 struct BrokerParams {
   std::string scheme = "tcp";  // "tcp", "ssl" or "mqtts" (lower case); any other scheme is "tcp"
-  std::string host;      // at most 55 bytes
-  std::string port;      // at most 15 bytes
-  std::string clientId;  // at most 127 bytes
-  std::string userName;  // at most 55 bytes
-  std::string password;  // at most 55 bytes
+  std::string host;            // at most 55 bytes
+  std::string port;            // at most 15 bytes
+  std::string clientId;        // at most 127 bytes
+  std::string userName;        // at most 55 bytes
+  std::string password;        // at most 55 bytes
 
   // "scheme://host:port", the server text of the client.
   std::string ServerText() const { return scheme + "://" + host + ":" + port; }

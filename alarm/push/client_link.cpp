@@ -14,8 +14,8 @@ bool FindClientWindow() { return platform::FindWindowByTitle(kClientWindowTitle)
 
 bool SendTextToClient(std::string_view text) {
   int64_t result = 0;
-  return platform::SendCopyDataOutcome(kClientWindowTitle, 0, 0, text.data(), text.size(), &result) !=
-         platform::SendOutcome::NoWindow;
+  return platform::SendCopyDataOutcome(kClientWindowTitle, 0, 0, text.data(), text.size(),
+                                       &result) != platform::SendOutcome::NoWindow;
 }
 
 AlarmBlock MakeAlarmBlock(const AlarmRecord& record) {
@@ -30,8 +30,8 @@ AlarmBlock MakeAlarmBlock(const AlarmRecord& record) {
 bool SendAlarmToClient(const AlarmRecord& record) {
   const AlarmBlock block = MakeAlarmBlock(record);
   int64_t result = 0;
-  return platform::SendCopyDataOutcome(kClientWindowTitle, 0, 0, block.data(), block.size(), &result) !=
-         platform::SendOutcome::NoWindow;
+  return platform::SendCopyDataOutcome(kClientWindowTitle, 0, 0, block.data(), block.size(),
+                                       &result) != platform::SendOutcome::NoWindow;
 }
 
 bool StartClient() {

@@ -19,7 +19,8 @@ std::uint64_t Mix(std::uint64_t hash, const unsigned char* bytes, std::size_t le
 }  // namespace
 
 std::string DeliveryKey(std::string_view topic, const void* payload, std::size_t length) {
-  std::uint64_t hash = Mix(kOffset, reinterpret_cast<const unsigned char*>(topic.data()), topic.size());
+  std::uint64_t hash =
+      Mix(kOffset, reinterpret_cast<const unsigned char*>(topic.data()), topic.size());
   const unsigned char separator = 0xFF;  // never inside UTF-8 topic text
   hash = Mix(hash, &separator, 1);
   if (payload != nullptr) {

@@ -107,11 +107,13 @@ int MqttClient::Receive(MqttMessage& message, bool& delivered, std::chrono::mill
   }
   if (msg != nullptr) {
     delivered = true;
-    const std::size_t length = topic == nullptr ? 0 : topicLen > 0 ? static_cast<std::size_t>(topicLen)
-                                                                  : std::strlen(topic);
+    const std::size_t length = topic == nullptr ? 0
+                               : topicLen > 0   ? static_cast<std::size_t>(topicLen)
+                                                : std::strlen(topic);
     message.topic.assign(topic != nullptr ? topic : "", length);
     const auto* bytes = static_cast<const unsigned char*>(msg->payload);
-    message.payload.assign(bytes, bytes + (msg->payloadlen > 0 && bytes != nullptr ? msg->payloadlen : 0));
+    message.payload.assign(bytes,
+                           bytes + (msg->payloadlen > 0 && bytes != nullptr ? msg->payloadlen : 0));
     message.duplicate = msg->dup != 0;
     MQTTClient_freeMessage(&msg);
   }

@@ -81,8 +81,8 @@ class MqttClient {
   void Destroy();
 
  private:
-  void* handle_ = nullptr;      // MQTTClient
-  std::set<std::string> topics_;  // subscribed again after a connect without a kept session
+  void* handle_ = nullptr;         // MQTTClient
+  std::set<std::string> topics_;   // subscribed again after a connect without a kept session
   std::set<std::string> refused_;  // of those, the ones not granted
   bool sessionPresent_ = false;
 };

@@ -22,7 +22,7 @@ namespace {
 // host-name check after the handshake). Both callbacks are process-wide plain functions, so they
 // write into the one attempt that is collecting at the time.
 
-std::mutex g_lock;              // guards g_reasons and the text it points to
+std::mutex g_lock;                 // guards g_reasons and the text it points to
 std::string* g_reasons = nullptr;  // the reasons of the attempt collecting now, if any
 
 // OpenSSL's queued error "thread:error:code:library:function:reason:file:line:" as
@@ -47,7 +47,8 @@ std::string_view OpensslReason(std::string_view line, std::string& out) {
 
 // Paho's trace line "yyyymmdd hhmmss.mmm text" as "text".
 std::string_view WithoutTimestamp(std::string_view line) {
-  if (line.size() > 9 && line[8] == ' ' && line.substr(0, 8).find_first_not_of("0123456789") == std::string_view::npos) {
+  if (line.size() > 9 && line[8] == ' ' &&
+      line.substr(0, 8).find_first_not_of("0123456789") == std::string_view::npos) {
     const std::size_t blank = line.find(' ', 9);
     return blank == std::string_view::npos ? line : line.substr(blank + 1);
   }
@@ -66,7 +67,8 @@ void Collect(std::string_view line) {
   const std::string entry = std::string(line) + "\n";
   std::lock_guard<std::mutex> guard(g_lock);
   // Paho may handshake twice in one connect (MQTT 3.1.1, then 3.1): each reason once.
-  if (g_reasons != nullptr && g_reasons->size() < 4096 && g_reasons->find(entry) == std::string::npos) {
+  if (g_reasons != nullptr && g_reasons->size() < 4096 &&
+      g_reasons->find(entry) == std::string::npos) {
     g_reasons->append(entry);
   }
 }
@@ -108,7 +110,8 @@ MqttTlsSettings BrokerTlsSettings(const std::string& scheme, const std::string& 
   return settings;
 }
 
-MqttTlsAttempt::MqttTlsAttempt(const MqttTlsSettings& settings) : state_(std::make_unique<State>()) {
+MqttTlsAttempt::MqttTlsAttempt(const MqttTlsSettings& settings)
+    : state_(std::make_unique<State>()) {
   state_->settings = settings;
   if (!settings.enabled) {
     return;
@@ -171,7 +174,8 @@ void MqttTlsAttempt::Finish(int rc) {
   }
   const std::string& ca = state_->settings.caFile;
   rovik::platform::DebugLog("RovikAlarm", "TLS connection to " + state_->settings.server +
-                                              (ca.empty() ? std::string(" (system trust store)") : " (CA file " + ca + ")") +
+                                              (ca.empty() ? std::string(" (system trust store)")
+                                                          : " (CA file " + ca + ")") +
                                               " failed (" + std::to_string(rc) + "): " + why);
 }
 

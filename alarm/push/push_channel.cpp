@@ -7,8 +7,8 @@
 
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/cloud_reply.h"
-#include "alarm/record/account_text.h"
 #include "alarm/push/client_link.h"
+#include "alarm/record/account_text.h"
 #include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/debug_log.h"
@@ -48,7 +48,9 @@ PushServiceRequests PushServiceRequests::Cloud() {
   r.brokerLookup = [](IHttpEvents* events) { return RequestBrokerAddress(events); };
   r.deviceRegistration = [](IHttpEvents* events) { return RegisterDevice(events); };
   r.heartbeat = [](IHttpEvents* events, const std::string& account, const std::string& password,
-                   const std::string& list) { return SendHeartbeat(events, account, password, list); };
+                   const std::string& list) {
+    return SendHeartbeat(events, account, password, list);
+  };
   return r;
 }
 
@@ -56,7 +58,9 @@ PushServiceRequests PushServiceRequests::None() {
   PushServiceRequests r;
   r.brokerLookup = [](IHttpEvents*) { return false; };
   r.deviceRegistration = [](IHttpEvents*) { return false; };
-  r.heartbeat = [](IHttpEvents*, const std::string&, const std::string&, const std::string&) { return false; };
+  r.heartbeat = [](IHttpEvents*, const std::string&, const std::string&, const std::string&) {
+    return false;
+  };
   return r;
 }
 
@@ -69,7 +73,8 @@ bool CAlarmServerHttpEventsHandler::Settle(const std::function<void(PushChannel&
   return ReleasedAndIdleLocked();
 }
 
-void CAlarmServerHttpEventsHandler::OnHttpResult(const std::string& reply, int, int requestCode, int) {
+void CAlarmServerHttpEventsHandler::OnHttpResult(const std::string& reply, int, int requestCode,
+                                                 int) {
   if (Settle([&](PushChannel& channel) { channel.OnHttpReply(reply, requestCode); })) {
     delete this;
   }
@@ -210,7 +215,8 @@ void PushChannel::Stop() {
     if (!waiting.empty()) {
       const bool kept = SpillAlarms(SpillPath(), waiting);
       Log(std::to_string(waiting.size()) + " alarm(s) the store could not take " +
-          (kept ? "are kept for the next start" : "are lost: " + SpillPath() + " cannot be written"));
+          (kept ? "are kept for the next start"
+                : "are lost: " + SpillPath() + " cannot be written"));
     }
   }
   delivery_.Stop();
@@ -368,7 +374,8 @@ void PushChannel::ConnectionLost(SteadyTime now, int rc) {
   // A dead path takes a keep-alive interval to notice; a takeover ends a session at once.
   const bool takenOver = lifetime < timing_.takeoverWithin && shortSessions_ >= 2;
   if (takenOver) {
-    Log("the session was lost again soon after connecting (another machine with our client id?); waiting longer");
+    Log("the session was lost again soon after connecting (another machine with our client id?); "
+        "waiting longer");
   }
   connectRetry_.Failed(now, takenOver ? timing_.takeoverWait : 0ms);
   lookupRetry_.Failed(now);
@@ -450,7 +457,8 @@ int PushChannel::Connect() {
   rc = client_.Connect(options);
   if (rc != 0) {
     if (wasConnected || !lossLogged_) {
-      Log("cannot connect to " + params_.ServerText() + " (" + std::to_string(rc) + "); trying again");
+      Log("cannot connect to " + params_.ServerText() + " (" + std::to_string(rc) +
+          "); trying again");
       lossLogged_ = true;
     }
     return rc;
@@ -499,8 +507,8 @@ void PushChannel::TakeRefusedSubscriptions(SteadyTime now) {
   subscriptions_.NoteRefused(client_.TakeRefusedTopics());
   if (subscriptions_.HasRefused()) {
     if (!refusalLogged_) {
-      Log("a subscription was refused or not answered (" + std::to_string(subscriptions_.RefusalCount()) +
-          " so far); trying again");
+      Log("a subscription was refused or not answered (" +
+          std::to_string(subscriptions_.RefusalCount()) + " so far); trying again");
       refusalLogged_ = true;
     }
     resubscribeRetry_.Failed(now);
@@ -537,7 +545,9 @@ void PushChannel::ReportUnreadCount() {
   }
 }
 
-bool PushChannel::QueueBrokerLookup() { return QueueOnce(&ReplyState::lookupPending, requests_.brokerLookup); }
+bool PushChannel::QueueBrokerLookup() {
+  return QueueOnce(&ReplyState::lookupPending, requests_.brokerLookup);
+}
 
 bool PushChannel::QueueDeviceRegistration() {
   return QueueOnce(&ReplyState::registrationPending, requests_.deviceRegistration);
@@ -545,7 +555,8 @@ bool PushChannel::QueueDeviceRegistration() {
 
 // However long the push service takes to answer, the queue holds at most one request of a kind.
 // True when a request was queued now.
-bool PushChannel::QueueOnce(bool ReplyState::*pending, const std::function<bool(IHttpEvents*)>& send) {
+bool PushChannel::QueueOnce(bool ReplyState::*pending,
+                            const std::function<bool(IHttpEvents*)>& send) {
   {
     std::lock_guard<std::mutex> guard(replyLock_);
     if (reply_.*pending) {
@@ -563,7 +574,8 @@ bool PushChannel::QueueOnce(bool ReplyState::*pending, const std::function<bool(
   return true;
 }
 
-void PushChannel::MessageIntake(std::string_view topic, const void* payload, long length, bool redelivered) {
+void PushChannel::MessageIntake(std::string_view topic, const void* payload, long length,
+                                bool redelivered) {
   if (payload == nullptr || topic.empty() || length <= 0) {
     return;
   }

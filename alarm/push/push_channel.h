@@ -6,11 +6,12 @@
 // service's server.
 //
 // Parts and the threads that own them:
-//   SubscriptionSet  (subscription_set.h)  push thread: topics, refused subscriptions, heartbeat account
-//   AlarmIntake      (alarm_intake.h)      push thread: record, repeat rule, store, waiting alarms
-//   AlarmDelivery    (alarm_delivery.h)    its own thread: client window or popup, bounded
+//   SubscriptionSet  (subscription_set.h)  push thread: topics, refused subscriptions, heartbeat
+//   account AlarmIntake      (alarm_intake.h)      push thread: record, repeat rule, store, waiting
+//   alarms AlarmDelivery    (alarm_delivery.h)    its own thread: client window or popup, bounded
 //   HeartbeatSchedule (below)              push thread
-//   Backoff          (reconnect_policy.h)  push thread: connects, lookups, registrations, re-subscriptions
+//   Backoff          (reconnect_policy.h)  push thread: connects, lookups, registrations,
+//   re-subscriptions
 // HTTP replies arrive on the request queue's thread and only record what they carry; a connection
 // they call for is made by the push thread. The user-interface thread calls Start, Stop, the two
 // Request functions and the destructor.
@@ -38,11 +39,11 @@
 #include "alarm/cloud/http_events.h"
 #include "alarm/push/alarm_delivery.h"
 #include "alarm/push/alarm_intake.h"
-#include "alarm/record/alarm_record.h"
 #include "alarm/push/broker_params.h"
 #include "alarm/push/mqtt_client.h"
 #include "alarm/push/reconnect_policy.h"
 #include "alarm/push/subscription_set.h"
+#include "alarm/record/alarm_record.h"
 #include "platform/event.h"
 
 namespace rovik::alarm {
@@ -168,8 +169,11 @@ class PushChannel {
   bool HasMqttClient() const { return hasClient_.load(); }
   // True while connected to the broker.
   bool IsConnected() const { return connectedFlag_.load(); }
-  // Called once per run of store failures with SQLite's text (on the push thread); set before Start.
-  void SetStoreTroubleHandler(StoreTroubleHandler handler) { intake_.SetTroubleHandler(std::move(handler)); }
+  // Called once per run of store failures with SQLite's text (on the push thread); set before
+  // Start.
+  void SetStoreTroubleHandler(StoreTroubleHandler handler) {
+    intake_.SetTroubleHandler(std::move(handler));
+  }
 
   // Reply handling, on the HTTP request queue's thread (HTTP_REQ_HEARTBEAT, HTTP_REQ_BROKER_LOOKUP,
   // HTTP_REQ_DEVICE_REG).
@@ -181,7 +185,8 @@ class PushChannel {
   // a channel that was not started. Never call them while the thread runs.
   // `redelivered`: the broker marked the message as sent before; one whose delivery key the store
   // knows is dropped.
-  void MessageIntake(std::string_view topic, const void* payload, long length, bool redelivered = false);
+  void MessageIntake(std::string_view topic, const void* payload, long length,
+                     bool redelivered = false);
   void SubscribeAll();
   void SetClock(UtcClock clock) { intake_.SetClock(std::move(clock)); }
   void SetOwner(AlarmOwner owner) { delivery_.SetOwner(std::move(owner)); }
@@ -235,8 +240,8 @@ class PushChannel {
   Backoff registrationRetry_;
   Backoff resubscribeRetry_;
   MqttClient client_;
-  BrokerParams params_;        // host, port, clientId, userName, password of the last connect
-  bool haveParams_ = false;    // params_ were given by the replies
+  BrokerParams params_;      // host, port, clientId, userName, password of the last connect
+  bool haveParams_ = false;  // params_ were given by the replies
   bool connected_ = false;
   bool announced_ = false;
   bool everConnected_ = false;  // a connection was made once: later ones are reconnections
@@ -251,7 +256,8 @@ class PushChannel {
 
   // Reply thread only:
   std::string brokerAddress_;  // "c" of the last broker lookup reply
-  std::string brokerLogin_;    // c "~" u "~" p of the last device registration reply (or the stored one)
+  std::string
+      brokerLogin_;  // c "~" u "~" p of the last device registration reply (or the stored one)
 
   std::mutex replyLock_;  // guards reply_
   ReplyState reply_;

@@ -31,7 +31,8 @@ class Backoff {
 
   // A failure: the next try is due after a wait drawn from the current step, and the step
   // doubles. `floor` lengthens the wait (a session taken over by another machine).
-  void Failed(Clock::time_point now, std::chrono::milliseconds floor = std::chrono::milliseconds(0));
+  void Failed(Clock::time_point now,
+              std::chrono::milliseconds floor = std::chrono::milliseconds(0));
   // A success: no wait; the steps start over.
   void Reset();
   // A try is due (always after Reset).

@@ -4,12 +4,11 @@
 #include <utility>
 #include <vector>
 
-#include "alarm/record/account_text.h"
 #include "alarm/push/mqtt_client.h"
+#include "alarm/record/account_text.h"
 #include "alarm/record/utf_text.h"
 
 namespace rovik::alarm {
-
 
 namespace {
 
@@ -46,7 +45,8 @@ bool SubscriptionSet::SubscribeAll(MqttClient& client, const UserList& users, bo
   std::set<std::string> keep;
   for (const auto& user : users) {
     std::string account;
-    if (auto block = AccountBlock(*user, account)) {  // else a text that would watch other topics, or none
+    if (auto block =
+            AccountBlock(*user, account)) {  // else a text that would watch other topics, or none
       keep.insert(account);
       accounts.emplace_back(std::move(account), std::move(block));
     }
@@ -133,7 +133,8 @@ void SubscriptionSet::ChooseHeartbeatAccount() {
   heartIndex_ = lastUsable ? position - 1 : -1;
 }
 
-bool SubscriptionSet::HeartbeatArguments(std::string& account, std::string& password, std::string& list) {
+bool SubscriptionSet::HeartbeatArguments(std::string& account, std::string& password,
+                                         std::string& list) {
   if (accountCount_ <= 0) {
     return false;
   }

@@ -6,7 +6,8 @@ bool IsWatchableAccount(std::string_view account) {
   if (account.empty() || account.front() == '/' || account.back() == '/') {
     return false;
   }
-  return account.find_first_of("#+") == std::string_view::npos && account.find('\0') == std::string_view::npos;
+  return account.find_first_of("#+") == std::string_view::npos &&
+         account.find('\0') == std::string_view::npos;
 }
 
 }  // namespace rovik::alarm

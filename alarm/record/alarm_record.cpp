@@ -12,7 +12,6 @@
 
 namespace rovik::alarm {
 
-
 namespace {
 
 // Room (bytes of text, terminator excluded) of the fields a message fills.
@@ -52,8 +51,9 @@ bool ValidOleTime(const SystemTime& t) {
 
 // Days since 1899-12-30 on the continuous scale (milliseconds ignored, as the OLE date does).
 double ContinuousOleDate(const SystemTime& t) {
-  const int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
-                       DaysFromCivil(1899, 12, 30);
+  const int64_t days =
+      DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
+      DaysFromCivil(1899, 12, 30);
   const double fraction = (t.hour * 3600.0 + t.minute * 60.0 + t.second) / 86400.0;
   return static_cast<double>(days) + fraction;
 }
@@ -96,12 +96,14 @@ bool ParsePayload(const char* begin, std::size_t length, Json::Value& root) {
 
 SystemTime CurrentUtcTime() {
   const auto now = std::chrono::system_clock::now();
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
   const std::time_t secs = static_cast<std::time_t>(ms / 1000);
   std::tm tm{};
   gmtime_r(&secs, &tm);
-  return SystemTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                    tm.tm_min,         tm.tm_sec,     static_cast<int>(ms % 1000)};
+  return SystemTime{
+      tm.tm_year + 1900,          tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+      static_cast<int>(ms % 1000)};
 }
 
 std::string FormatLocalTime(int64_t seconds) {
@@ -123,7 +125,9 @@ std::string FormatLocalTime(int64_t seconds) {
   return text;
 }
 
-std::string CurrentLocalTimeText() { return FormatLocalTime(static_cast<int64_t>(std::time(nullptr))); }
+std::string CurrentLocalTimeText() {
+  return FormatLocalTime(static_cast<int64_t>(std::time(nullptr)));
+}
 
 void ClearRecord(AlarmRecord& record) { std::memset(&record, 0, sizeof record); }
 
@@ -134,7 +138,8 @@ void FillRecordFromMessage(AlarmRecord& record, std::string_view topic, const vo
       ParsePayload(static_cast<const char*>(payload), length, root) && root.isObject() &&
       root.size() >= 1) {
     const Json::Value& err = root["errno"];
-    const bool failed = err.isInt64() ? err.asInt64() != 0 : (err.isUInt64() && err.asUInt64() != 0);
+    const bool failed =
+        err.isInt64() ? err.asInt64() != 0 : (err.isUInt64() && err.asUInt64() != 0);
     if (!failed) {
       CopyField(record.ipcId, ReadString(root, "ipcId"), kIpcIdRoom);
       CopyField(record.ipcName, ReadString(root, "ipcName"), kNameRoom);
@@ -209,8 +214,9 @@ bool AlarmTimeSeconds(std::string_view text, int64_t& seconds) {
   if (!ValidOleTime(t)) {
     return false;
   }
-  seconds = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) * 86400 +
-            t.hour * 3600 + t.minute * 60 + t.second;
+  seconds =
+      DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) * 86400 +
+      t.hour * 3600 + t.minute * 60 + t.second;
   return true;
 }
 
@@ -218,7 +224,8 @@ bool AcceptAlarm(std::string_view topic, std::string_view key, std::string_view 
                  RepeatState& last, const UtcClock& clock) {
   int64_t now = 0;
   int64_t before = 0;
-  const bool ownTimes = AlarmTimeSeconds(alarmTime, now) && AlarmTimeSeconds(last.alarmTime, before);
+  const bool ownTimes =
+      AlarmTimeSeconds(alarmTime, now) && AlarmTimeSeconds(last.alarmTime, before);
   if (!ownTimes) {
     last.alarmTime.assign(alarmTime);
     return AcceptAlarm(topic, key, last.topic, last.key, last.time, clock);

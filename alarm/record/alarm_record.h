@@ -20,16 +20,16 @@ static_assert(std::endian::native == std::endian::little,
 
 // One alarm. Offsets are part of the format shared with the video client.
 struct AlarmRecord {
-  int32_t id;               // Alarm_ID; 0 in a record not read from the store
-  int32_t state;            // Alarm_State: 0 unread, other values read
-  char account[32];         // the user account (the topic the message came on)
-  char ipcId[32];           // UTF-8: ID of the camera linked to the alarm
-  char ipcName[256];        // UTF-8: name of that camera
-  char deviceName[256];     // UTF-8: name of the sensor that raised the alarm
-  char deviceType[16];      // alarm type code ("DS", "EB", ...)
-  char alarmTime[64];       // local time "YYYY-MM-DD hh:mm:ss"
-  char readTime[64];        // same form; empty while unread
-  char16_t userName[256];   // UTF-16LE: the user's display name
+  int32_t id;              // Alarm_ID; 0 in a record not read from the store
+  int32_t state;           // Alarm_State: 0 unread, other values read
+  char account[32];        // the user account (the topic the message came on)
+  char ipcId[32];          // UTF-8: ID of the camera linked to the alarm
+  char ipcName[256];       // UTF-8: name of that camera
+  char deviceName[256];    // UTF-8: name of the sensor that raised the alarm
+  char deviceType[16];     // alarm type code ("DS", "EB", ...)
+  char alarmTime[64];      // local time "YYYY-MM-DD hh:mm:ss"
+  char readTime[64];       // same form; empty while unread
+  char16_t userName[256];  // UTF-16LE: the user's display name
 };
 
 static_assert(sizeof(char16_t) == 2);
@@ -98,7 +98,8 @@ int64_t ElapsedSeconds(SystemTime& stored, const UtcClock& clock = CurrentUtcTim
 // The duplicate rule: false when the same topic and key came less than 10 seconds after the last
 // test; otherwise true and the last values become this alarm's.
 bool AcceptAlarm(std::string_view topic, std::string_view key, std::string& lastTopic,
-                 std::string& lastKey, SystemTime& lastTime, const UtcClock& clock = CurrentUtcTime);
+                 std::string& lastKey, SystemTime& lastTime,
+                 const UtcClock& clock = CurrentUtcTime);
 
 // What the duplicate rule remembers of the last alarm it looked at.
 struct RepeatState {
@@ -134,7 +135,8 @@ std::u16string FormatAlarmLine(const AlarmRecord& record, bool withBar);
 // Clears the shared block (`blockSize` bytes) and writes the lines of `list` in order, each record
 // freed (slot set null) as it is taken; stops before the first line that would take the lines
 // past kAlarmListMaxBytes (or past blockSize - 2). Returns the number of lines written.
-std::size_t WriteAlarmList(AlarmList& list, void* block, std::size_t blockSize = kAlarmListBlockSize);
+std::size_t WriteAlarmList(AlarmList& list, void* block,
+                           std::size_t blockSize = kAlarmListBlockSize);
 
 // Appends the non-empty pieces of `text` between occurrences of `separator` (pieces over 4094
 // bytes are left out) to `list`; returns the list's new length.

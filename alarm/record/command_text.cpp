@@ -18,7 +18,8 @@ int ReadCode(std::string_view text) {
   long long value = 0;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
     value = value * 10 + (text[i] - '0');
-    if (value > static_cast<long long>(INT_MAX) + 1) break;  // saturated; further digits change nothing
+    if (value > static_cast<long long>(INT_MAX) + 1)
+      break;  // saturated; further digits change nothing
   }
   if (negative) value = -value;
   if (value > INT_MAX) return INT_MAX;

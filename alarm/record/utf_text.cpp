@@ -150,7 +150,8 @@ void CopyField(char* field, std::size_t fieldSize, std::string_view text, std::s
   }
 }
 
-void CopyField(char16_t* field, std::size_t fieldUnits, std::u16string_view text, std::size_t room) {
+void CopyField(char16_t* field, std::size_t fieldUnits, std::u16string_view text,
+               std::size_t room) {
   if (fieldUnits == 0) {
     return;
   }

@@ -6,7 +6,6 @@
 
 namespace rovik::alarm {
 
-
 namespace {
 
 // The table exactly as every copy of the store has created it.

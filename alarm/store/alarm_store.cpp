@@ -9,7 +9,6 @@
 
 namespace rovik::alarm {
 
-
 namespace {
 
 // The table exactly as every copy of the store has created it.
@@ -36,7 +35,8 @@ constexpr const char* kCreateIndexes =
 // The keys of the messages taken from the broker, oldest first (rowid order).
 constexpr const char* kCreateDelivery =
     "create table if not exists AlarmDelivery(Delivery_Key text PRIMARY KEY NOT NULL);";
-constexpr const char* kNoteDelivery = "insert or ignore into AlarmDelivery(Delivery_Key) values(?1);";
+constexpr const char* kNoteDelivery =
+    "insert or ignore into AlarmDelivery(Delivery_Key) values(?1);";
 constexpr const char* kDeliverySeen = "select 1 from AlarmDelivery where Delivery_Key = ?1;";
 constexpr const char* kPruneDelivery =
     "delete from AlarmDelivery where rowid <= (select max(rowid) from AlarmDelivery) - ?1;";
@@ -101,7 +101,7 @@ int AlarmStore::InsertAlarm(const AlarmRecord& record, std::string_view delivery
 }
 
 int AlarmStore::InsertAlarmWithKeyLocked(StoreConnection::Use& use, const AlarmRecord& record,
-                                   std::string_view deliveryKey) {
+                                         std::string_view deliveryKey) {
   if (!use.IsOpen() || !use.Exec("begin immediate;")) {
     return -1;
   }
@@ -209,7 +209,9 @@ bool AlarmStore::MarkAlarmsRead(std::string_view idList) {
   return RunForIdList(kMarkAlarmsRead, idList, CurrentLocalTimeText());
 }
 
-bool AlarmStore::DeleteAlarms(std::string_view idList) { return RunForIdList(kDeleteAlarms, idList, {}); }
+bool AlarmStore::DeleteAlarms(std::string_view idList) {
+  return RunForIdList(kDeleteAlarms, idList, {});
+}
 
 bool AlarmStore::MarkAlarmRead(int alarmId) {
   StoreConnection::Use use(connection_);
@@ -237,7 +239,8 @@ int AlarmStore::GetUnreadCount() {
   return count;
 }
 
-int AlarmStore::QueryAlarms(AlarmList& list, const char* sql, std::string_view from, std::string_view to) {
+int AlarmStore::QueryAlarms(AlarmList& list, const char* sql, std::string_view from,
+                            std::string_view to) {
   StoreConnection::Use use(connection_);
   sqlite3_stmt* stmt = use.Prepare(sql);
   if (stmt == nullptr) {
@@ -279,7 +282,8 @@ int AlarmStore::QueryAlarms(AlarmList& list, const char* sql, std::string_view f
   return static_cast<int>(rows.size());
 }
 
-int AlarmStore::QueryAlarmsByTime(AlarmList& list, std::string_view fromTime, std::string_view toTime) {
+int AlarmStore::QueryAlarmsByTime(AlarmList& list, std::string_view fromTime,
+                                  std::string_view toTime) {
   return QueryAlarms(list, kQueryByTime, fromTime, toTime);
 }
 

@@ -27,7 +27,8 @@ class AlarmStore {
   int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey);
   // The same, waiting at most `busyWait` for another connection's lock on the database
   // (instead of the usual 10 s): the push thread keeps taking messages meanwhile.
-  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey, std::chrono::milliseconds busyWait);
+  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey,
+                  std::chrono::milliseconds busyWait);
 
   // Delivery keys name the messages taken from the broker (topic and payload), so that a
   // message the broker sends again after an outage is stored once. The newest kDeliveryKeysKept
@@ -55,9 +56,11 @@ class AlarmStore {
 
  private:
   int GetMaxAlarmIdLocked(StoreConnection::Use& use);
-  int NoteDeliveryLocked(StoreConnection::Use& use, std::string_view deliveryKey);  // 1 new, 0 known, -1 failed
+  int NoteDeliveryLocked(StoreConnection::Use& use,
+                         std::string_view deliveryKey);  // 1 new, 0 known, -1 failed
   int InsertAlarmLocked(StoreConnection::Use& use, const AlarmRecord& record);
-  int InsertAlarmWithKeyLocked(StoreConnection::Use& use, const AlarmRecord& record, std::string_view deliveryKey);
+  int InsertAlarmWithKeyLocked(StoreConnection::Use& use, const AlarmRecord& record,
+                               std::string_view deliveryKey);
   int QueryAlarms(AlarmList& list, const char* sql, std::string_view from, std::string_view to);
   bool RunForIdList(const char* sql, std::string_view idList, std::string_view readTime);
 

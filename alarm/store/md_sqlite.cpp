@@ -17,9 +17,11 @@ namespace {
 constexpr const char* kDatabaseName = "ROVIK_ALARM.sdb";
 
 constexpr const char* kCreateSetting =
-    "create table if not exists Setting(Setting_Name text PRIMARY KEY NOT NULL, Setting_Value text);";
+    "create table if not exists Setting(Setting_Name text PRIMARY KEY NOT NULL, Setting_Value "
+    "text);";
 constexpr const char* kLoadSetting = "select Setting_Value from Setting where Setting_Name = ?1;";
-constexpr const char* kSaveSetting = "insert or replace into Setting(Setting_Name, Setting_Value) values(?1, ?2);";
+constexpr const char* kSaveSetting =
+    "insert or replace into Setting(Setting_Name, Setting_Value) values(?1, ?2);";
 
 std::mutex& HookLock() {
   static std::mutex lock;
@@ -80,7 +82,8 @@ void MdSQLite::Report(const std::string& text) {
 }
 
 void MdSQLite::Open(const std::string& folder) {
-  const std::string path = DatabasePath(folder.empty() ? StoreFolder(rovik::platform::ProgramFolder()) : folder);
+  const std::string path =
+      DatabasePath(folder.empty() ? StoreFolder(rovik::platform::ProgramFolder()) : folder);
   // The store holds the watched accounts' passwords and the alarm history: only its user may
   // read it. SQLite gives the -wal and -shm files it creates the mode of the database file.
   MakeFilePrivate(path, true, "RovikAlarm");

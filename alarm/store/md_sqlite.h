@@ -68,7 +68,8 @@ class MdSQLite {
   int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey) {
     return alarms_.InsertAlarm(record, deliveryKey);
   }
-  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey, std::chrono::milliseconds busyWait) {
+  int InsertAlarm(const AlarmRecord& record, std::string_view deliveryKey,
+                  std::chrono::milliseconds busyWait) {
     return alarms_.InsertAlarm(record, deliveryKey, busyWait);
   }
   bool NoteDelivery(std::string_view deliveryKey) { return alarms_.NoteDelivery(deliveryKey); }

@@ -47,7 +47,8 @@ bool StoreConnection::Open(const std::string& path, std::string& failure) {
   std::lock_guard<std::mutex> guard(lock_);
   CloseLocked();
   sqlite3* db = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   if (rc != SQLITE_OK) {
     failure = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close(db);

@@ -71,7 +71,8 @@ class StoreConnection {
   void CloseLocked();
   static int BusyWait(void* self, int count);  // SQLite's busy handler; runs under lock_
 
-  mutable std::mutex lock_;  // guards db_, path_, statements_, lastError_, busyBound_ and busySince_
+  mutable std::mutex
+      lock_;  // guards db_, path_, statements_, lastError_, busyBound_ and busySince_
   sqlite3* db_ = nullptr;
   std::unordered_map<const char*, sqlite3_stmt*> statements_;  // prepared once per statement text
   std::string lastError_;                                      // last error text of SQLite
@@ -79,7 +80,7 @@ class StoreConnection {
   std::chrono::milliseconds busyBound_{kBusyTimeout};          // how long a call waits for a lock
   std::chrono::steady_clock::time_point busySince_{};          // the wait under way began
   std::atomic<bool> interrupted_{false};                       // InterruptWaits is on
-  std::atomic<sqlite3*> openDb_{nullptr};                      // db_, for sqlite3_interrupt off the lock
+  std::atomic<sqlite3*> openDb_{nullptr};  // db_, for sqlite3_interrupt off the lock
 };
 
 // The text of a result cell; a NULL cell reads as empty.

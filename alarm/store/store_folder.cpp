@@ -17,7 +17,8 @@ std::string Variable(const char* name) {
 
 // Creates every missing folder of `path` (the last one with `mode`); true when it exists after.
 bool MakeFolders(const std::string& path, mode_t mode) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
     const std::string parent = path.substr(0, slash);
     if (::mkdir(parent.c_str(), 0755) != 0 && errno != EEXIST) return false;
   }

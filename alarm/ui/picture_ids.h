@@ -4,7 +4,7 @@
 
 namespace rovik::alarm {
 
-constexpr int kPictureCloseNormal = 201;     // close button, 26 x 26
+constexpr int kPictureCloseNormal = 201;  // close button, 26 x 26
 constexpr int kPictureCloseHot = 202;
 constexpr int kPictureBackgroundTile = 203;  // 4 x 4; windows paint parts of it stretched
 constexpr int kPictureNextNormal = 208;      // popup paging button ">", 20 x 20

@@ -24,7 +24,7 @@ bool GuiPlatformAvailable(std::chrono::milliseconds bound) {
       ::dup2(null, STDOUT_FILENO);
       ::dup2(null, STDERR_FILENO);
     }
-    const struct rlimit noCore {0, 0};
+    const struct rlimit noCore { 0, 0 };
     ::setrlimit(RLIMIT_CORE, &noCore);
     static char name[] = "Rovik";
     static char* argv[] = {name, nullptr};

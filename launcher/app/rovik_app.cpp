@@ -33,7 +33,8 @@ uint32_t View(bool wow64) { return wow64 ? platform::kKeyWow64_64Key : 0; }
 // The client could not be started (not installed beside the launcher, or not a program): said on
 // standard error, and in a message box when there is a screen to show it on.
 void ReportNoClient(int& argc, char** argv, const std::string& why) {
-  std::fprintf(stderr, "Rovik: the video client cannot be started (is it installed?): %s\n", why.c_str());
+  std::fprintf(stderr, "Rovik: the video client cannot be started (is it installed?): %s\n",
+               why.c_str());
   std::fflush(stderr);
   if (!GuiPlatformAvailable(kDisplayProbeBound)) return;
   QApplication application(argc, argv);
@@ -58,8 +59,7 @@ int CRovikApp::IsWow64() {
 
 bool CRovikApp::UpgradePending(bool wow64) {
   using namespace rovik::platform;
-  const auto key =
-      RegistryKey::Open(RegRoot::LocalMachine, kUpgradeKey, kKeyRead | View(wow64));
+  const auto key = RegistryKey::Open(RegRoot::LocalMachine, kUpgradeKey, kKeyRead | View(wow64));
   if (!key) {
     return false;
   }
@@ -82,8 +82,7 @@ int CRovikApp::InitInstance() {
   if (UpgradePending(m_bWow64 != 0)) {
     // Qt ends the process when it cannot open its window platform, so it is asked first; without
     // a screen the upgrade is installed all the same, its progress going to standard error.
-    const bool leftPending =
-        GuiPlatformAvailable(kDisplayProbeBound) ? RunSplash() : RunHeadless();
+    const bool leftPending = GuiPlatformAvailable(kDisplayProbeBound) ? RunSplash() : RunHeadless();
     // However the pass ended, the package is not installed twice; but an upgrade that could not
     // be installed at all (read-only program folder) stays pending.
     if (!leftPending) {
@@ -111,7 +110,8 @@ bool CRovikApp::RunHeadless() {
   std::fflush(stderr);
   const std::string folder = platform::ProgramFolder();
   UpgradeWorkerOptions options;
-  options.appDir = folder.empty() ? QString() : QFile::decodeName(folder.c_str()) + QLatin1Char('/');
+  options.appDir =
+      folder.empty() ? QString() : QFile::decodeName(folder.c_str()) + QLatin1Char('/');
   options.wow64 = m_bWow64 != 0;
   options.noticePause = std::chrono::milliseconds(0);  // nobody is looking at a window
   if (!folder.empty()) {

@@ -7,8 +7,8 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QKeyEvent>
-#include <QResizeEvent>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScreen>
 
 #include "launcher/app/about_dlg.h"

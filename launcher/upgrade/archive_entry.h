@@ -3,9 +3,9 @@
 // time, the "UT" extended time stamp block of its extra field).
 #pragma once
 
+#include <sys/types.h>
 #include <cstdint>
 #include <string_view>
-#include <sys/types.h>
 
 #include "launcher/upgrade/entry_name.h"
 
@@ -42,7 +42,7 @@ struct ArchiveEntry {
 
 // What the archive stores about an entry, as far as attributes go.
 struct StoredAttributes {
-  uint32_t versionMadeBy = 0;       // high byte: the system that made the entry
+  uint32_t versionMadeBy = 0;  // high byte: the system that made the entry
   uint32_t externalAttributes = 0;
 };
 

@@ -68,9 +68,8 @@ std::u16string EntryNameFromArchive(std::string_view utf8) {
     return {};
   }
   const QString wide = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-  std::u16string reduced = ReduceEntryName(
-      std::u16string_view(reinterpret_cast<const char16_t*>(wide.utf16()),
-                          static_cast<std::size_t>(wide.size())));
+  std::u16string reduced = ReduceEntryName(std::u16string_view(
+      reinterpret_cast<const char16_t*>(wide.utf16()), static_cast<std::size_t>(wide.size())));
   if (!IsSafeEntryName(reduced)) {
     return {};
   }
@@ -86,7 +85,8 @@ std::filesystem::path EntryRelativePath(std::u16string_view name) {
   }
   const QByteArray bytes =
       QString::fromUtf16(native.data(), static_cast<qsizetype>(native.size())).toUtf8();
-  return std::filesystem::path(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+  return std::filesystem::path(
+      std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 EntryNameParts SplitEntryName(std::u16string_view name) {

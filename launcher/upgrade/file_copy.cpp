@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>

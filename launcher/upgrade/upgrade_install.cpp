@@ -15,9 +15,7 @@ namespace {
 
 // The permission bits a file new to the program folder gets: readable by everyone, and runnable
 // when the entry says it is a program. The package's other bits are not taken over.
-mode_t NewFileMode(const ArchiveEntry& entry) {
-  return (entry.unixMode & 0111) != 0 ? 0755 : 0644;
-}
+mode_t NewFileMode(const ArchiveEntry& entry) { return (entry.unixMode & 0111) != 0 ? 0755 : 0644; }
 
 // Saves the program's copy of relative into the back-up folder and puts the unpacked file in its
 // place, creating the folders either needs (inside their own folder only).

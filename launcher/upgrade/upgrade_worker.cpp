@@ -117,8 +117,10 @@ std::string UpgradeWorker::PackagePath(const QString& appDir, bool wow64) {
   // The value names a file inside the upgrade folder, nothing else: a folder step or a parent
   // step could make the launcher install (and then start) a package someone else put anywhere.
   if (name.contains(QLatin1Char('/')) || name.contains(QStringLiteral(".."))) {
-    std::fprintf(stderr, "Rovik: the pending upgrade names \"%s\", which is not a file of FILE/Upgrade; "
-                 "nothing is installed\n", name.toUtf8().constData());
+    std::fprintf(stderr,
+                 "Rovik: the pending upgrade names \"%s\", which is not a file of FILE/Upgrade; "
+                 "nothing is installed\n",
+                 name.toUtf8().constData());
     std::fflush(stderr);
     return {};
   }

@@ -47,10 +47,10 @@ class UpgradeHost {
 };
 
 struct UpgradeWorkerOptions {
-  QString appDir;                             // program folder, ending with a separator
-  bool wow64 = false;                         // open the registry in the 64-bit view
-  std::chrono::milliseconds alarmPause{150};  // after the monitor was told to quit
-  std::chrono::milliseconds entryPause{170};  // after each entry
+  QString appDir;                               // program folder, ending with a separator
+  bool wow64 = false;                           // open the registry in the 64-bit view
+  std::chrono::milliseconds alarmPause{150};    // after the monitor was told to quit
+  std::chrono::milliseconds entryPause{170};    // after each entry
   std::chrono::milliseconds noticePause{3000};  // the read-only notice stays this long
   uint64_t extractLimit = kDefaultExtractLimit;
 };

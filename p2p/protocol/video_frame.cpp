@@ -35,7 +35,8 @@ bool ParseVideoFrame(const uint8_t* data, int64_t length, VideoFrameHeader* out)
   h.frameType = data[4];
   h.frameValue = Get32(data + 8);
   h.payloadLength = Get32(data + 16);
-  if (static_cast<int64_t>(h.payloadLength) > length - static_cast<int64_t>(kVideoFrameHeaderBytes)) {
+  if (static_cast<int64_t>(h.payloadLength) >
+      length - static_cast<int64_t>(kVideoFrameHeaderBytes)) {
     return false;
   }
   *out = h;

@@ -236,7 +236,8 @@ int PlayerSlotTable::Refresh(int index) {
 }
 
 int PlayerSlotTable::SetOSD(int index, const char* text) {
-  return WithVideo(index, [text](CVideoPlayer& video) { video.SetOSDText(text != nullptr ? text : ""); });
+  return WithVideo(index,
+                   [text](CVideoPlayer& video) { video.SetOSDText(text != nullptr ? text : ""); });
 }
 
 int PlayerSlotTable::SnapShot(int index, const char* path) {
@@ -279,8 +280,8 @@ int PlayerSlotTable::GetRecordState(int index) {
   return slot.record != nullptr && slot.record->failed.load() ? kRecordFailed : kOk;
 }
 
-int PlayerSlotTable::InputVideoFrame(int index, int keyFlag, const unsigned char* frame,
-                                     int length, uint32_t frameValue) {
+int PlayerSlotTable::InputVideoFrame(int index, int keyFlag, const unsigned char* frame, int length,
+                                     uint32_t frameValue) {
   if (!ValidIndex(index)) return kBadIndex;
   std::lock_guard<std::mutex> guard(apiLock_);
   if (initialised_ != 1) return kNotInitialised;

@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "player/audio/backends/audio_backend.h"
-#include "player/media/pcm_format.h"
 #include "player/audio/pcm_ring.h"
 #include "player/audio/wav_out.h"
 #include "player/audio/wave_in.h"
+#include "player/media/pcm_format.h"
 
 namespace rovik::player {
 
@@ -46,8 +46,8 @@ class AudioPlayer {
   std::unique_ptr<PcmRing> ring_;
   std::thread feeder_;  // started by Start, joined by the destructor
 
-  std::mutex wakeLock_;            // guards running_ changes, so a stop wakes the feeder at once
-  std::condition_variable wake_;   // signalled when running_ drops to 0
+  std::mutex wakeLock_;           // guards running_ changes, so a stop wakes the feeder at once
+  std::condition_variable wake_;  // signalled when running_ drops to 0
   std::atomic<int> running_{0};
 };
 

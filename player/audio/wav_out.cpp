@@ -59,7 +59,8 @@ class StalledOutputs {
     }
   }
 
-  void Adopt(const AudioBackend& backend, AudioOutput* device, std::shared_ptr<CWavOut::Core> core) {
+  void Adopt(const AudioBackend& backend, AudioOutput* device,
+             std::shared_ptr<CWavOut::Core> core) {
     std::lock_guard<std::mutex> hold(lock_);
     entries_.push_back(Entry{backend, device, std::move(core)});
   }

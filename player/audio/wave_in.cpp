@@ -52,8 +52,12 @@ struct CWaveIn::Core {
   static void OnNotice(void* context, AudioInputEvent event, AudioBuffer* buffer) {
     auto* core = static_cast<Core*>(context);
     switch (event) {
-      case AudioInputEvent::kOpen: core->queue.Post(kMmWimOpen); break;
-      case AudioInputEvent::kClose: core->queue.Post(kMmWimClose); break;
+      case AudioInputEvent::kOpen:
+        core->queue.Post(kMmWimOpen);
+        break;
+      case AudioInputEvent::kClose:
+        core->queue.Post(kMmWimClose);
+        break;
       case AudioInputEvent::kData:
         core->queue.Post(kMmWimData, 0, reinterpret_cast<intptr_t>(buffer));
         break;
@@ -103,10 +107,17 @@ struct CWaveIn::Core {
       const std::optional<rovik::platform::ThreadMessage> m = queue.Get();
       if (!m || m->message == kWmQuit) break;
       switch (m->message) {
-        case kMmWimOpen: Say("AudioInThreadProc MM_WIM_OPEN\n"); break;
-        case kMmWimClose: Say("AudioInThreadProc MM_WIM_CLOSE\n"); break;
-        case kMmWimData: OnData(reinterpret_cast<AudioBuffer*>(m->lParam)); break;
-        default: break;
+        case kMmWimOpen:
+          Say("AudioInThreadProc MM_WIM_OPEN\n");
+          break;
+        case kMmWimClose:
+          Say("AudioInThreadProc MM_WIM_CLOSE\n");
+          break;
+        case kMmWimData:
+          OnData(reinterpret_cast<AudioBuffer*>(m->lParam));
+          break;
+        default:
+          break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -170,8 +181,7 @@ Reaper& TheReaper() {
 
 CWaveIn::CWaveIn() : CWaveIn(CurrentAudioBackend()) {}
 
-CWaveIn::CWaveIn(const AudioBackend& backend)
-    : backend_(backend), core_(std::make_shared<Core>()) {
+CWaveIn::CWaveIn(const AudioBackend& backend) : backend_(backend), core_(std::make_shared<Core>()) {
   core_->backend = &backend_;
 }
 
@@ -309,9 +319,9 @@ void CWaveIn::StopThread() {
     // before this returns, so it is not waited for; it ends as soon as its receiver returns.
   } else {
     std::unique_lock<std::mutex> hold(core_->lock);
-    ended = core_->finished.wait_for(hold,
-                                     std::chrono::milliseconds(kStopChecks * kStopCheckMillis),
-                                     [this] { return core_->ended; });
+    ended =
+        core_->finished.wait_for(hold, std::chrono::milliseconds(kStopChecks * kStopCheckMillis),
+                                 [this] { return core_->ended; });
   }
   if (ended) {
     thread_.join();

@@ -59,7 +59,7 @@ class CWaveIn {
 
   const AudioBackend& backend_;
   std::shared_ptr<Core> core_;
-  std::thread thread_;  // the message thread; joined by Stop, or handed to the reaper
+  std::thread thread_;          // the message thread; joined by Stop, or handed to the reaper
   bool coreLingering_ = false;  // core_ still belongs to a thread the reaper waits for
   bool threadStarted_ = false;
   bool deviceOpen_ = false;

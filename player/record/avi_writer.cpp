@@ -134,8 +134,8 @@ bool AviWriter::Open(const std::string& path) {
 
   // Written beside the path first: a disk too full for the headers leaves an earlier file whole.
   static std::atomic<unsigned> counter{0};
-  const std::string temp = path + ".part" + std::to_string(::getpid()) + "-" +
-                           std::to_string(counter.fetch_add(1));
+  const std::string temp =
+      path + ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
   fd_ = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd_ < 0) return false;
   index_.clear();
@@ -167,7 +167,8 @@ bool AviWriter::WriteAt(uint64_t offset, const void* data, size_t length) {
 }
 
 bool AviWriter::WriteSample(const uint8_t* data, uint32_t length) {
-  if (fd_ < 0 || failed_ || length > kMaxSampleBytes || (length > 0 && data == nullptr)) return false;
+  if (fd_ < 0 || failed_ || length > kMaxSampleBytes || (length > 0 && data == nullptr))
+    return false;
   const uint64_t chunk = 8 + static_cast<uint64_t>(length) + (length & 1);
   // The index (16 bytes a sample) and every size must stay inside the 32-bit RIFF fields.
   if (end_ + chunk + 8 + 16 * (index_.size() + 1) > 0xFFFFFFF0ull) return false;

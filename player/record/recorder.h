@@ -19,8 +19,8 @@
 #include <string>
 #include <thread>
 
-#include "player/record/avi_writer.h"
 #include "player/media/frame_queue.h"
+#include "player/record/avi_writer.h"
 #include "player/video/video_player.h"
 
 namespace rovik::player {
@@ -82,7 +82,7 @@ class Recorder final : public FrameRecorder {
   FrameQueue queue_;
   std::thread thread_;  // owned: joined by Stop
 
-  std::mutex stopLock_;         // guards stopping_ (with stopSignal_)
+  std::mutex stopLock_;  // guards stopping_ (with stopSignal_)
   std::condition_variable stopSignal_;
   bool stopping_ = false;
 

@@ -43,8 +43,8 @@ void ExpandRow16(const uint8_t* src, uint8_t* dst, int width, bool five_six_five
 // watches for the file never reads half of it, and a failed write leaves the old file alone.
 bool WriteWhole(const std::string& path, const uint8_t* bytes, size_t length) {
   static std::atomic<unsigned> counter{0};
-  const std::string temp = path + ".part" + std::to_string(::getpid()) + "-" +
-                           std::to_string(counter.fetch_add(1));
+  const std::string temp =
+      path + ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   bool ok = true;
@@ -52,8 +52,10 @@ bool WriteWhole(const std::string& path, const uint8_t* bytes, size_t length) {
   while (ok && done < length) {
     const ssize_t n = ::write(fd, bytes + done, length - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(temp.c_str(), path.c_str()) == 0) return true;
@@ -131,8 +133,8 @@ bool WriteSnapshotBytes(const char* path, const uint8_t* bytes, size_t length) {
 }
 
 bool JpegSnapshotWriter::WritePicture(const char* path, const SurfaceView& picture) {
-  return WriteSnapshotJpeg(path, picture.pixels, picture.pitch, picture.width,
-                           picture.height, picture.format);
+  return WriteSnapshotJpeg(path, picture.pixels, picture.pitch, picture.width, picture.height,
+                           picture.format);
 }
 
 bool JpegSnapshotWriter::WriteJpeg(const char* path, const uint8_t* bytes, size_t length) {

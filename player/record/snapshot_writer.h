@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "player/video/display/display_surface.h"
 #include "player/media/pixel_format.h"
+#include "player/video/display/display_surface.h"
 
 namespace rovik::player {
 

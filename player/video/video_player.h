@@ -13,9 +13,9 @@
 #include <thread>
 #include <vector>
 
-#include "player/video/display/display_surface.h"
 #include "player/media/frame_queue.h"
 #include "player/video/decode/h264_decoder.h"
+#include "player/video/display/display_surface.h"
 #include "player/video/record_chain.h"
 
 namespace rovik::player {
@@ -47,8 +47,8 @@ class FrameRecorder {
 // without recording): StartRecord then does nothing and snapshots are not written.
 struct PlayerHooks {
   std::unique_ptr<FrameRecorder> (*makeRecorder)() = nullptr;
-  SnapshotWriter* snapshots = nullptr;  // not owned; outlives the players
-  const char* displayBackend = nullptr; // "x11" (default) or "null"
+  SnapshotWriter* snapshots = nullptr;   // not owned; outlives the players
+  const char* displayBackend = nullptr;  // "x11" (default) or "null"
 };
 
 class CVideoPlayer {
@@ -112,9 +112,9 @@ class CVideoPlayer {
   FrameQueue input_;
 
  private:
-  std::thread thread_;               // owned and joined by Stop
+  std::thread thread_;  // owned and joined by Stop
   std::atomic<bool> running_{false};
-  std::mutex pauseLock_;             // guards nothing but the pause wait
+  std::mutex pauseLock_;  // guards nothing but the pause wait
   std::condition_variable stopping_;
 
   mutable std::mutex osdLock_;  // guards osdText_

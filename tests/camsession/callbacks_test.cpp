@@ -33,7 +33,7 @@ int64_t MsSince(Clock::time_point t0) {
 
 // What the callbacks saw, and what they are to do: the test sets a hook per camera index.
 struct Callbacks {
-  std::mutex lock;  // guards messages, onMessage, onFrame
+  std::mutex lock;                                // guards messages, onMessage, onFrame
   std::vector<std::array<intptr_t, 4>> messages;  // index, v1, v2, v3
   std::function<void(int32_t, intptr_t, intptr_t, intptr_t)> onMessage;
   std::function<void(int32_t)> onFrame;
@@ -308,14 +308,15 @@ TEST_F(CallBack, ACameraThatStopsReadingHoldsUpNobody) {
   EXPECT_TRUE(cEnd == -6 || cEnd == -4) << cEnd;
   EXPECT_LT(slowest, 1000) << "calls on camera a never waited for the stalled ones";
   // b's connection was ended and reported lost; a went on answering and receiving talk-back.
-  EXPECT_TRUE(WaitUntil([&] { return cb_.Count(b, P2PAPI_MSG_STATUS, P2PAPI_STATUS_LOST) == 1; },
-                      3s));
+  EXPECT_TRUE(
+      WaitUntil([&] { return cb_.Count(b, P2PAPI_MSG_STATUS, P2PAPI_STATUS_LOST) == 1; }, 3s));
   EXPECT_EQ(QXAPI_SendMessage(b, 1, 2, 3), -6);
   EXPECT_TRUE(WaitUntil([&] { return cb_.Saw(a, 42, sent - 1, 0); }, 5s));
   const size_t talked = rovik::fixtures::ReadWholeFile(dir_ / "talk.pcm").size();
-  EXPECT_TRUE(WaitUntil([&] {
-    return rovik::fixtures::ReadWholeFile(dir_ / "talk.pcm").size() >= talked + 5 * 640;
-  }, 5s)) << "talk-back to camera a goes on";
+  EXPECT_TRUE(WaitUntil(
+      [&] { return rovik::fixtures::ReadWholeFile(dir_ / "talk.pcm").size() >= talked + 5 * 640; },
+      5s))
+      << "talk-back to camera a goes on";
   const auto t = Clock::now();
   EXPECT_EQ(QXAPI_DestroyInstance(b), 0);
   EXPECT_LT(MsSince(t), 2000);

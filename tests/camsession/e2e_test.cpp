@@ -103,9 +103,11 @@ TEST(CamSessionEndToEnd, CameraShowsPlaysTalksAndAnswers) {
   const std::string hostileAddress = hostile.address();
   const char* user = "admin";
   ASSERT_EQ(QXAPI_Start(index, reinterpret_cast<intptr_t>(address.c_str()),
-                        reinterpret_cast<intptr_t>(user), reinterpret_cast<intptr_t>(user)), 0);
+                        reinterpret_cast<intptr_t>(user), reinterpret_cast<intptr_t>(user)),
+            0);
   ASSERT_EQ(QXAPI_Start(bad, reinterpret_cast<intptr_t>(hostileAddress.c_str()),
-                        reinterpret_cast<intptr_t>(user), reinterpret_cast<intptr_t>(user)), 0);
+                        reinterpret_cast<intptr_t>(user), reinterpret_cast<intptr_t>(user)),
+            0);
   ASSERT_EQ(QXAPI_SetOSD(index, "Camera 1"), 0);
   // Audio first: the player is only started by the first video frame, which resets its audio;
   // the sound must survive that.
@@ -119,10 +121,12 @@ TEST(CamSessionEndToEnd, CameraShowsPlaysTalksAndAnswers) {
   EXPECT_TRUE(WaitUntil([&] { return ColoursIn(d, window, width, height) >= 4; }, 5s))
       << "the test picture's colour bars show in the window";
   // Audio: the player's output device receives the camera's tone.
-  EXPECT_TRUE(WaitUntil([&] {
-    std::error_code ec;
-    return std::filesystem::file_size(played, ec) >= 10 * 640 && !ec;
-  }, 5s));
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        std::error_code ec;
+        return std::filesystem::file_size(played, ec) >= 10 * 640 && !ec;
+      },
+      5s));
   const std::string pcm = rovik::fixtures::ReadWholeFile(played);
   size_t sounding = 0;
   for (char c : pcm) sounding += c != '\0';
@@ -132,13 +136,15 @@ TEST(CamSessionEndToEnd, CameraShowsPlaysTalksAndAnswers) {
       WaitUntil([&] { return rovik::fixtures::ReadWholeFile(talk).size() >= 5 * 640; }, 5s));
   // Messages both ways.
   EXPECT_EQ(QXAPI_SendMessage(index, 41, 5, 6), 0);
-  EXPECT_TRUE(WaitUntil([] {
-    std::lock_guard<std::mutex> hold(g_messagesLock);
-    for (const auto& m : g_messages) {
-      if (m[0] == 0 && m[1] == 42 && m[2] == 5 && m[3] == 6) return true;
-    }
-    return false;
-  }, 3s));
+  EXPECT_TRUE(WaitUntil(
+      [] {
+        std::lock_guard<std::mutex> hold(g_messagesLock);
+        for (const auto& m : g_messages) {
+          if (m[0] == 0 && m[1] == 42 && m[2] == 5 && m[3] == 6) return true;
+        }
+        return false;
+      },
+      3s));
   // The hostile camera's frames reached the callback and were survived.
   EXPECT_TRUE(WaitUntil([] { return g_video[1] >= 20; }, 5s));
 

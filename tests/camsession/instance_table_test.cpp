@@ -87,8 +87,8 @@ TEST_F(Session, InitialAndDeInitialCallInOrder) {
   const int32_t index = Create();
   recording::Take();
   EXPECT_EQ(QXAPI_DeInitial(), 0);
-  EXPECT_EQ(recording::Take(), (Calls{"QX_PLAY_API_StopCapture()", "P2PAPI_DeInitial()",
-                                      "QX_PLAY_API_DeInitial()"}));
+  EXPECT_EQ(recording::Take(),
+            (Calls{"QX_PLAY_API_StopCapture()", "P2PAPI_DeInitial()", "QX_PLAY_API_DeInitial()"}));
   EXPECT_EQ(QXAPI_DeInitial(), -1);
   EXPECT_EQ(QXAPI_Refresh(index), 0) << "DeInitial keeps the table";
   EXPECT_EQ(QXAPI_GetAPIVersion(), 0);
@@ -201,8 +201,8 @@ TEST_F(Session, OnlyMinusSixIsARefusal) {
   EXPECT_EQ(QXAPI_StartVideo(i, 9, 1), -6);
   EXPECT_EQ(QXAPI_StartAudio(i), -6);
   EXPECT_EQ(QXAPI_StartTalk(i), -6);
-  EXPECT_EQ(recording::Take(), (Calls{"P2PAPI_StartVideo(100,1)", "P2PAPI_StartAudio(100)",
-                                      "P2PAPI_StartTalk(100)"}));
+  EXPECT_EQ(recording::Take(),
+            (Calls{"P2PAPI_StartVideo(100,1)", "P2PAPI_StartAudio(100)", "P2PAPI_StartTalk(100)"}));
   Deliver(100, 1, Frame(0, 1, 8));
   Deliver(100, 0, std::vector<uint8_t>(640));
   const uint8_t pcm[640] = {};
@@ -235,9 +235,9 @@ TEST_F(Session, FirstFrameTypeChoosesTheDecoderAndTheOsdIsReapplied) {
   recording::Take();
   const auto jpeg = Frame(2, 40, 10);
   Deliver(100, 1, jpeg);
-  EXPECT_EQ(recording::Take(),
-            (Calls{"QX_PLAY_API_StartPlay(200,1,71303169)", "QX_PLAY_API_SetOSD(200,\"Front door\")",
-                   "QX_PLAY_API_InputVideoFrame(200,1,10,40)"}));
+  EXPECT_EQ(recording::Take(), (Calls{"QX_PLAY_API_StartPlay(200,1,71303169)",
+                                      "QX_PLAY_API_SetOSD(200,\"Front door\")",
+                                      "QX_PLAY_API_InputVideoFrame(200,1,10,40)"}));
   EXPECT_EQ(recording::LastFramePointer(), jpeg.data() + 32) << "the payload is not copied";
   Deliver(100, 1, Frame(3, 80, 10));
   EXPECT_EQ(recording::Take(), (Calls{"QX_PLAY_API_InputVideoFrame(200,1,10,80)"}));
@@ -247,9 +247,9 @@ TEST_F(Session, FirstFrameTypeChoosesTheDecoderAndTheOsdIsReapplied) {
   ASSERT_EQ(QXAPI_StartVideo(i, 0x4400001, 0), 0);
   recording::Take();
   Deliver(100, 1, Frame(0, 120, 7));
-  EXPECT_EQ(recording::Take(),
-            (Calls{"QX_PLAY_API_StartPlay(200,0,71303169)", "QX_PLAY_API_SetOSD(200,\"Front door\")",
-                   "QX_PLAY_API_InputVideoFrame(200,1,7,120)"}));
+  EXPECT_EQ(recording::Take(), (Calls{"QX_PLAY_API_StartPlay(200,0,71303169)",
+                                      "QX_PLAY_API_SetOSD(200,\"Front door\")",
+                                      "QX_PLAY_API_InputVideoFrame(200,1,7,120)"}));
 }
 
 TEST_F(Session, NonKeyFrameFirstStillStartsThePlayerWithKeyFlagZero) {
@@ -257,8 +257,9 @@ TEST_F(Session, NonKeyFrameFirstStillStartsThePlayerWithKeyFlagZero) {
   QXAPI_StartVideo(i, 7, 0);
   recording::Take();
   Deliver(100, 1, Frame(1, 9, 3));
-  EXPECT_EQ(recording::Take(), (Calls{"QX_PLAY_API_StartPlay(200,0,7)", "QX_PLAY_API_SetOSD(200,\"\")",
-                                      "QX_PLAY_API_InputVideoFrame(200,0,3,9)"}));
+  EXPECT_EQ(recording::Take(),
+            (Calls{"QX_PLAY_API_StartPlay(200,0,7)", "QX_PLAY_API_SetOSD(200,\"\")",
+                   "QX_PLAY_API_InputVideoFrame(200,0,3,9)"}));
 }
 
 TEST_F(Session, HostileFramesAreDroppedWithoutReadingPastThem) {
@@ -352,7 +353,7 @@ TEST_F(Session, ARecordingAskedForRidesOnEveryPlayerAndItsFailureIsReported) {
   EXPECT_EQ(QXAPI_StartRecord(i, std::string(260, 'x').c_str(), 0, 0), -2);
   EXPECT_EQ(QXAPI_StartRecord(i, nullptr, 0, 0), -2);
   ASSERT_EQ(QXAPI_StartRecord(i, "/r/a.avi", 0, 0), 0);  // before any video
-  for (int start = 0; start < 2; ++start) {  // the first stream, then a restart
+  for (int start = 0; start < 2; ++start) {              // the first stream, then a restart
     QXAPI_StartVideo(i, 7, 0);
     recording::Take();
     Deliver(100, 1, Frame(0, 1, 4));

@@ -24,9 +24,9 @@
 #include "camsession/qx_api.h"
 #include "p2p/protocol/p2p_wire.h"
 #include "tests/camsession/scripted_camera.h"
+#include "tests/fixtures/camsim_process.h"
 #include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/temp_dir.h"
-#include "tests/fixtures/camsim_process.h"
 #include "tests/player/fixtures/media_clips.h"
 
 namespace {
@@ -163,7 +163,12 @@ TEST_F(LongUse, AFullDiskLeavesACleanFileAndAnEarlierOneWhole) {
   ASSERT_NO_FATAL_FAILURE(Watch());
   const std::string file = (disk / "full.avi").string();
   ASSERT_EQ(QXAPI_StartRecord(index_, file.c_str(), 0, 0), 0);
-  EXPECT_TRUE(WaitUntil([&] { return Seen({index_, 1, 4, 0}); }, 60s)) << "no report of the full disk";
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return Seen({index_, 1, 4, 0});
+      },
+      60s))
+      << "no report of the full disk";
   EXPECT_EQ(QXAPI_StopRecord(index_), -5);
   // Every sample decoded, each frame passed on with the file's own time. Frames that waited go
   // out one a sample, closer than the rate ffmpeg guesses from the file; in that guessed time base
@@ -225,15 +230,17 @@ TEST_F(LongUse, AnOddAudioBlockLeavesTheSoundAfterItClean) {
   });
   ASSERT_EQ(Start(camera.address()), 0);
   ASSERT_EQ(QXAPI_StartAudio(index_), 0);
-  ASSERT_TRUE(WaitUntil([&] {
-    std::error_code ec;
-    return std::filesystem::file_size(played, ec) >= 25 * 640 && !ec;
-  }, 10s));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::error_code ec;
+        return std::filesystem::file_size(played, ec) >= 25 * 640 && !ec;
+      },
+      10s));
   const std::string pcm = rovik::fixtures::ReadWholeFile(played);
   int peak = 0;
   for (size_t i = 0; i + 1 < pcm.size(); i += 2) {
-    const auto s = static_cast<int16_t>(static_cast<uint8_t>(pcm[i]) |
-                                        static_cast<uint8_t>(pcm[i + 1]) << 8);
+    const auto s =
+        static_cast<int16_t>(static_cast<uint8_t>(pcm[i]) | static_cast<uint8_t>(pcm[i + 1]) << 8);
     peak = std::max(peak, std::abs(static_cast<int>(s)));
   }
   EXPECT_GE(peak, 7000) << "the tone plays";

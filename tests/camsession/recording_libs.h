@@ -14,8 +14,8 @@
 namespace recording {
 
 struct Script {
-  int32_t p2pCreate = 0;       // result of P2PAPI_CreateInstance
-  int playerCreate = 0;        // result of QX_PLAY_API_CreateInstance
+  int32_t p2pCreate = 0;  // result of P2PAPI_CreateInstance
+  int playerCreate = 0;   // result of QX_PLAY_API_CreateInstance
   int32_t startVideo = 0;
   int32_t startAudio = 0;
   int32_t startTalk = 0;

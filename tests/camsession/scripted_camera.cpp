@@ -32,7 +32,9 @@ void ScriptedCamera::Serve() {
 }
 
 void ScriptedCamera::Talk(int client) {
-  const Send send = [client](const std::vector<uint8_t>& f) { WriteAll(client, f.data(), f.size()); };
+  const Send send = [client](const std::vector<uint8_t>& f) {
+    WriteAll(client, f.data(), f.size());
+  };
   WireStream stream;
   bool loggedIn = false;
   uint8_t buffer[4096];

@@ -50,10 +50,12 @@ class SuiteTest : public ::testing::Test {
   // monitor then subscribes. Publishes until an alarm comes through to the client's list.
   bool FirstAlarmArrives(rovikclient::AlarmPanel& panel) {
     int sent = 0;
-    return WaitUntil([&] {
-      suite_->Publish(Suite::kAccount, AlarmPayload("probe " + std::to_string(sent++)));
-      return WaitUntil([&] { return panel.rowCount() > 0; }, 1s);
-    }, 40s);
+    return WaitUntil(
+        [&] {
+          suite_->Publish(Suite::kAccount, AlarmPayload("probe " + std::to_string(sent++)));
+          return WaitUntil([&] { return panel.rowCount() > 0; }, 1s);
+        },
+        40s);
   }
 
   static void Click(QWidget* root, const char* name) {
@@ -63,8 +65,9 @@ class SuiteTest : public ::testing::Test {
   }
 
   static std::optional<uint32_t> RegistryDword(const char* name) {
-    auto key = rovik::platform::RegistryKey::Open(rovik::platform::RegRoot::LocalMachine,
-                                                   "SOFTWARE\\MERVO\\ROVIK", rovik::platform::kKeyRead);
+    auto key =
+        rovik::platform::RegistryKey::Open(rovik::platform::RegRoot::LocalMachine,
+                                           "SOFTWARE\\MERVO\\ROVIK", rovik::platform::kKeyRead);
     return key ? key->ReadDword(name) : std::nullopt;
   }
 
@@ -83,8 +86,9 @@ TEST_F(SuiteTest, LauncherEndsTheMonitorInstallsThePackageAndStartsTheClient) {
                                     {rovik::test::FileEntry("readme.txt", "new notes"),
                                      rovik::test::FileEntry("skin/ok.png", "png bytes")}));
   {
-    auto key = rovik::platform::RegistryKey::Create(rovik::platform::RegRoot::LocalMachine,
-                                                     "SOFTWARE\\MERVO\\ROVIK", rovik::platform::kKeyWrite);
+    auto key =
+        rovik::platform::RegistryKey::Create(rovik::platform::RegRoot::LocalMachine,
+                                             "SOFTWARE\\MERVO\\ROVIK", rovik::platform::kKeyWrite);
     ASSERT_TRUE(key);
     ASSERT_TRUE(key->WriteDword("UpgradePatch", 1));
     ASSERT_TRUE(key->WriteString("UpgradeFile", "patch.zip"));
@@ -132,16 +136,20 @@ TEST_F(SuiteTest, AlarmsReachTheClientWhichListsAndMarksThemRead) {
 
   // "5~00": the unread alarms come back through the shared block, with their store IDs.
   Click(panel, "listUnread");
-  ASSERT_TRUE(WaitUntil([&] {
-    return panel->rowCount() == before + 3 && panel->list()->topLevelItem(0)->text(6).toInt() > 0;
-  }, 10s));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        return panel->rowCount() == before + 3 &&
+               panel->list()->topLevelItem(0)->text(6).toInt() > 0;
+      },
+      10s));
   const int unreadBefore = panel->rowCount();
 
   // Mark the newest read: the monitor answers with the new unread count.
   panel->list()->topLevelItem(0)->setSelected(true);
   Click(panel, "markRead");
   const QString expected = QStringLiteral("未读报警：%1").arg(unreadBefore - 1);
-  EXPECT_TRUE(WaitUntil([&] { return panel->unreadText() == expected; }, 10s)) << panel->unreadText().toStdString();
+  EXPECT_TRUE(WaitUntil([&] { return panel->unreadText() == expected; }, 10s))
+      << panel->unreadText().toStdString();
 
   Click(panel, "listUnread");
   EXPECT_TRUE(WaitUntil([&] { return panel->rowCount() == unreadBefore - 1; }, 10s));
@@ -164,13 +172,14 @@ TEST_F(SuiteTest, ClosingTheClientMakesTheNextAlarmShowInThePopup) {
 TEST_F(SuiteTest, CameraShowsMovingPicturesAndTakesASnapshot) {
   const int port = fx::FreeTcpPort();
   fx::ChildProcess camera;
-  ASSERT_TRUE(camera.Start(fx::BinDir() / "camsim",
-                           {"--port", std::to_string(port), "--user", "admin", "--password-file",
-                            fx::WriteSecretFile(suite_->folder().Root() / "camera.pw", "123456"),
-                            "--h264", (fx::BinDir() / "camsim_240p.h264").string(), "--fps", "25"}));
+  ASSERT_TRUE(
+      camera.Start(fx::BinDir() / "camsim",
+                   {"--port", std::to_string(port), "--user", "admin", "--password-file",
+                    fx::WriteSecretFile(suite_->folder().Root() / "camera.pw", "123456"), "--h264",
+                    (fx::BinDir() / "camsim_240p.h264").string(), "--fps", "25"}));
   ASSERT_TRUE(camera.WaitForStdout("\n", 10s)) << camera.Stderr();  // listening
-  rovikclient::CameraSettings settings{QStringLiteral("Front door"), "127.0.0.1:" + std::to_string(port),
-                                       "admin", "123456"};
+  rovikclient::CameraSettings settings{QStringLiteral("Front door"),
+                                       "127.0.0.1:" + std::to_string(port), "admin", "123456"};
   QWidget window;
   window.resize(640, 480);
   auto* area = rovikclient::CreateCameraArea({settings}, &window);
@@ -184,13 +193,15 @@ TEST_F(SuiteTest, CameraShowsMovingPicturesAndTakesASnapshot) {
   const unsigned long surface = view->surface()->NativeWindow();
   ASSERT_NE(surface, 0u);
   std::vector<uint32_t> first;
-  ASSERT_TRUE(WaitUntil([&] {
-    first = GrabX11Window(surface);
-    for (uint32_t p : first) {
-      if (p != 0) return true;  // the player has drawn something
-    }
-    return false;
-  }, 10s));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        first = GrabX11Window(surface);
+        for (uint32_t p : first) {
+          if (p != 0) return true;  // the player has drawn something
+        }
+        return false;
+      },
+      10s));
   WaitUntil([] { return false; }, 1500ms);
   const std::vector<uint32_t> second = GrabX11Window(surface);
   ASSERT_EQ(first.size(), second.size());
@@ -198,7 +209,9 @@ TEST_F(SuiteTest, CameraShowsMovingPicturesAndTakesASnapshot) {
 
   const QString path = view->TakeSnapshot();
   ASSERT_FALSE(path.isEmpty());
-  EXPECT_TRUE(WaitUntil([&] { return fs::exists(path.toStdString()) && fs::file_size(path.toStdString()) > 100; }, 10s));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return fs::exists(path.toStdString()) && fs::file_size(path.toStdString()) > 100; },
+      10s));
   if (fs::exists(path.toStdString())) {
     const std::string jpeg = fx::ReadWholeFile(path.toStdString());
     EXPECT_EQ(jpeg.substr(0, 2), "\xff\xd8");

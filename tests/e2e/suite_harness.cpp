@@ -38,8 +38,9 @@ Suite::Suite() {
   for (const char* program : {"RovikAlarm", "RovikClient", "Rovik"}) folder_.Copy(program);
   folder_.CopySharedLibraries();
   // The auto-start question was answered on this machine already.
-  fx::WriteWholeFile(folder_.RegistryRoot() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg",
-                     "\"AUTOALARM\"=dword:00000001\n");
+  fx::WriteWholeFile(
+      folder_.RegistryRoot() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg",
+      "\"AUTOALARM\"=dword:00000001\n");
   env_ = folder_.ApplyToThisProcess();
 }
 
@@ -67,10 +68,16 @@ bool Suite::StartServices() {
     return false;
   }
   const std::vector<std::string> args = {
-      "--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker_.Url(),
-      "--client-id", "rovik-e2e-monitor", "--user", kBrokerLogin.user, "--password-file",
-      fx::WriteSecretFile(folder_.Root() / "broker.pw", kBrokerLogin.password), "--log", (folder_.Root() / "pushsim.log").string()};
-  if (!pushsim_.Start(fx::BinDir() / "pushsim", args) || !pushsim_.WaitForStderr("pushsim ready", 10s)) {
+      "--lookup-port",   "0",
+      "--reg-port",      "0",
+      "--server-port",   "0",
+      "--broker",        broker_.Url(),
+      "--client-id",     "rovik-e2e-monitor",
+      "--user",          kBrokerLogin.user,
+      "--password-file", fx::WriteSecretFile(folder_.Root() / "broker.pw", kBrokerLogin.password),
+      "--log",           (folder_.Root() / "pushsim.log").string()};
+  if (!pushsim_.Start(fx::BinDir() / "pushsim", args) ||
+      !pushsim_.WaitForStderr("pushsim ready", 10s)) {
     error_ = "pushsim: " + pushsim_.Stderr();
     return false;
   }

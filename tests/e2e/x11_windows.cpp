@@ -37,7 +37,8 @@ Window Search(Display* d, Window w, const std::string& title, int depth, bool vi
   unsigned int count = 0;
   if (!XQueryTree(d, w, &root, &parent, &children, &count)) return 0;
   Window found = 0;
-  for (unsigned int i = 0; i < count && !found; ++i) found = Search(d, children[i], title, depth + 1, viewable);
+  for (unsigned int i = 0; i < count && !found; ++i)
+    found = Search(d, children[i], title, depth + 1, viewable);
   if (children) XFree(children);
   return found;
 }
@@ -116,8 +117,8 @@ std::vector<uint32_t> GrabX11Window(unsigned long window, int* width, int* heigh
   auto old = XSetErrorHandler(IgnoreErrors);
   XWindowAttributes attributes{};
   if (XGetWindowAttributes(d.display, window, &attributes) && attributes.width > 0) {
-    XImage* image = XGetImage(d.display, window, 0, 0, attributes.width, attributes.height,
-                              AllPlanes, ZPixmap);
+    XImage* image =
+        XGetImage(d.display, window, 0, 0, attributes.width, attributes.height, AllPlanes, ZPixmap);
     if (image) {
       pixels.reserve(static_cast<std::size_t>(attributes.width) * attributes.height);
       for (int y = 0; y < attributes.height; ++y) {

@@ -17,6 +17,7 @@ bool CloseX11Window(const std::string& title);
 // Names and map states of every named window ("name:viewable"), for failure messages.
 std::string DescribeX11Windows();
 // The window's pixels as 0xRRGGBB values, row by row; empty when it cannot be read.
-std::vector<uint32_t> GrabX11Window(unsigned long window, int* width = nullptr, int* height = nullptr);
+std::vector<uint32_t> GrabX11Window(unsigned long window, int* width = nullptr,
+                                    int* height = nullptr);
 
 }  // namespace e2e

@@ -53,7 +53,8 @@ TEST(HttpServerFixture, RecordsMethodPathHeadersAndExactBody) {
   HttpServerFixture server;
   ASSERT_TRUE(server.Start());
   const std::string body("a=1&\0b\r\n\r\nz", 12);
-  std::string reply = Exchange(server.Port(), Post("/device/reg/", body, "Accept:*/*\r\nX-Odd:  v \r\n"));
+  std::string reply =
+      Exchange(server.Port(), Post("/device/reg/", body, "Accept:*/*\r\nX-Odd:  v \r\n"));
   EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << reply;
   ASSERT_EQ(server.RequestCount(), 1u);
   auto req = server.Requests()[0];
@@ -69,8 +70,9 @@ TEST(HttpServerFixture, RecordsMethodPathHeadersAndExactBody) {
 TEST(HttpServerFixture, ChunkedAndExpectContinueRequests) {
   HttpServerFixture server;
   ASSERT_TRUE(server.Start());
-  Exchange(server.Port(),
-           "POST /c HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n");
+  Exchange(
+      server.Port(),
+      "POST /c HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n");
   std::string reply = Exchange(server.Port(), Post("/e", "xyz", "Expect: 100-continue\r\n"));
   EXPECT_EQ(reply.rfind("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200", 0), 0u) << reply;
   auto reqs = server.Requests();
@@ -83,9 +85,8 @@ TEST(HttpServerFixture, QueuedRepliesThenHandlerThenDefault) {
   HttpServerFixture server;
   ASSERT_TRUE(server.Start());
   server.Enqueue(HttpScriptedReply::Status(404, "gone"));
-  server.SetHandler([](const HttpRecordedRequest& r) {
-    return HttpScriptedReply::Ok("echo:" + r.target);
-  });
+  server.SetHandler(
+      [](const HttpRecordedRequest& r) { return HttpScriptedReply::Ok("echo:" + r.target); });
   std::string first = Exchange(server.Port(), Post("/a", ""));
   std::string second = Exchange(server.Port(), Post("/b", ""));
   EXPECT_EQ(first.rfind("HTTP/1.1 404 Not Found\r\n", 0), 0u) << first;
@@ -124,7 +125,8 @@ TEST(HttpServerFixture, DelayCloseAndHang) {
   EXPECT_EQ(Exchange(server.Port(), Post("/close", "")), "");
 
   // A hanging request holds its connection until Stop(), which must still return promptly.
-  auto hung = std::async(std::launch::async, [&] { return Exchange(server.Port(), Post("/hang", ""), 20s); });
+  auto hung = std::async(std::launch::async,
+                         [&] { return Exchange(server.Port(), Post("/hang", ""), 20s); });
   ASSERT_TRUE(server.WaitForRequests(3, 5s));
   EXPECT_EQ(hung.wait_for(300ms), std::future_status::timeout);
   start = std::chrono::steady_clock::now();

@@ -38,8 +38,8 @@ class PahoClient {
   }
   bool Publish(const std::string& topic, const std::string& payload) {
     MQTTClient_deliveryToken token = 0;
-    if (MQTTClient_publish(client_, topic.c_str(), static_cast<int>(payload.size()),
-                           payload.data(), 1, 0, &token) != MQTTCLIENT_SUCCESS) {
+    if (MQTTClient_publish(client_, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
+                           1, 0, &token) != MQTTCLIENT_SUCCESS) {
       return false;
     }
     return MQTTClient_waitForCompletion(client_, token, 5000) == MQTTCLIENT_SUCCESS;
@@ -114,7 +114,6 @@ TEST(MosquittoFixture, PasswordFileAdmitsOnlyTheGivenLogin) {
   ASSERT_TRUE(broker.Restart()) << broker.Error();
   EXPECT_TRUE(PassOne(broker, "again", &login)) << broker.Log();
 }
-
 
 }  // namespace
 }  // namespace rovik::fixtures

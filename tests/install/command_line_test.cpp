@@ -15,7 +15,8 @@ using namespace rovik::fixtures;
 
 namespace {
 
-const char* const kPrograms[] = {"RovikAlarm", "Rovik", "RovikClient", "camsim", "pushsim", "rovik-send"};
+const char* const kPrograms[] = {"RovikAlarm", "Rovik",   "RovikClient",
+                                 "camsim",     "pushsim", "rovik-send"};
 
 // Run from a program folder of its own with no display of any kind: a program that began to
 // start (a window, the lock, the run-time folder) would fail or leave traces.
@@ -30,7 +31,8 @@ class CommandLine : public ::testing::Test {
     }
     folder_.CopySharedLibraries();
     auto env = folder_.Environment();
-    for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env = WithVariable(env, var, std::nullopt);
+    for (const char* var : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+      env = WithVariable(env, var, std::nullopt);
     options_.env = env;
     options_.workingDir = folder_.Path();
     before_ = ProgramFolderEntries();
@@ -54,7 +56,9 @@ class CommandLine : public ::testing::Test {
   std::set<std::string> before_;
 };
 
-int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+int Lines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
 
 TEST_F(CommandLine, HelpAndVersionAnswerAtOnceWithoutStartingAnything) {
   ASSERT_FALSE(present_.empty());
@@ -78,7 +82,8 @@ TEST_F(CommandLine, UnknownOptionEndsWithOneLineAndStatusTwo) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--no-such-option"}, std::vector<std::string>{"-q"}}) {
       auto r = Run(name, args);
-      ASSERT_TRUE(r.status.exited) << name << " " << args[0] << " ended by signal " << r.status.signal;
+      ASSERT_TRUE(r.status.exited)
+          << name << " " << args[0] << " ended by signal " << r.status.signal;
       EXPECT_EQ(r.status.code, 2) << name << " " << args[0];
       EXPECT_EQ(r.out, "") << name;
       EXPECT_EQ(Lines(r.err), 1) << name << ": " << r.err;

@@ -29,7 +29,8 @@ rovik::fixtures::ChildOptions PlainRun() {
   rovik::fixtures::ChildOptions options;
   auto env = rovik::fixtures::CurrentEnvironment();
   env = rovik::fixtures::WithVariable(env, "LD_LIBRARY_PATH", std::nullopt);
-  env = rovik::fixtures::WithVariable(env, "ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0");
+  env =
+      rovik::fixtures::WithVariable(env, "ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0");
   options.env = env;
   options.workingDir = "/";
   return options;
@@ -40,8 +41,10 @@ std::pair<int, int> PngSize(const fs::path& file) {
   const std::string bytes = ReadWholeFile(file);
   if (bytes.size() < 24 || bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0) return {0, 0};
   auto be32 = [&](std::size_t at) {
-    return (static_cast<unsigned char>(bytes[at]) << 24) | (static_cast<unsigned char>(bytes[at + 1]) << 16) |
-           (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
+    return (static_cast<unsigned char>(bytes[at]) << 24) |
+           (static_cast<unsigned char>(bytes[at + 1]) << 16) |
+           (static_cast<unsigned char>(bytes[at + 2]) << 8) |
+           static_cast<unsigned char>(bytes[at + 3]);
   };
   return {be32(16), be32(20)};
 }
@@ -77,7 +80,8 @@ TEST_F(SuiteTree, ProgramFolderHoldsTheSuiteAloneWithOriginRunPaths) {
 TEST_F(SuiteTree, CommandsAreRelativeLinksThatRunFromTheProgramFolder) {
   const std::pair<const char*, const char*> commands[] = {
       {"rovik", "Rovik"}, {"rovik-alarm", "RovikAlarm"}, {"rovik-send", "rovik-send"}};
-  EXPECT_EQ(Entries(tree_->Prefix() / "bin"), (std::set<std::string>{"rovik", "rovik-alarm", "rovik-send"}));
+  EXPECT_EQ(Entries(tree_->Prefix() / "bin"),
+            (std::set<std::string>{"rovik", "rovik-alarm", "rovik-send"}));
   for (const auto& [command, program] : commands) {
     const fs::path link = tree_->Prefix() / "bin" / command;
     ASSERT_TRUE(fs::is_symlink(link)) << link;
@@ -95,14 +99,17 @@ TEST_F(SuiteTree, HeadersPkgConfigDesktopEntriesManualPagesAndIcons) {
   EXPECT_EQ(Entries(include), (std::set<std::string>{"qx_api.h", "qx_play_api.h"}));
   EXPECT_EQ(ReadWholeFile(include / "qx_play_api.h"),
             ReadWholeFile(rovik::fixtures::SourceDir() / "player" / "qx_play_api.h"));
-  EXPECT_EQ(ReadWholeFile(include / "qx_api.h"), ReadWholeFile(rovik::fixtures::SourceDir() / "camsession" / "qx_api.h"));
+  EXPECT_EQ(ReadWholeFile(include / "qx_api.h"),
+            ReadWholeFile(rovik::fixtures::SourceDir() / "camsession" / "qx_api.h"));
 
   const fs::path pc = tree_->Prefix() / "lib" / "pkgconfig";
   EXPECT_EQ(Entries(pc), (std::set<std::string>{"rovik-qx.pc", "rovik-qxplay.pc"}));
-  auto env = rovik::fixtures::WithVariable(rovik::fixtures::CurrentEnvironment(), "PKG_CONFIG_PATH", pc.string());
+  auto env = rovik::fixtures::WithVariable(rovik::fixtures::CurrentEnvironment(), "PKG_CONFIG_PATH",
+                                           pc.string());
   rovik::fixtures::ChildOptions options;
   options.env = env;
-  auto version = RunProgram("/usr/bin/pkg-config", {"--modversion", "rovik-qx", "rovik-qxplay"}, 10s, options);
+  auto version =
+      RunProgram("/usr/bin/pkg-config", {"--modversion", "rovik-qx", "rovik-qxplay"}, 10s, options);
   EXPECT_EQ(version.out, ExpectedVersion() + "\n" + ExpectedVersion() + "\n") << version.err;
 
   const fs::path apps = tree_->Prefix() / "share" / "applications";
@@ -111,7 +118,8 @@ TEST_F(SuiteTree, HeadersPkgConfigDesktopEntriesManualPagesAndIcons) {
   for (const auto& [entry, command] : entries) {
     const std::string text = ReadWholeFile(apps / entry);
     // The command under the prefix the tree was installed for, not the build's.
-    EXPECT_NE(text.find("\nExec=" + (tree_->InstalledAs() / "bin" / command).string() + "\n"), std::string::npos)
+    EXPECT_NE(text.find("\nExec=" + (tree_->InstalledAs() / "bin" / command).string() + "\n"),
+              std::string::npos)
         << text;
     EXPECT_NE(text.find("\nIcon=rovik\n"), std::string::npos) << text;
     if (fs::exists("/usr/bin/desktop-file-validate")) {
@@ -123,7 +131,8 @@ TEST_F(SuiteTree, HeadersPkgConfigDesktopEntriesManualPagesAndIcons) {
             (std::set<std::string>{"rovik.1.gz", "rovik-alarm.1.gz", "rovik-send.1.gz"}));
   for (int size : {48, 256}) {
     const fs::path icon = tree_->Prefix() / "share" / "icons" / "hicolor" /
-                          (std::to_string(size) + "x" + std::to_string(size)) / "apps" / "rovik.png";
+                          (std::to_string(size) + "x" + std::to_string(size)) / "apps" /
+                          "rovik.png";
     EXPECT_EQ(PngSize(icon), std::make_pair(size, size)) << icon;
   }
 }
@@ -135,13 +144,15 @@ TEST_F(SuiteTree, CProgramsBuiltWithPkgConfigAloneRunAgainstEachLibrary) {
     const char* source;
     const char* module;
     const char* says;
-  } clients[] = {{"play_client.c", "rovik-qxplay", "player ok\n"}, {"session_client.c", "rovik-qx", "session ok\n"}};
+  } clients[] = {{"play_client.c", "rovik-qxplay", "player ok\n"},
+                 {"session_client.c", "rovik-qx", "session ok\n"}};
   for (const auto& client : clients) {
     SCOPED_TRACE(client.module);
     rovik::fixtures::TempDir out("rovik-pc-");
     std::string error;
-    auto program = BuildWithPkgConfig(*tree_, rovik::fixtures::SourceDir() / "tests" / "install" / client.source,
-                                      client.module, out.Path(), &error);
+    auto program = BuildWithPkgConfig(
+        *tree_, rovik::fixtures::SourceDir() / "tests" / "install" / client.source, client.module,
+        out.Path(), &error);
     ASSERT_TRUE(program) << error;
     // Run from elsewhere with no library path: the flags carried where the library is.
     auto r = RunProgram(*program, {}, 20s, PlainRun());
@@ -157,7 +168,8 @@ TEST(FullTree, StandInsGoBesideTheSuite) {
   std::set<std::string> expected = kSuiteFolder;
   expected.insert(kStandIns.begin(), kStandIns.end());
   EXPECT_EQ(Entries(tree->ProgramFolder()), expected);
-  for (const auto& name : kStandIns) EXPECT_EQ(RunPath(tree->ProgramFolder() / name), "$ORIGIN") << name;
+  for (const auto& name : kStandIns)
+    EXPECT_EQ(RunPath(tree->ProgramFolder() / name), "$ORIGIN") << name;
 }
 
 }  // namespace

@@ -33,43 +33,52 @@ TEST(InstalledMonitor, AlarmFromTheBrokerReachesTheClientWindow) {
     ~Tidy() {
       std::error_code ec;
       fs::remove_all(folder / "FILE", ec);
-      for (const char* db : {"ROVIK_ALARM.sdb", "ROVIK_ALARM.sdb-wal", "ROVIK_ALARM.sdb-shm"}) fs::remove(folder / db, ec);
+      for (const char* db : {"ROVIK_ALARM.sdb", "ROVIK_ALARM.sdb-wal", "ROVIK_ALARM.sdb-shm"})
+        fs::remove(folder / db, ec);
     }
   } tidy{programs};
 
   // RUN, REG and XDG_CONFIG_HOME of this test's own; the auto-start question already answered.
   ProgramFolder session;
-  ASSERT_TRUE(WriteWholeFile(session.RegistryRoot() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg",
-                             "\"AUTOALARM\"=dword:00000001\n"));
+  ASSERT_TRUE(WriteWholeFile(
+      session.RegistryRoot() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg",
+      "\"AUTOALARM\"=dword:00000001\n"));
   const ChildOptions options = session.Options();
 
   const MqttLogin login{"rovik", "s3cret"};
   MosquittoFixture broker;
   ASSERT_TRUE(broker.Start(login)) << broker.Error();
   ChildProcess pushsim;
-  ASSERT_TRUE(pushsim.Start(BinDir() / "pushsim",
-                            {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker.Url(),
-                             "--client-id", "rovik-installed-test", "--user", login.user, "--password-file",
-                             WriteSecretFile(session.Root() / "broker.pw", login.password),
-                             "--log", (session.Root() / "pushsim.log").string()}));
+  ASSERT_TRUE(pushsim.Start(
+      BinDir() / "pushsim",
+      {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker.Url(),
+       "--client-id", "rovik-installed-test", "--user", login.user, "--password-file",
+       WriteSecretFile(session.Root() / "broker.pw", login.password), "--log",
+       (session.Root() / "pushsim.log").string()}));
   ASSERT_TRUE(pushsim.WaitForStderr("pushsim ready", 10s)) << pushsim.Stderr();
   int lookup = 0, reg = 0, server = 0;
-  ASSERT_EQ(std::sscanf(pushsim.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d", &lookup, &reg, &server),
+  ASSERT_EQ(std::sscanf(pushsim.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d",
+                        &lookup, &reg, &server),
             3);
   // The deployment's push-service addresses lie in the program folder.
   const std::string base = "http://127.0.0.1:";
-  ASSERT_TRUE(WriteWholeFile(programs / "FILE" / "RovikPush.txt", base + std::to_string(lookup) + "/\n" + base +
-                                                                          std::to_string(reg) + "/device/reg/\n"));
+  ASSERT_TRUE(WriteWholeFile(
+      programs / "FILE" / "RovikPush.txt",
+      base + std::to_string(lookup) + "/\n" + base + std::to_string(reg) + "/device/reg/\n"));
   ASSERT_TRUE(WriteWholeFile(programs / "FILE" / "RovikInfo.txt", base + std::to_string(server)));
 
   ChildProcess client;
-  ASSERT_TRUE(client.Start(bin / "rovik-send", {"--listen", "RovikClient"}, options)) << client.Error();
+  ASSERT_TRUE(client.Start(bin / "rovik-send", {"--listen", "RovikClient"}, options))
+      << client.Error();
   ChildProcess monitor;
   ASSERT_TRUE(monitor.Start(bin / "rovik-alarm", {"-s"}, options)) << monitor.Error();
   // The first connection to the broker is announced to the client.
-  EXPECT_TRUE(client.WaitForStdout("cbData=3 data=1~0", 30s)) << client.Stdout() << monitor.Stderr();
+  EXPECT_TRUE(client.WaitForStdout("cbData=3 data=1~0", 30s))
+      << client.Stdout() << monitor.Stderr();
 
-  auto send = [&](const std::string& text) { return RunProgram(bin / "rovik-send", {"ROVIKALARM", text}, 15s, options); };
+  auto send = [&](const std::string& text) {
+    return RunProgram(bin / "rovik-send", {"ROVIKALARM", text}, 15s, options);
+  };
   auto account = send("2~0~13800000000&pw&Demo user");
   EXPECT_EQ(account.out, "1\n") << account.err;
 
@@ -77,9 +86,10 @@ TEST(InstalledMonitor, AlarmFromTheBrokerReachesTheClientWindow) {
   bool arrived = WaitUntil(
       [&] {
         MqttPublisher(broker.Port(), login)
-            .Publish("13800000000",
-                     R"({"ipcId":"A1","ipcName":"cam","deviceName":"front door","deviceType":"DS","almTime":1425168000})",
-                     5s);
+            .Publish(
+                "13800000000",
+                R"({"ipcId":"A1","ipcName":"cam","deviceName":"front door","deviceType":"DS","almTime":1425168000})",
+                5s);
         return client.WaitForStdout("cbData=1243 data=4~", 500ms);
       },
       30s);

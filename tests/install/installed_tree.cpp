@@ -32,7 +32,8 @@ std::string ExpectedVersion() { return Variable("ROVIK_VERSION"); }
 std::string InstallBuild(const fs::path& prefix, const std::optional<std::string>& component) {
   const std::string cmake = Variable("ROVIK_CMAKE");
   if (cmake.empty()) return "ROVIK_CMAKE is not set";
-  std::vector<std::string> args = {"--install", rovik::fixtures::BuildDir().string(), "--prefix", prefix.string()};
+  std::vector<std::string> args = {"--install", rovik::fixtures::BuildDir().string(), "--prefix",
+                                   prefix.string()};
   if (component) args.insert(args.end(), {"--component", *component});
   auto r = RunProgram(cmake, args, 120s);
   if (!r.status.Success()) return "cmake --install failed: " + r.out + r.err;
@@ -67,7 +68,8 @@ std::unique_ptr<InstalledTree> InstalledTree::FullTree() {
 std::set<std::string> Entries(const fs::path& folder) {
   std::set<std::string> names;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) names.insert(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(folder, ec))
+    names.insert(entry.path().filename().string());
   return names;
 }
 
@@ -75,7 +77,8 @@ std::string RunPath(const fs::path& elf) {
   auto r = RunProgram("/usr/bin/readelf", {"-d", elf.string()}, 20s);
   std::istringstream in(r.out);
   for (std::string line; std::getline(in, line);) {
-    if (line.find("(RUNPATH)") == std::string::npos && line.find("(RPATH)") == std::string::npos) continue;
+    if (line.find("(RUNPATH)") == std::string::npos && line.find("(RPATH)") == std::string::npos)
+      continue;
     const auto open = line.find('[');
     const auto close = line.rfind(']');
     if (open != std::string::npos && close > open) return line.substr(open + 1, close - open - 1);
@@ -83,8 +86,9 @@ std::string RunPath(const fs::path& elf) {
   return "";
 }
 
-std::optional<fs::path> BuildWithPkgConfig(const InstalledTree& tree, const fs::path& source, const std::string& modules,
-                                           const fs::path& outDir, std::string* error) {
+std::optional<fs::path> BuildWithPkgConfig(const InstalledTree& tree, const fs::path& source,
+                                           const std::string& modules, const fs::path& outDir,
+                                           std::string* error) {
   auto env = rovik::fixtures::WithVariable(rovik::fixtures::CurrentEnvironment(), "PKG_CONFIG_PATH",
                                            (tree.Prefix() / "lib" / "pkgconfig").string());
   rovik::fixtures::ChildOptions options;

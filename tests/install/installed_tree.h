@@ -24,7 +24,8 @@ std::string ExpectedVersion();
 
 // `cmake --install <build> --prefix <prefix> [--component <component>]`; "" with success, else the
 // reason.
-std::string InstallBuild(const std::filesystem::path& prefix, const std::optional<std::string>& component);
+std::string InstallBuild(const std::filesystem::path& prefix,
+                         const std::optional<std::string>& component);
 
 class InstalledTree {
  public:
@@ -59,8 +60,10 @@ std::string RunPath(const std::filesystem::path& elf);
 
 // Compiles and links a C source with the flags `pkg-config --cflags --libs <modules>` gives for
 // the tree's lib/pkgconfig, and nothing else. Returns the program's path, or nullopt with *error.
-std::optional<std::filesystem::path> BuildWithPkgConfig(const InstalledTree& tree, const std::filesystem::path& source,
+std::optional<std::filesystem::path> BuildWithPkgConfig(const InstalledTree& tree,
+                                                        const std::filesystem::path& source,
                                                         const std::string& modules,
-                                                        const std::filesystem::path& outDir, std::string* error);
+                                                        const std::filesystem::path& outDir,
+                                                        std::string* error);
 
 }  // namespace installtest

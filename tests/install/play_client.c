@@ -4,13 +4,13 @@
 #include <qx_play_api.h>
 #include <stdio.h>
 
-#define EXPECT(call, want)                                                        \
-  do {                                                                            \
-    int got_ = (call);                                                            \
-    if (got_ != (want)) {                                                         \
-      fprintf(stderr, "%s gave %d, expected %d\n", #call, got_, (int)(want));     \
-      return 1;                                                                   \
-    }                                                                             \
+#define EXPECT(call, want)                                                    \
+  do {                                                                        \
+    int got_ = (call);                                                        \
+    if (got_ != (want)) {                                                     \
+      fprintf(stderr, "%s gave %d, expected %d\n", #call, got_, (int)(want)); \
+      return 1;                                                               \
+    }                                                                         \
   } while (0)
 
 int main(void) {

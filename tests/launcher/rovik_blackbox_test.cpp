@@ -93,7 +93,8 @@ class RovikProgramTest : public ::testing::Test {
     for (const auto& item : fs::recursive_directory_iterator(folder_.Path())) {
       const auto mode = static_cast<unsigned>(fs::symlink_status(item.path()).permissions());
       tree[fs::relative(item.path(), folder_.Path()).string()] =
-          std::to_string(mode) + " " + (item.is_regular_file() ? ReadWholeFile(item.path()) : "<dir>");
+          std::to_string(mode) + " " +
+          (item.is_regular_file() ? ReadWholeFile(item.path()) : "<dir>");
     }
     return tree;
   }
@@ -211,7 +212,8 @@ TEST_F(RovikProgramTest, KilledMidUpgradeTheNextLaunchFinishesItAndKeepsEveryOri
   }
   launcher.Kill();
   ASSERT_EQ(folder_.ReadFile(name(0)), "new 0") << launcher.Stderr();
-  ASSERT_NE(folder_.ReadFile(name(kFiles - 1)), "new 39") << "the launcher was not killed mid-upgrade";
+  ASSERT_NE(folder_.ReadFile(name(kFiles - 1)), "new 39")
+      << "the launcher was not killed mid-upgrade";
   EXPECT_EQ(Marker(), 1u);
   EXPECT_FALSE(ClientStarted(0ms));
   // What a kill between a copy's temporary file and its rename leaves behind.
@@ -255,7 +257,8 @@ TEST_F(RovikProgramTest, UpgradeKeepsModesAndInstallsAndBacksUpSubfolders) {
   auto mode = [&](const std::string& rel) {
     return static_cast<unsigned>(fs::status(folder_.Path() / rel).permissions() & fs::perms::mask);
   };
-  for (const char* rel : {"libQXDll.so", "RovikAlarm", "notes.txt", "skin/a.png", "plugins/video/tool"}) {
+  for (const char* rel :
+       {"libQXDll.so", "RovikAlarm", "notes.txt", "skin/a.png", "plugins/video/tool"}) {
     EXPECT_EQ(folder_.ReadFile(rel), std::string("new ") + rel);
   }
   EXPECT_EQ(mode("libQXDll.so"), 0644u);
@@ -330,8 +333,9 @@ TEST_F(RovikProgramTest, ReadOnlyProgramFolderIsLeftAsItIsWithTheMarkerKept) {
   }
   ASSERT_TRUE(folder_.WriteFile("QXDll.so", "installed by the package manager"));
   fs::create_directories(folder_.Path() / "FILE" / "Upgrade");
-  ASSERT_TRUE(test::WriteZip(folder_.Path() / "FILE/Upgrade/patch.zip",
-                             {test::FileEntry("QXDll.so", "new"), test::FileEntry("extra.txt", "x")}));
+  ASSERT_TRUE(
+      test::WriteZip(folder_.Path() / "FILE/Upgrade/patch.zip",
+                     {test::FileEntry("QXDll.so", "new"), test::FileEntry("extra.txt", "x")}));
   SetMarker(1, "patch.zip");
   const fs::path record = folder_.Root() / "record";
   fs::create_directories(record);
@@ -425,7 +429,8 @@ TEST_F(RovikProgramTest, ClientOutlivesTheLaunchersClosedOutputPipe) {
   EXPECT_EQ(ProcessRunning(folder_.Program("RovikClient")), client);
   ::kill(client, SIGTERM);
   const auto gone = std::chrono::steady_clock::now() + 10s;
-  while (ProcessRunning(folder_.Program("RovikClient")) && std::chrono::steady_clock::now() < gone) {
+  while (ProcessRunning(folder_.Program("RovikClient")) &&
+         std::chrono::steady_clock::now() < gone) {
     std::this_thread::sleep_for(50ms);
   }
   if (const pid_t left = ProcessRunning(folder_.Program("RovikClient"))) ::kill(left, SIGKILL);

@@ -88,10 +88,12 @@ TEST_F(P2PApi, StreamsVideoAndAudioWithTheirShapes) {
   ASSERT_EQ(Connect(cam), P2PAPI_OK);
   EXPECT_EQ(P2PAPI_StartVideo(handle_, 0), P2PAPI_OK);
   EXPECT_EQ(P2PAPI_StartAudio(handle_), P2PAPI_OK);
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> hold(seen_.lock);
-    return seen_.frames.size() >= 30 && seen_.audioLengths.size() >= 20;
-  }, 5000ms));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> hold(seen_.lock);
+        return seen_.frames.size() >= 30 && seen_.audioLengths.size() >= 20;
+      },
+      5000ms));
   EXPECT_EQ(P2PAPI_StopVideo(handle_), P2PAPI_OK);
   EXPECT_EQ(P2PAPI_StopAudio(handle_), P2PAPI_OK);
   std::lock_guard<std::mutex> hold(seen_.lock);
@@ -125,10 +127,12 @@ TEST_F(P2PApi, JpegFramesCarryTypeTwo) {
   ASSERT_TRUE(cam.Start({"--jpeg", dir.Path().string(), "--fps", "10"}));
   ASSERT_EQ(Connect(cam), P2PAPI_OK);
   ASSERT_EQ(P2PAPI_StartVideo(handle_, 0), P2PAPI_OK);
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> hold(seen_.lock);
-    return seen_.frames.size() >= 3;
-  }, 3000ms));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> hold(seen_.lock);
+        return seen_.frames.size() >= 3;
+      },
+      3000ms));
   std::lock_guard<std::mutex> hold(seen_.lock);
   for (const auto& f : seen_.frames) {
     EXPECT_EQ(f.frameType, 2);
@@ -187,24 +191,28 @@ TEST_F(P2PApi, TalkBackReachesTheCameraAndMessagesRoundTrip) {
   EXPECT_EQ(P2PAPI_SendMessage(handle_, 41, 5, -6), 0);
   // camsim answers (0, 3, 0) with (1, 3, 0): the library's own "lost" report, forged.
   EXPECT_EQ(P2PAPI_SendMessage(handle_, 0, P2PAPI_STATUS_LOST, 0), 0);
-  ASSERT_TRUE(WaitUntil([&] { return rovik::fixtures::ReadWholeFile(talk).size() == 5 * 640; },
-                      3000ms));
+  ASSERT_TRUE(
+      WaitUntil([&] { return rovik::fixtures::ReadWholeFile(talk).size() == 5 * 640; }, 3000ms));
   const std::string written = rovik::fixtures::ReadWholeFile(talk);
   EXPECT_EQ(0, memcmp(written.data() + 640, pcm, 640));
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> hold(seen_.lock);
-    for (const auto& m : seen_.messages) {
-      if (m[0] == 42) return true;
-    }
-    return false;
-  }, 3000ms));
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> hold(seen_.lock);
-    for (const auto& m : seen_.messages) {
-      if (m[0] == P2PAPI_MSG_CAMERA_RESERVED) return true;
-    }
-    return false;
-  }, 3000ms));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> hold(seen_.lock);
+        for (const auto& m : seen_.messages) {
+          if (m[0] == 42) return true;
+        }
+        return false;
+      },
+      3000ms));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> hold(seen_.lock);
+        for (const auto& m : seen_.messages) {
+          if (m[0] == P2PAPI_MSG_CAMERA_RESERVED) return true;
+        }
+        return false;
+      },
+      3000ms));
   std::lock_guard<std::mutex> hold(seen_.lock);
   int states = 0;
   for (const auto& m : seen_.messages) {
@@ -229,15 +237,19 @@ TEST_F(P2PApi, ALostCameraIsReportedAndCloseEndsDelivery) {
   ASSERT_TRUE(cam.Start());
   ASSERT_EQ(Connect(cam), P2PAPI_OK);
   ASSERT_EQ(P2PAPI_StartVideo(handle_, 0), P2PAPI_OK);
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> hold(seen_.lock);
-    return seen_.frames.size() >= 2;
-  }, 3000ms));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> hold(seen_.lock);
+        return seen_.frames.size() >= 2;
+      },
+      3000ms));
   cam.child().Kill();
-  ASSERT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> hold(seen_.lock);
-    return !seen_.messages.empty() && seen_.messages.back()[1] == P2PAPI_STATUS_LOST;
-  }, 3000ms));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> hold(seen_.lock);
+        return !seen_.messages.empty() && seen_.messages.back()[1] == P2PAPI_STATUS_LOST;
+      },
+      3000ms));
   EXPECT_EQ(P2PAPI_SendMessage(handle_, 1, 1, 1), P2PAPI_ERR_NOT_CONNECTED);
   EXPECT_EQ(P2PAPI_Close(handle_), P2PAPI_OK);
 }
@@ -257,9 +269,10 @@ TEST(P2PApiCallbacks, AnInstanceMayBeDestroyedFromItsOwnCallback) {
   ASSERT_EQ(P2PAPI_CreateInstance(&handle), P2PAPI_OK);
   P2PAPI_SetMessageCallBack(handle, &DestroyOnConnect, 0);
   const std::string address = cam.address();
-  ASSERT_EQ(P2PAPI_Connect(handle, reinterpret_cast<intptr_t>(address.c_str()),
-                           reinterpret_cast<intptr_t>("admin"), reinterpret_cast<intptr_t>("admin")),
-            P2PAPI_OK);
+  ASSERT_EQ(
+      P2PAPI_Connect(handle, reinterpret_cast<intptr_t>(address.c_str()),
+                     reinterpret_cast<intptr_t>("admin"), reinterpret_cast<intptr_t>("admin")),
+      P2PAPI_OK);
   ASSERT_TRUE(WaitUntil([] { return g_selfDestroyed != -100; }, 3000ms));
   EXPECT_EQ(g_selfDestroyed.load(), P2PAPI_OK);
   EXPECT_EQ(P2PAPI_StartVideo(handle, 0), P2PAPI_ERR_HANDLE) << "the handle is gone";

@@ -2,10 +2,10 @@
 //   platform_helper mutex NAME         hold the named mutex ("acquired") or report "exists"
 //   platform_helper silent-window T    a window whose handler never answers
 // Holders print their state line and then wait to be killed.
+#include <unistd.h>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unistd.h>
 
 #include "platform/named_mutex.h"
 #include "platform/window_link.h"

@@ -1,8 +1,8 @@
 // Starting a program: no arguments, no inherited descriptors, null standard streams, no zombie.
 #include <fcntl.h>
-#include <signal.h>
-#include <pthread.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,7 +50,8 @@ TEST(StartProgram, RunsWithoutArgumentsOrInheritedDescriptorsAndLeavesNoZombie) 
   EXPECT_EQ(errno, ECHILD);
 
   std::string text;
-  for (int i = 0; i < 250 && (text = dir.ReadFile("out")).empty(); ++i) std::this_thread::sleep_for(20ms);
+  for (int i = 0; i < 250 && (text = dir.ReadFile("out")).empty(); ++i)
+    std::this_thread::sleep_for(20ms);
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.substr(0, 2), "0\n");
   // ls sees its standard descriptors and the one it opened for the listing, nothing else.
@@ -70,9 +71,10 @@ TEST(StartProgram, GivesTheProgramNullStreamsAndTheDefaultSignalSettings) {
   TempDir dir("rovik-proc-");
   const std::string out = (dir / "out").string();
   // Read before anything is redirected: the shell's own descriptors as it got them.
-  const std::string script = "#!/bin/sh\nstate=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2; "
-                             "grep -E '^Sig(Ign|Blk):' /proc/$$/status)\necho \"$state\" > '" + out +
-                             ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n";
+  const std::string script =
+      "#!/bin/sh\nstate=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2; "
+      "grep -E '^Sig(Ign|Blk):' /proc/$$/status)\necho \"$state\" > '" +
+      out + ".tmp'\nmv '" + out + ".tmp' '" + out + "'\n";
   ASSERT_TRUE(dir.WriteFile("child.sh", script));
   ASSERT_EQ(::chmod((dir / "child.sh").c_str(), 0755), 0);
 
@@ -97,12 +99,14 @@ TEST(StartProgram, GivesTheProgramNullStreamsAndTheDefaultSignalSettings) {
   ASSERT_TRUE(started) << error;
 
   std::string text;
-  for (int i = 0; i < 250 && (text = dir.ReadFile("out")).empty(); ++i) std::this_thread::sleep_for(20ms);
+  for (int i = 0; i < 250 && (text = dir.ReadFile("out")).empty(); ++i)
+    std::this_thread::sleep_for(20ms);
   ASSERT_FALSE(text.empty());
   EXPECT_EQ(text.substr(0, 30), "/dev/null\n/dev/null\n/dev/null\n") << text;
   auto mask = [&](const std::string& field) {
     const std::size_t at = text.find(field + ":");
-    return at == std::string::npos ? ~0ULL : std::stoull(text.substr(at + field.size() + 1), nullptr, 16);
+    return at == std::string::npos ? ~0ULL
+                                   : std::stoull(text.substr(at + field.size() + 1), nullptr, 16);
   };
   EXPECT_EQ(mask("SigIgn") & (1ULL << (SIGPIPE - 1)), 0u) << text;
   EXPECT_EQ(mask("SigBlk") & (1ULL << (SIGUSR1 - 1)), 0u) << text;

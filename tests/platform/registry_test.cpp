@@ -23,7 +23,9 @@ class RegistryTest : public ::testing::Test {
   TempDir tmp_{"rovik-reg-"};
   ScopedEnv reg_{"ROVIK_REGISTRY_ROOT", (tmp_.Path() / "reg").string()};
   ScopedEnv config_{"XDG_CONFIG_HOME", (tmp_.Path() / "config").string()};
-  fs::path keyFile(const std::string& rel) { return tmp_.Path() / "reg" / "HKEY_LOCAL_MACHINE" / rel; }
+  fs::path keyFile(const std::string& rel) {
+    return tmp_.Path() / "reg" / "HKEY_LOCAL_MACHINE" / rel;
+  }
 };
 
 TEST_F(RegistryTest, MissingKeyDoesNotOpenUntilCreated) {

@@ -38,11 +38,12 @@ TEST(RovikSend, ListenerPrintsMessagesAndSenderPrintsReply) {
     std::this_thread::sleep_for(20ms);
   }
 
-  auto r = RunProgram(folder.Program("rovik-send"), {"--dwdata", "3", "RovikClient", "6~12\\x00"}, 15s,
-                      folder.Options());
+  auto r = RunProgram(folder.Program("rovik-send"), {"--dwdata", "3", "RovikClient", "6~12\\x00"},
+                      15s, folder.Options());
   EXPECT_TRUE(r.status.Success()) << r.err;
   EXPECT_EQ(r.out, "-7\n");
-  r = RunProgram(folder.Program("rovik-send"), {"--wparam", "0x10", "RovikClient", ""}, 15s, folder.Options());
+  r = RunProgram(folder.Program("rovik-send"), {"--wparam", "0x10", "RovikClient", ""}, 15s,
+                 folder.Options());
   EXPECT_EQ(r.out, "-7\n");
   auto lines = listener.WaitForLines(2, 10s);
   ASSERT_EQ(lines.size(), 2u) << listener.Stdout();

@@ -143,7 +143,8 @@ TEST_F(WindowLinkTest, MoreThanFourMebibytesIsRefused) {
   EXPECT_EQ(calls.load(), 0);
   // Exactly 4 MiB passes.
   std::vector<uint8_t> limit(kMaxCopyData, 1);
-  EXPECT_EQ(SendCopyData("W", 0, 0, limit.data(), limit.size()), static_cast<int64_t>(kMaxCopyData));
+  EXPECT_EQ(SendCopyData("W", 0, 0, limit.data(), limit.size()),
+            static_cast<int64_t>(kMaxCopyData));
   // A peer announcing more bytes than it sends gets no call and no answer.
   EXPECT_EQ(rawSend(socketPath("W"), 100, 10), -1);
   EXPECT_EQ(calls.load(), 1);
@@ -153,10 +154,13 @@ TEST_F(WindowLinkTest, PeerOfAnotherUserIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
   std::atomic<int> calls{0};
   WindowLink link;
-  ASSERT_TRUE(link.Listen("Private", [&](const CopyDataMessage&) -> int64_t { return ++calls + 100; }));
+  ASSERT_TRUE(
+      link.Listen("Private", [&](const CopyDataMessage&) -> int64_t { return ++calls + 100; }));
   // Let another user reach the socket at all: only the peer check stands in the way now.
-  fs::permissions(tmp_.Path(), fs::perms::owner_all | fs::perms::others_exec, fs::perm_options::replace);
-  fs::permissions(tmp_.Path() / "run", fs::perms::owner_all | fs::perms::others_exec, fs::perm_options::replace);
+  fs::permissions(tmp_.Path(), fs::perms::owner_all | fs::perms::others_exec,
+                  fs::perm_options::replace);
+  fs::permissions(tmp_.Path() / "run", fs::perms::owner_all | fs::perms::others_exec,
+                  fs::perm_options::replace);
   fs::permissions(tmp_.Path() / "run" / "windows", fs::perms::owner_all | fs::perms::others_exec,
                   fs::perm_options::replace);
   ::chmod(socketPath("Private").c_str(), 0777);
@@ -172,7 +176,8 @@ TEST_F(WindowLinkTest, PeerOfAnotherUserIsRefused) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) ::_exit(11);
     // The window may hang up before the frame is through: no SIGPIPE, and that is a refusal.
-    if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) ::_exit(0);
+    if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size()))
+      ::_exit(0);
     uint8_t reply[8];
     ::_exit(::read(fd, reply, sizeof reply) == 8 ? 1 : 0);
   }
@@ -217,8 +222,10 @@ TEST_F(WindowLinkTest, NoWindowAndSilentWindowGiveZero) {
 
 TEST_F(WindowLinkTest, StaleSocketAfterKillIsReplacedAndLiveOwnerKept) {
   ChildProcess owner;
-  ASSERT_TRUE(owner.Start(rovik::fixtures::BinDir() / "rovik-send", {"--listen", "ROVIKALARM", "--reply", "9"}));
-  for (int i = 0; i < 200 && !FindWindowByTitle("ROVIKALARM"); ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_TRUE(owner.Start(rovik::fixtures::BinDir() / "rovik-send",
+                          {"--listen", "ROVIKALARM", "--reply", "9"}));
+  for (int i = 0; i < 200 && !FindWindowByTitle("ROVIKALARM"); ++i)
+    std::this_thread::sleep_for(20ms);
   EXPECT_EQ(SendCopyData("ROVIKALARM", 0, 0, "0~", 2), 9);
 
   // A second owner of a live title is refused.
@@ -246,8 +253,9 @@ TEST_F(WindowLinkTest, LongRunTimeFolderStillWorks) {
   ScopedEnv run("ROVIK_RUNTIME_DIR", deep.string());
   WindowLink link;
   std::string error;
-  ASSERT_TRUE(link.Listen("A window title of some length", [](const CopyDataMessage&) -> int64_t { return 3; },
-                          {}, &error))
+  ASSERT_TRUE(link.Listen(
+      "A window title of some length", [](const CopyDataMessage&) -> int64_t { return 3; }, {},
+      &error))
       << error;
   EXPECT_EQ(SendCopyData("A window title of some length", 0, 0, nullptr, 0), 3);
 }
@@ -266,7 +274,8 @@ class OwnerThread {
           ready_.Set();
           if (!ok) return;
           while (auto m = queue_.Get()) {
-            std::unique_ptr<std::function<void()>> f(reinterpret_cast<std::function<void()>*>(m->lParam));
+            std::unique_ptr<std::function<void()>> f(
+                reinterpret_cast<std::function<void()>*>(m->lParam));
             (*f)();
           }
           link_.Close();
@@ -361,8 +370,9 @@ TEST_F(WindowLinkTest, CloseAnswersPendingRequestsWithZero) {
   // The owner never serves its inbox: a pending request is released by Close.
   std::atomic<int> calls{0};
   auto link = std::make_unique<WindowLink>();
-  ASSERT_TRUE(link->Listen("Idle", [&](const CopyDataMessage&) -> int64_t { return ++calls; },
-                           [](std::function<void()>) {}));
+  ASSERT_TRUE(link->Listen(
+      "Idle", [&](const CopyDataMessage&) -> int64_t { return ++calls; },
+      [](std::function<void()>) {}));
   std::atomic<int64_t> result{-1};
   std::thread sender([&] { result = SendCopyData("Idle", 0, 0, "z", 1, 5s); });
   std::this_thread::sleep_for(200ms);

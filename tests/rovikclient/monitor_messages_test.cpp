@@ -73,7 +73,8 @@ TEST(MonitorMessages, AlarmBlockIsTheRecordByteForByte) {
 }
 
 TEST(MonitorMessages, CommandTexts) {
-  EXPECT_EQ(AccountsCommand({{"138", "pw", "Demo"}, {"139", "", "Two"}}), "2~0~138&pw&Demo~139&NULL&Two");
+  EXPECT_EQ(AccountsCommand({{"138", "pw", "Demo"}, {"139", "", "Two"}}),
+            "2~0~138&pw&Demo~139&NULL&Two");
   EXPECT_EQ(AccountsCommand({}), "3~");
   // Separators inside a field cannot be carried: that account is left out.
   EXPECT_EQ(AccountsCommand({{"1~2", "pw", "n"}}), "3~");

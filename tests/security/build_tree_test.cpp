@@ -28,7 +28,8 @@ bool ReadAt(const std::string& bytes, std::uint64_t offset, T& out) {
 // when the file is no ELF file, an error text when it cannot be read as one.
 std::optional<std::vector<std::string>> SearchPaths(const fs::path& file, std::string& error) {
   const std::string bytes = rovik::fixtures::ReadWholeFile(file);
-  if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0) return std::nullopt;
+  if (bytes.size() < SELFMAG || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0)
+    return std::nullopt;
   std::vector<std::string> paths;
   Elf64_Ehdr header{};
   if (!ReadAt(bytes, 0, header) || header.e_ident[EI_CLASS] != ELFCLASS64) {
@@ -36,7 +37,8 @@ std::optional<std::vector<std::string>> SearchPaths(const fs::path& file, std::s
     return paths;
   }
   auto section = [&](std::uint64_t index, Elf64_Shdr& out) {
-    return index < header.e_shnum && ReadAt(bytes, header.e_shoff + index * header.e_shentsize, out);
+    return index < header.e_shnum &&
+           ReadAt(bytes, header.e_shoff + index * header.e_shentsize, out);
   };
   for (std::uint64_t i = 0; i < header.e_shnum; ++i) {
     Elf64_Shdr dynamic{}, strings{};
@@ -49,7 +51,8 @@ std::optional<std::vector<std::string>> SearchPaths(const fs::path& file, std::s
       error = "bad string table";
       return paths;
     }
-    for (std::uint64_t at = dynamic.sh_offset; at < dynamic.sh_offset + dynamic.sh_size; at += sizeof(Elf64_Dyn)) {
+    for (std::uint64_t at = dynamic.sh_offset; at < dynamic.sh_offset + dynamic.sh_size;
+         at += sizeof(Elf64_Dyn)) {
       Elf64_Dyn entry{};
       if (!ReadAt(bytes, at, entry) || entry.d_tag == DT_NULL) break;
       if (entry.d_tag != DT_RUNPATH && entry.d_tag != DT_RPATH) continue;
@@ -58,7 +61,8 @@ std::optional<std::vector<std::string>> SearchPaths(const fs::path& file, std::s
         error = "search path outside the file";
         return paths;
       }
-      paths.push_back((entry.d_tag == DT_RUNPATH ? "RUNPATH=" : "RPATH=") + std::string(bytes.c_str() + text));
+      paths.push_back((entry.d_tag == DT_RUNPATH ? "RUNPATH=" : "RPATH=") +
+                      std::string(bytes.c_str() + text));
     }
   }
   return paths;
@@ -78,7 +82,8 @@ TEST(BuildTree, EveryProgramAndLibraryLoadsOnlyFromItsOwnFolder) {
     EXPECT_EQ(*paths, std::vector<std::string>{"RUNPATH=$ORIGIN"}) << item.path();
   }
   for (const char* name : {"RovikAlarm", "Rovik", "rovik-send", "libQXPlayDll.so", "libQXDll.so"}) {
-    EXPECT_NE(std::find(checked.begin(), checked.end(), name), checked.end()) << name << " was not checked";
+    EXPECT_NE(std::find(checked.begin(), checked.end(), name), checked.end())
+        << name << " was not checked";
   }
 }
 

@@ -49,11 +49,13 @@ std::string UpgradeKey(const std::string& file) {
 }
 
 // The launcher ran, installed nothing and started the client.
-void ExpectNothingInstalledAndClientStarted(const fx::ProgramFolder& folder, const fx::RunResult& run) {
+void ExpectNothingInstalledAndClientStarted(const fx::ProgramFolder& folder,
+                                            const fx::RunResult& run) {
   EXPECT_FALSE(run.timedOut);
   EXPECT_TRUE(run.status.Success()) << run.err;
   EXPECT_NE(folder.ReadFile("RovikClient"), "planted");
-  EXPECT_TRUE(fx::WaitUntil([&] { return fs::exists(folder.Path() / "client-started.txt"); }, 10s)) << run.err;
+  EXPECT_TRUE(fx::WaitUntil([&] { return fs::exists(folder.Path() / "client-started.txt"); }, 10s))
+      << run.err;
   fs::remove(folder.Path() / "client-started.txt");
 }
 
@@ -61,14 +63,15 @@ TEST(LocalUsers, UpgradeFileNamingAnythingButAFileOfTheUpgradeFolderIsRefused) {
   fx::ProgramFolder folder;
   PrepareLauncherFolder(folder);
   PlantPackage(folder.Root() / "evil" / "pkg.zip");
-  ASSERT_TRUE(fx::WriteWholeFile(folder.RegistryRoot() / "HKEY_LOCAL_MACHINE/SOFTWARE/MERVO/ROVIK.reg",
-                                 UpgradeKey("..\\\\..\\\\..\\\\evil\\\\pkg.zip")));
+  ASSERT_TRUE(
+      fx::WriteWholeFile(folder.RegistryRoot() / "HKEY_LOCAL_MACHINE/SOFTWARE/MERVO/ROVIK.reg",
+                         UpgradeKey("..\\\\..\\\\..\\\\evil\\\\pkg.zip")));
   const auto run = fx::RunProgram(folder.Program("Rovik"), {}, 60s, folder.Options());
   ExpectNothingInstalledAndClientStarted(folder, run);
   EXPECT_NE(run.err.find("not a file of FILE/Upgrade"), std::string::npos) << run.err;
   const auto env = folder.ApplyToThisProcess();
-  const auto key = rovik::platform::RegistryKey::Open(rovik::platform::RegRoot::LocalMachine,
-                                                      "SOFTWARE\\MERVO\\ROVIK", rovik::platform::kKeyRead);
+  const auto key = rovik::platform::RegistryKey::Open(
+      rovik::platform::RegRoot::LocalMachine, "SOFTWARE\\MERVO\\ROVIK", rovik::platform::kKeyRead);
   ASSERT_TRUE(key);
   EXPECT_EQ(key->ReadDword("UpgradePatch"), 0u);
 }
@@ -77,8 +80,10 @@ TEST(LocalUsers, UpgradeFileNamingAnythingButAFileOfTheUpgradeFolderIsRefused) {
 class TestUser {
  public:
   TestUser(const std::string& name, const fs::path& home) : name_(name) {
-    ok_ = fx::RunProgram("/usr/sbin/useradd", {"-M", "-N", "-g", std::to_string(kNogroup), "-d", home.string(),
-                                               "-s", "/usr/sbin/nologin", name}, 30s)
+    ok_ = fx::RunProgram("/usr/sbin/useradd",
+                         {"-M", "-N", "-g", std::to_string(kNogroup), "-d", home.string(), "-s",
+                          "/usr/sbin/nologin", name},
+                         30s)
               .status.Success();
     const passwd* entry = ok_ ? ::getpwnam(name.c_str()) : nullptr;
     uid_ = entry ? entry->pw_uid : 0;
@@ -98,17 +103,19 @@ class TestUser {
     }
   }
   // Runs `program` as this user with `env`.
-  fx::RunResult Run(const fs::path& program, std::chrono::milliseconds bound, const fx::ChildOptions& options) const {
+  fx::RunResult Run(const fs::path& program, std::chrono::milliseconds bound,
+                    const fx::ChildOptions& options) const {
     return fx::RunProgram("/usr/bin/setpriv", SetprivArgs(program), bound, options);
   }
-  bool Start(fx::ChildProcess& child, const fs::path& program, const fx::ChildOptions& options) const {
+  bool Start(fx::ChildProcess& child, const fs::path& program,
+             const fx::ChildOptions& options) const {
     return child.Start("/usr/bin/setpriv", SetprivArgs(program), options);
   }
 
  private:
   std::vector<std::string> SetprivArgs(const fs::path& program) const {
-    return {"--reuid=" + std::to_string(uid_), "--regid=" + std::to_string(kNogroup), "--clear-groups", "--",
-            program.string()};
+    return {"--reuid=" + std::to_string(uid_), "--regid=" + std::to_string(kNogroup),
+            "--clear-groups", "--", program.string()};
   }
   std::string name_;
   bool ok_ = false;
@@ -154,8 +161,9 @@ TEST(LocalUsers, AnotherUsersFoldersInTmpChangeNothingForTheFirst) {
   fs::permissions(run.path, fs::perms(0700));
   std::string outside;  // from FILE/Upgrade up to the root, then down to the package
   for (int i = 0; i < 30; ++i) outside += "..\\\\";
-  ASSERT_TRUE(fx::WriteWholeFile(config.path / "rovik/registry/HKEY_LOCAL_MACHINE/SOFTWARE/MERVO/ROVIK.reg",
-                                 UpgradeKey(outside + "tmp\\\\rovik-evil-" + tag + "\\\\pkg.zip")));
+  ASSERT_TRUE(
+      fx::WriteWholeFile(config.path / "rovik/registry/HKEY_LOCAL_MACHINE/SOFTWARE/MERVO/ROVIK.reg",
+                         UpgradeKey(outside + "tmp\\\\rovik-evil-" + tag + "\\\\pkg.zip")));
   PlantPackage(evil.path / "pkg.zip");
   for (const fs::path& p : {run.path, config.path, evil.path}) other.Own(p);
 
@@ -163,7 +171,8 @@ TEST(LocalUsers, AnotherUsersFoldersInTmpChangeNothingForTheFirst) {
   // folder that is the other user's (su without "-").
   fx::ChildOptions options;
   options.env = fx::CurrentEnvironment();
-  for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "ROVIK_RUNTIME_DIR", "ROVIK_REGISTRY_ROOT"}) {
+  for (const char* name :
+       {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "ROVIK_RUNTIME_DIR", "ROVIK_REGISTRY_ROOT"}) {
     options.env = fx::WithVariable(*options.env, name, std::nullopt);
   }
   options.env = fx::WithVariable(*options.env, "XDG_RUNTIME_DIR", run.path.string());
@@ -172,11 +181,13 @@ TEST(LocalUsers, AnotherUsersFoldersInTmpChangeNothingForTheFirst) {
   // The monitor runs, with its objects below the home the password database names.
   fx::ChildProcess monitor;
   ASSERT_TRUE(user.Start(monitor, folder.Program("RovikAlarm"), options));
-  EXPECT_TRUE(fx::WaitUntil([&] { return fs::exists(home / ".local/state/rovik/run/windows/ROVIKALARM"); }, 30s))
+  EXPECT_TRUE(fx::WaitUntil(
+      [&] { return fs::exists(home / ".local/state/rovik/run/windows/ROVIKALARM"); }, 30s))
       << monitor.Stderr();
   EXPECT_TRUE(monitor.Running()) << monitor.Stderr();
-  EXPECT_NE(monitor.Stderr().find("XDG_RUNTIME_DIR " + run.path.string() + " is not this user's own"),
-            std::string::npos)
+  EXPECT_NE(
+      monitor.Stderr().find("XDG_RUNTIME_DIR " + run.path.string() + " is not this user's own"),
+      std::string::npos)
       << monitor.Stderr();
   monitor.Kill();
   options.env = fx::WithVariable(*options.env, "XDG_RUNTIME_DIR", std::nullopt);
@@ -206,17 +217,20 @@ TEST(LocalUsers, ARunTimeFolderThatCannotBeUsedIsAnErrorOnStandardError) {
     if (std::string(program) == "RovikClient" && !client) continue;
     const auto run = fx::RunProgram(folder.Program(program), {}, 30s, folder.Options());
     EXPECT_TRUE(run.status.exited && run.status.code != 0) << program;
-    EXPECT_NE(run.err.find("cannot make its single-instance lock"), std::string::npos) << program << ": " << run.err;
+    EXPECT_NE(run.err.find("cannot make its single-instance lock"), std::string::npos)
+        << program << ": " << run.err;
   }
 }
 
 TEST(LocalUsers, AutostartEntryIsValidForAnyProgramFolder) {
-  if (!fs::exists("/usr/bin/desktop-file-validate")) GTEST_SKIP() << "desktop-file-utils is not installed";
+  if (!fs::exists("/usr/bin/desktop-file-validate"))
+    GTEST_SKIP() << "desktop-file-utils is not installed";
   fx::ProgramFolder folder;
   const auto env = folder.ApplyToThisProcess();
-  const std::string program = (folder.Root() / "Rovik 100% \"sicher\" Überwachung $HOME `id` a\\b" / "RovikAlarm").string();
-  auto run = rovik::platform::RegistryKey::Open(rovik::platform::RegRoot::LocalMachine, rovik::platform::kRunKey,
-                                                rovik::platform::kKeyWrite);
+  const std::string program =
+      (folder.Root() / "Rovik 100% \"sicher\" Überwachung $HOME `id` a\\b" / "RovikAlarm").string();
+  auto run = rovik::platform::RegistryKey::Open(
+      rovik::platform::RegRoot::LocalMachine, rovik::platform::kRunKey, rovik::platform::kKeyWrite);
   ASSERT_TRUE(run);
   ASSERT_TRUE(run->WriteString("ROVIKALARM", "\"" + program + "\" -s"));
   const fs::path entry = folder.ConfigHome() / "autostart" / "ROVIKALARM.desktop";
@@ -225,7 +239,8 @@ TEST(LocalUsers, AutostartEntryIsValidForAnyProgramFolder) {
   const std::string text = fx::ReadWholeFile(entry);
   const std::string folderPart = folder.Root().string();
   EXPECT_NE(text.find("\nExec=\"" + folderPart +
-                      "/Rovik 100%% \\\\\"sicher\\\\\" Überwachung \\\\$HOME \\\\`id\\\\` a\\\\\\\\b/RovikAlarm\" -s\n"),
+                      "/Rovik 100%% \\\\\"sicher\\\\\" Überwachung \\\\$HOME \\\\`id\\\\` "
+                      "a\\\\\\\\b/RovikAlarm\" -s\n"),
             std::string::npos)
       << text;
 }
@@ -235,7 +250,8 @@ TEST(LocalUsers, AHostileDeviceNameIsListedWithoutForgedLines) {
   ClearRecord(record);
   record.id = 7;
   rovik::alarm::CopyField(record.account, "13800000000");
-  rovik::alarm::CopyField(record.deviceName, "door|2015-03-01 08:00:00~有报警~x~cam~user~~13800000000~A1~1~未读|");
+  rovik::alarm::CopyField(record.deviceName,
+                          "door|2015-03-01 08:00:00~有报警~x~cam~user~~13800000000~A1~1~未读|");
   AlarmList list;
   list.push_back(std::make_unique<AlarmRecord>(record));
   std::vector<char16_t> block(kAlarmListBlockSize / 2, 0);

@@ -47,8 +47,9 @@ bool InsideOwnNetwork(std::string* skip) {
   fx::ChildOptions options;
   options.env = fx::WithVariable(fx::CurrentEnvironment(), kInsideVariable, "1");
   const auto run = fx::RunProgram(
-      "/usr/bin/unshare", {"-n", "--", fs::read_symlink("/proc/self/exe").string(),
-                           std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name()},
+      "/usr/bin/unshare",
+      {"-n", "--", fs::read_symlink("/proc/self/exe").string(),
+       std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name()},
       240s, options);
   if (run.out.find("[  SKIPPED ] 1 test") != std::string::npos) {
     *skip = run.out;
@@ -67,7 +68,8 @@ TEST(Secrets, HeartbeatIsNotSentInClearToAnotherMachine) {
   }
   if (!fx::MosquittoFixture::Available()) GTEST_SKIP() << "mosquitto is not installed";
   ASSERT_TRUE(fx::RunProgram("/usr/sbin/ip", {"link", "set", "lo", "up"}, 10s).status.Success());
-  ASSERT_TRUE(fx::RunProgram("/usr/sbin/ip", {"addr", "add", std::string(kElsewhere) + "/32", "dev", "lo"}, 10s)
+  ASSERT_TRUE(fx::RunProgram("/usr/sbin/ip",
+                             {"addr", "add", std::string(kElsewhere) + "/32", "dev", "lo"}, 10s)
                   .status.Success());
 
   fx::ProgramFolder folder;
@@ -107,14 +109,15 @@ TEST(Secrets, PushServiceOverTlsCannotSendTheLoginToAPlainBroker) {
   ASSERT_TRUE(plainBroker.Start());
   // One answer for both requests: the lookup reads "c" as the broker, the registration c/u/p.
   fx::HttpsServerFixture service;
-  ASSERT_TRUE(service.Start(cert->certFile, cert->keyFile,
-                            R"({"c":"tcp://127.0.0.1:)" + std::to_string(plainBroker.Port()) +
-                                R"(","u":"u1","p":"p1"})"))
+  ASSERT_TRUE(service.Start(
+      cert->certFile, cert->keyFile,
+      R"({"c":"tcp://127.0.0.1:)" + std::to_string(plainBroker.Port()) + R"(","u":"u1","p":"p1"})"))
       << service.Error();
 
   fx::ProgramFolder folder;
-  security::PrepareMonitorFolder(
-      folder, service.Url("/lookup") + "\n" + service.Url("/device/reg/") + "\n" + ca.CaFile().string() + "\n");
+  security::PrepareMonitorFolder(folder, service.Url("/lookup") + "\n" +
+                                             service.Url("/device/reg/") + "\n" +
+                                             ca.CaFile().string() + "\n");
   fx::ChildProcess monitor;
   fx::ChildOptions options = folder.Options();
   for (const char* proxy : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
@@ -139,7 +142,8 @@ TEST(Secrets, RovikSendTakesTheTextFromStandardInput) {
 
   // Taken as it is: no escapes; the final line end dropped.
   ASSERT_TRUE(fx::WriteSecretFile(folder.Root() / "text", "2~0~138&p\\x41ss&N\n") != "");
-  const auto run = fx::RunProgram("/bin/sh", {"-c", "exec ./rovik-send SecretSink - < ../text"}, 15s, folder.Options());
+  const auto run = fx::RunProgram("/bin/sh", {"-c", "exec ./rovik-send SecretSink - < ../text"},
+                                  15s, folder.Options());
   EXPECT_TRUE(run.status.Success()) << run.err;
   EXPECT_EQ(run.out, "1\n");
   const auto lines = listener.WaitForLines(1, 10s);

@@ -62,7 +62,8 @@ class CameraServer::Connection {
       while (!end && stream.Next(&f)) {
         if (!loggedIn) {
           std::string user, password;
-          const bool ok = f.type == kWireLogin && ParseLogin(f.payload, f.length, &user, &password) &&
+          const bool ok = f.type == kWireLogin &&
+                          ParseLogin(f.payload, f.length, &user, &password) &&
                           user == server_.options_.user && password == server_.options_.password;
           Send(EncodeInt32(kWireLoginReply, ok ? 0 : 1));
           if (!ok) {
@@ -85,12 +86,24 @@ class CameraServer::Connection {
   void Handle(const WireFrame& f) {
     const CameraOptions& o = server_.options_;
     switch (f.type) {
-      case kWireStartVideo: SetFlag(&video_, !o.refuseVideo, kWireStartVideo); break;
-      case kWireStartAudio: SetFlag(&audio_, !o.refuseAudio, kWireStartAudio); break;
-      case kWireStartTalk: SetFlag(&talk_, !o.refuseTalk, kWireStartTalk); break;
-      case kWireStopVideo: SetFlag(&video_, false, 0); break;
-      case kWireStopAudio: SetFlag(&audio_, false, 0); break;
-      case kWireStopTalk: SetFlag(&talk_, false, 0); break;
+      case kWireStartVideo:
+        SetFlag(&video_, !o.refuseVideo, kWireStartVideo);
+        break;
+      case kWireStartAudio:
+        SetFlag(&audio_, !o.refuseAudio, kWireStartAudio);
+        break;
+      case kWireStartTalk:
+        SetFlag(&talk_, !o.refuseTalk, kWireStartTalk);
+        break;
+      case kWireStopVideo:
+        SetFlag(&video_, false, 0);
+        break;
+      case kWireStopAudio:
+        SetFlag(&audio_, false, 0);
+        break;
+      case kWireStopTalk:
+        SetFlag(&talk_, false, 0);
+        break;
       case kWireTalkData: {
         bool on;
         {
@@ -105,7 +118,8 @@ class CameraServer::Connection {
         if (ParseMessage(f.payload, f.length, v)) Send(EncodeMessage(v[0] + 1, v[1], v[2]));
         break;
       }
-      default: break;
+      default:
+        break;
     }
   }
 
@@ -176,7 +190,7 @@ class CameraServer::Connection {
 
   CameraServer& server_;
   const int fd_;
-  std::thread reader_;  // joined by the destructor; it owns and joins the pump
+  std::thread reader_;   // joined by the destructor; it owns and joins the pump
   std::mutex sendLock_;  // serialises writes on fd_
   std::mutex lock_;      // guards video_, audio_, talk_, ending_
   std::condition_variable changed_;

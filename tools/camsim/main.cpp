@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
       options.talkOut = argv[++i];
     } else {
       return rovik::platform::RefuseCommandLine(
-          kHelp, (hasValue ? "unknown option '" : "unknown option, or one without its value: '") + arg + "'");
+          kHelp, (hasValue ? "unknown option '" : "unknown option, or one without its value: '") +
+                     arg + "'");
     }
   }
   if (options.fps <= 0 || options.fps > 200) {

@@ -61,10 +61,11 @@ long StatusField(const char* name) {
 void Report(const char* when, double minutes) {
   long fds = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++fds;
-  std::printf("%-8s %6.1f min  RSS %7ld KiB  descriptors %4ld  threads %4ld  pictures %9ld  "
-              "lost %d  record failures %d\n",
-              when, minutes, StatusField("VmRSS"), fds, StatusField("Threads"), g_pictures.load(),
-              g_lost.load(), g_recordFailures.load());
+  std::printf(
+      "%-8s %6.1f min  RSS %7ld KiB  descriptors %4ld  threads %4ld  pictures %9ld  "
+      "lost %d  record failures %d\n",
+      when, minutes, StatusField("VmRSS"), fds, StatusField("Threads"), g_pictures.load(),
+      g_lost.load(), g_recordFailures.load());
   std::fflush(stdout);
 }
 
@@ -114,9 +115,12 @@ int main(int argc, char** argv) {
   std::string folder;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string arg = argv[i];
-    if (arg == "--cameras") cameras = std::atoi(argv[i + 1]);
-    else if (arg == "--minutes") minutes = std::atof(argv[i + 1]);
-    else if (arg == "--folder") folder = argv[i + 1];
+    if (arg == "--cameras")
+      cameras = std::atoi(argv[i + 1]);
+    else if (arg == "--minutes")
+      minutes = std::atof(argv[i + 1]);
+    else if (arg == "--folder")
+      folder = argv[i + 1];
   }
   if (cameras < 1 || cameras > 64 || minutes <= 0) {
     std::fprintf(stderr, "usage: camsoak [--cameras 1..64] [--minutes M] [--folder DIR]\n");

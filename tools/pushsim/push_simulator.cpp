@@ -31,7 +31,8 @@ bool ParsePort(const char* text, int& port) {
 
 }  // namespace
 
-std::optional<PushSimulatorOptions> ParsePushSimulatorArgs(int argc, char** argv, std::string& error) {
+std::optional<PushSimulatorOptions> ParsePushSimulatorArgs(int argc, char** argv,
+                                                           std::string& error) {
   PushSimulatorOptions o;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -41,7 +42,9 @@ std::optional<PushSimulatorOptions> ParsePushSimulatorArgs(int argc, char** argv
     }
     const char* value = argv[++i];
     if (arg == "--lookup-port" || arg == "--reg-port" || arg == "--server-port") {
-      int& port = arg == "--lookup-port" ? o.lookupPort : arg == "--reg-port" ? o.regPort : o.serverPort;
+      int& port = arg == "--lookup-port" ? o.lookupPort
+                  : arg == "--reg-port"  ? o.regPort
+                                         : o.serverPort;
       if (!ParsePort(value, port)) {
         error = "bad port for " + arg + ": " + value;
         return std::nullopt;
@@ -97,7 +100,9 @@ bool PushSimulator::Start(std::string& error) {
     std::vector<std::pair<std::string, std::string>> h;
     for (const auto& [name, value] : req.headers) {
       // cpp-httplib adds the peer's address among the headers; it was not sent.
-      if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT") continue;
+      if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+          name == "LOCAL_PORT")
+        continue;
       h.emplace_back(name, value);
     }
     return h;
@@ -129,11 +134,12 @@ bool PushSimulator::Start(std::string& error) {
                 });
   // Anything else is logged and refused, so a test sees a wrong path or verb.
   for (const auto& entry : {std::pair{"lookup", lookup_.get()}, std::pair{"reg", reg_.get()},
-                             std::pair{"heartbeat", server_.get()}}) {
+                            std::pair{"heartbeat", server_.get()}}) {
     const char* name = entry.first;
-    entry.second->set_error_handler([this, name, headersOf](const httplib::Request& req, httplib::Response& res) {
-      Log(name, req.method, req.target, headersOf(req), req.body, res.status);
-    });
+    entry.second->set_error_handler(
+        [this, name, headersOf](const httplib::Request& req, httplib::Response& res) {
+          Log(name, req.method, req.target, headersOf(req), req.body, res.status);
+        });
   }
 
   // Only SO_REUSEADDR: with the library's default SO_REUSEPORT a second simulator could share a

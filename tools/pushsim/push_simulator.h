@@ -27,7 +27,8 @@ struct PushSimulatorOptions {
 };
 
 // Parses the command line; nullopt (with a message in error) on a bad one.
-std::optional<PushSimulatorOptions> ParsePushSimulatorArgs(int argc, char** argv, std::string& error);
+std::optional<PushSimulatorOptions> ParsePushSimulatorArgs(int argc, char** argv,
+                                                           std::string& error);
 
 class PushSimulator {
  public:

@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pushsim: %s\n", error.c_str());
     return 1;
   }
-  std::fprintf(stderr, "pushsim ready lookup=%d reg=%d server=%d\n", sim.LookupPort(), sim.RegPort(),
-               sim.ServerPort());
+  std::fprintf(stderr, "pushsim ready lookup=%d reg=%d server=%d\n", sim.LookupPort(),
+               sim.RegPort(), sim.ServerPort());
   std::fflush(stderr);
   int sig = 0;
   sigwait(&stopSignals, &sig);

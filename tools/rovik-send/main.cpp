@@ -25,9 +25,12 @@ using rovik::platform::CopyDataMessage;
 
 const rovik::platform::ProgramHelp kHelp{
     "rovik-send",
-    "rovik-send: send a command text to a window by title and print the answer, or be such a window.\n"
-    "TEXT takes the escapes \\\\, \\n and \\xHH; TEXT - reads the text as it is from standard input (one\n"
-    "final line end dropped): use it for texts holding passwords. Exit status: 0 answered, 2 no such window (or a command\n"
+    "rovik-send: send a command text to a window by title and print the answer, or be such a "
+    "window.\n"
+    "TEXT takes the escapes \\\\, \\n and \\xHH; TEXT - reads the text as it is from standard "
+    "input (one\n"
+    "final line end dropped): use it for texts holding passwords. Exit status: 0 answered, 2 no "
+    "such window (or a command\n"
     "line it cannot take), 3 found but no answer.",
     "rovik-send [--wparam N] [--dwdata N] [--] TITLE TEXT\n"
     "       rovik-send --listen TITLE [--reply N]"};
@@ -48,7 +51,8 @@ int listen(const std::string& title, int64_t reply) {
   bool ok = link.Listen(
       title,
       [&](const CopyDataMessage& m) -> int64_t {
-        std::string line = "dwData=" + std::to_string(m.dwData) + " cbData=" + std::to_string(m.data.size()) +
+        std::string line = "dwData=" + std::to_string(m.dwData) +
+                           " cbData=" + std::to_string(m.data.size()) +
                            " data=" + rovik::tools::ShowBytes(m.data.data(), m.data.size()) + "\n";
         std::lock_guard<std::mutex> lock(outMutex);
         std::fwrite(line.data(), 1, line.size(), stdout);
@@ -130,9 +134,12 @@ int main(int argc, char** argv) {
                                                       bytes->size(), &result);
   std::printf("%lld\n", static_cast<long long>(result));
   switch (outcome) {
-    case rovik::platform::SendOutcome::Answered: return 0;
-    case rovik::platform::SendOutcome::NoWindow: return 2;
-    case rovik::platform::SendOutcome::NoAnswer: return 3;
+    case rovik::platform::SendOutcome::Answered:
+      return 0;
+    case rovik::platform::SendOutcome::NoWindow:
+      return 2;
+    case rovik::platform::SendOutcome::NoAnswer:
+      return 3;
   }
   return 3;
 }

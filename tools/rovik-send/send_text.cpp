@@ -28,15 +28,35 @@ std::optional<std::vector<uint8_t>> DecodeEscapes(std::string_view text, std::st
       return std::nullopt;
     }
     switch (char e = text[i]) {
-      case '\\': case '"': case '\'': out.push_back(static_cast<uint8_t>(e)); break;
-      case 'n': out.push_back('\n'); break;
-      case 'r': out.push_back('\r'); break;
-      case 't': out.push_back('\t'); break;
-      case '0': out.push_back(0); break;
-      case 'a': out.push_back('\a'); break;
-      case 'b': out.push_back('\b'); break;
-      case 'f': out.push_back('\f'); break;
-      case 'v': out.push_back('\v'); break;
+      case '\\':
+      case '"':
+      case '\'':
+        out.push_back(static_cast<uint8_t>(e));
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
+      case '0':
+        out.push_back(0);
+        break;
+      case 'a':
+        out.push_back('\a');
+        break;
+      case 'b':
+        out.push_back('\b');
+        break;
+      case 'f':
+        out.push_back('\f');
+        break;
+      case 'v':
+        out.push_back('\v');
+        break;
       case 'x': {
         int value = 0;
         int digits = 0;

@@ -13,7 +13,8 @@ namespace rovik::tools {
 
 // Decodes \\ \" \' \n \r \t \0 \a \b \f \v and \xH / \xHH; other characters are taken as
 // they are. nullopt (with *error) for an unknown escape or a trailing backslash.
-std::optional<std::vector<uint8_t>> DecodeEscapes(std::string_view text, std::string* error = nullptr);
+std::optional<std::vector<uint8_t>> DecodeEscapes(std::string_view text,
+                                                  std::string* error = nullptr);
 
 // The whole of `in` as the text, taken as it is (no escapes), one final "\n" or "\r\n" dropped.
 // nullopt (with *error) on a read error or above 4 MiB, the most a message carries.

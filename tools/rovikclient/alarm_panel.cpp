@@ -26,11 +26,14 @@ QString FromUtf16(std::u16string_view text) {
 }  // namespace
 
 AlarmPanel::AlarmPanel(QWidget* parent)
-    : QWidget(parent), list_(new QTreeWidget(this)), unread_(new QLabel(this)), status_(new QLabel(this)) {
+    : QWidget(parent),
+      list_(new QTreeWidget(this)),
+      unread_(new QLabel(this)),
+      status_(new QLabel(this)) {
   list_->setColumnCount(kColumns);
-  list_->setHeaderLabels({QStringLiteral("报警时间"), QStringLiteral("类型"), QStringLiteral("设备"),
-                          QStringLiteral("摄像头"), QStringLiteral("用户"), QStringLiteral("状态"),
-                          QStringLiteral("ID")});
+  list_->setHeaderLabels({QStringLiteral("报警时间"), QStringLiteral("类型"),
+                          QStringLiteral("设备"), QStringLiteral("摄像头"), QStringLiteral("用户"),
+                          QStringLiteral("状态"), QStringLiteral("ID")});
   list_->setRootIsDecorated(false);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -42,16 +45,21 @@ AlarmPanel::AlarmPanel(QWidget* parent)
     buttons->addWidget(button);
     return button;
   };
-  addButton(QStringLiteral("未读报警"), [this] { emit listUnreadClicked(); })
-      ->setObjectName(QStringLiteral("listUnread"));
-  addButton(QStringLiteral("今日报警"), [this] { emit listTodayClicked(); })
-      ->setObjectName(QStringLiteral("listToday"));
-  addButton(QStringLiteral("标为已读"), [this] { emit markReadClicked(SelectedIds()); })
-      ->setObjectName(QStringLiteral("markRead"));
-  addButton(QStringLiteral("删除"), [this] { emit deleteClicked(SelectedIds()); })
-      ->setObjectName(QStringLiteral("delete"));
-  addButton(QStringLiteral("刷新未读数"), [this] { emit unreadCountClicked(); })
-      ->setObjectName(QStringLiteral("unreadCount"));
+  addButton(QStringLiteral("未读报警"), [this] {
+    emit listUnreadClicked();
+  })->setObjectName(QStringLiteral("listUnread"));
+  addButton(QStringLiteral("今日报警"), [this] {
+    emit listTodayClicked();
+  })->setObjectName(QStringLiteral("listToday"));
+  addButton(QStringLiteral("标为已读"), [this] {
+    emit markReadClicked(SelectedIds());
+  })->setObjectName(QStringLiteral("markRead"));
+  addButton(QStringLiteral("删除"), [this] {
+    emit deleteClicked(SelectedIds());
+  })->setObjectName(QStringLiteral("delete"));
+  addButton(QStringLiteral("刷新未读数"), [this] {
+    emit unreadCountClicked();
+  })->setObjectName(QStringLiteral("unreadCount"));
   buttons->addStretch();
   buttons->addWidget(unread_);
 

@@ -55,7 +55,8 @@ class CameraArea : public QWidget {
       uintptr_t window;
     };
     std::vector<Job> jobs;
-    for (CameraView* view : views_) jobs.push_back({view, view->camera(), view->surface()->NativeWindow()});
+    for (CameraView* view : views_)
+      jobs.push_back({view, view->camera(), view->surface()->NativeWindow()});
     connector_ = std::thread([this, jobs = std::move(jobs)] {
       for (const Job& job : jobs) {
         int32_t index = -1;
@@ -75,11 +76,14 @@ class CameraArea : public QWidget {
 
  private:
   void Post(QPointer<CameraView> view, int32_t index, QString status) {
-    QMetaObject::invokeMethod(this, [view, index, status] {
-      if (!view) return;
-      view->SetInstance(index);
-      view->SetStatus(status);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [view, index, status] {
+          if (!view) return;
+          view->SetInstance(index);
+          view->SetStatus(status);
+        },
+        Qt::QueuedConnection);
   }
 
   static void OnMessage(int32_t index, intptr_t v1, intptr_t v2, intptr_t v3, intptr_t context) {
@@ -92,12 +96,15 @@ class CameraArea : public QWidget {
     } else {
       status = QStringLiteral("消息 %1,%2,%3").arg(v1).arg(v2).arg(v3);
     }
-    QMetaObject::invokeMethod(self, [self, index, status] {
-      for (CameraView* view : self->views_) {
-        if (view->instance() == index) view->SetStatus(status);
-      }
-      ClientLog(QStringLiteral("camera %1 status %2").arg(index).arg(status));
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        self,
+        [self, index, status] {
+          for (CameraView* view : self->views_) {
+            if (view->instance() == index) view->SetStatus(status);
+          }
+          ClientLog(QStringLiteral("camera %1 status %2").arg(index).arg(status));
+        },
+        Qt::QueuedConnection);
   }
 
   std::vector<CameraView*> views_;
@@ -110,7 +117,8 @@ QWidget* CreateCameraArea(const std::vector<CameraSettings>& cameras, QWidget* p
   auto* area = new CameraArea(cameras, parent);
   area->setObjectName(QStringLiteral("cameraArea"));
   // Native windows exist once the window is shown; connect right after.
-  QMetaObject::invokeMethod(area, [area] { area->Connect(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      area, [area] { area->Connect(); }, Qt::QueuedConnection);
   return area;
 }
 

@@ -77,7 +77,8 @@ CameraView::CameraView(const CameraSettings& camera, QWidget* parent)
   top->addStretch();
   top->addWidget(status_);
   auto* buttons = new QHBoxLayout;
-  for (QWidget* w : std::initializer_list<QWidget*>{audio_, talk_, snapshot, record_, osd_, osdApply}) {
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{audio_, talk_, snapshot, record_, osd_, osdApply}) {
     buttons->addWidget(w);
   }
   auto* layout = new QVBoxLayout(this);

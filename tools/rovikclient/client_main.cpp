@@ -1,19 +1,19 @@
 // RovikClient: the video client stand-in. One copy at a time (it holds the named mutex
 // "RovikClient", which the launcher also tests); the window "RovikClient" keeps the client's
 // side of the boundary with the alarm monitor and shows the cameras of its settings.
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "platform/named_mutex.h"
 #include "platform/process.h"
 #include "platform/program_options.h"
+#include "tools/rovikclient/camera_area.h"
 #include "tools/rovikclient/client_log.h"
 #include "tools/rovikclient/client_window.h"
-#include "tools/rovikclient/camera_area.h"
 
 using namespace rovik::alarm;
 
@@ -44,17 +44,21 @@ void QuitOnSignals(QApplication& app) {
 
 int main(int argc, char** argv) {
   rovik::platform::IgnoreBrokenPipe();
-  const rovik::platform::ProgramHelp help{
-      "RovikClient", "RovikClient: the video client stand-in; shows alarms from the monitor and the cameras of its settings.",
-      "RovikClient"};
+  const rovik::platform::ProgramHelp help{"RovikClient",
+                                          "RovikClient: the video client stand-in; shows alarms "
+                                          "from the monitor and the cameras of its settings.",
+                                          "RovikClient"};
   if (auto status = rovik::platform::CheckFixedCommandLine(argc, argv, help)) return *status;
   rovik::platform::NamedMutex instance;
   std::string mutexError;
   switch (instance.Create("RovikClient", &mutexError)) {
-    case rovik::platform::NamedMutex::Result::Acquired: break;
-    case rovik::platform::NamedMutex::Result::AlreadyExists: return 0;  // another client runs
+    case rovik::platform::NamedMutex::Result::Acquired:
+      break;
+    case rovik::platform::NamedMutex::Result::AlreadyExists:
+      return 0;  // another client runs
     case rovik::platform::NamedMutex::Result::Error:
-      std::fprintf(stderr, "RovikClient: cannot make its single-instance lock: %s\n", mutexError.c_str());
+      std::fprintf(stderr, "RovikClient: cannot make its single-instance lock: %s\n",
+                   mutexError.c_str());
       return 1;
   }
   QApplication app(argc, argv);
@@ -62,7 +66,8 @@ int main(int argc, char** argv) {
   QString settingsError;
   rovikclient::ClientSettings settings =
       rovikclient::LoadClientSettings(rovikclient::DefaultSettingsPath(), &settingsError);
-  if (!settingsError.isEmpty()) std::fprintf(stderr, "RovikClient: %s\n", qPrintable(settingsError));
+  if (!settingsError.isEmpty())
+    std::fprintf(stderr, "RovikClient: %s\n", qPrintable(settingsError));
 
   rovikclient::ClientWindow window(settings);
   std::string error;

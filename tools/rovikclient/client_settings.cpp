@@ -61,7 +61,8 @@ ClientSettings LoadClientSettings(const QString& path, QString* error) {
 }
 
 QString DefaultSettingsPath() {
-  return QString::fromStdString(rovik::platform::ProgramFolder()) + QStringLiteral("/RovikClient.json");
+  return QString::fromStdString(rovik::platform::ProgramFolder()) +
+         QStringLiteral("/RovikClient.json");
 }
 
 }  // namespace rovikclient

@@ -34,7 +34,8 @@ ClientWindow::ClientWindow(ClientSettings settings, QWidget* parent)
   setCentralWidget(splitter);
   resize(1280, 720);
 
-  connect(alarms_, &AlarmPanel::listUnreadClicked, this, [this] { SendToMonitor(ListUnreadCommand()); });
+  connect(alarms_, &AlarmPanel::listUnreadClicked, this,
+          [this] { SendToMonitor(ListUnreadCommand()); });
   connect(alarms_, &AlarmPanel::listTodayClicked, this, [this] {
     const QDate today = QDate::currentDate();
     SendToMonitor(ListDayCommand(today.year(), today.month(), today.day()));
@@ -47,7 +48,8 @@ ClientWindow::ClientWindow(ClientSettings settings, QWidget* parent)
     if (ids.empty()) return;
     if (SendToMonitor(DeleteCommand(ids))) Log(QStringLiteral("deleted %1").arg(IdText(ids)));
   });
-  connect(alarms_, &AlarmPanel::unreadCountClicked, this, [this] { SendToMonitor(UnreadCountCommand()); });
+  connect(alarms_, &AlarmPanel::unreadCountClicked, this,
+          [this] { SendToMonitor(UnreadCountCommand()); });
 }
 
 ClientWindow::~ClientWindow() { link_.Close(); }
@@ -60,7 +62,8 @@ void ClientWindow::SetCameraArea(QWidget* area) {
 
 bool ClientWindow::StartListening(std::string* error) {
   return link_.Listen(
-      kClientTitle, [this](const rovik::platform::CopyDataMessage& m) { return OnMonitorMessage(m); },
+      kClientTitle,
+      [this](const rovik::platform::CopyDataMessage& m) { return OnMonitorMessage(m); },
       [this](std::function<void()> serve) {
         QMetaObject::invokeMethod(this, std::move(serve), Qt::QueuedConnection);
       },
@@ -82,9 +85,7 @@ int64_t ClientWindow::OnMonitorMessage(const rovik::platform::CopyDataMessage& m
   switch (message->kind) {
     case MonitorMessage::Kind::Connected:
       // Answered after this message returns: the monitor's sender is waiting on us.
-      QTimer::singleShot(0, this, [this] {
-        SendToMonitor(AccountsCommand(settings_.accounts));
-      });
+      QTimer::singleShot(0, this, [this] { SendToMonitor(AccountsCommand(settings_.accounts)); });
       Log(QStringLiteral("monitor connected"));
       break;
     case MonitorMessage::Kind::Alarm:

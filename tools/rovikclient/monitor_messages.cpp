@@ -152,7 +152,8 @@ std::vector<AlarmLine> ReadAlarmListBlock(const void* block, std::size_t size, i
   while (static_cast<int64_t>(lines.size()) < count && start < text.size()) {
     std::size_t bar = text.find(u'|', start);
     if (bar == std::u16string::npos) break;  // a line without its "|" is not complete
-    lines.push_back(LineFromFields(SplitFields(std::u16string_view(text).substr(start, bar - start))));
+    lines.push_back(
+        LineFromFields(SplitFields(std::u16string_view(text).substr(start, bar - start))));
     start = bar + 1;
   }
   return lines;

@@ -60,8 +60,9 @@ PrivateFileResult MakeFilePrivate(const std::string& path, bool create, std::str
   } else if ((st.st_mode & kOthersBits) != 0) {
     const mode_t tightened = st.st_mode & 07700 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
     if (::fchmod(fd, tightened) != 0) {
-      result = Fail(library, path, "open to others (mode " + Octal(st.st_mode) + ") and cannot be tightened",
-                    errno);
+      result =
+          Fail(library, path,
+               "open to others (mode " + Octal(st.st_mode) + ") and cannot be tightened", errno);
     } else {
       platform::DebugLog(library, path + ": was open to others (mode " + Octal(st.st_mode) +
                                       "); tightened to " + Octal(tightened));

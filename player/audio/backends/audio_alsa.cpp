@@ -1,7 +1,8 @@
 // The ALSA back end: the PCM named by AlsaDeviceName() ("default"), 8000 Hz S16_LE mono with
 // 40 ms periods. An output device that does not offer 8000 Hz (a named hw: device) is opened at
-// its nearest rate, and the chunks are converted to it. A writer thread hands each queued chunk to the device and completes it once
-// the device has taken it; a reader thread fills queued capture buffers one period at a time.
+// its nearest rate, and the chunks are converted to it. A writer thread hands each queued chunk to
+// the device and completes it once the device has taken it; a reader thread fills queued capture
+// buffers one period at a time.
 #include <alsa/asoundlib.h>
 
 #include <condition_variable>
@@ -80,7 +81,8 @@ int OpenPcm(snd_pcm_stream_t stream, snd_pcm_t** out, unsigned* rate = nullptr) 
 namespace {
 
 struct AlsaOutput final : AudioOutput {
-  explicit AlsaOutput(unsigned deviceRate) : rate(deviceRate), converter(kPcmSampleRate, deviceRate) {}
+  explicit AlsaOutput(unsigned deviceRate)
+      : rate(deviceRate), converter(kPcmSampleRate, deviceRate) {}
 
   snd_pcm_t* pcm = nullptr;  // used by the writer thread only, until close has joined it
   // The device's rate; chunks are converted to it when it is not the player's. Used by the
@@ -354,9 +356,9 @@ int InputClose(AudioInput* handle) {
 }
 
 const AudioBackend kAlsaBackend = {
-    "alsa",          OutputOpen,       OutputWrite,    OutputReset,    OutputClose,
-    InputDeviceCount, InputDeviceCaps, InputQueryFormat, InputOpen,     InputAddBuffer,
-    InputStart,      InputStop,        InputReset,     InputClose,
+    "alsa",           OutputOpen,      OutputWrite,      OutputReset, OutputClose,
+    InputDeviceCount, InputDeviceCaps, InputQueryFormat, InputOpen,   InputAddBuffer,
+    InputStart,       InputStop,       InputReset,       InputClose,
 };
 
 }  // namespace

@@ -60,7 +60,8 @@ const char* AlsaDeviceName() {
 }
 
 int PrepareAudioBuffer(AudioBuffer* buffer) {
-  if (buffer == nullptr || buffer->data == nullptr || buffer->length == 0) return kAudioInvalidParam;
+  if (buffer == nullptr || buffer->data == nullptr || buffer->length == 0)
+    return kAudioInvalidParam;
   if (buffer->flags.load() & kAudioBufferQueued) return kAudioStillPlaying;
   buffer->flags.fetch_or(kAudioBufferPrepared);
   return kAudioOk;

@@ -17,8 +17,8 @@ namespace rovik::player {
 // One buffer lent to a device: where its bytes are and the state of the loan.
 struct AudioBuffer {
   uint8_t* data = nullptr;
-  uint32_t length = 0;         // bytes at data
-  uint32_t bytesRecorded = 0;  // input: bytes the device filled before returning the buffer
+  uint32_t length = 0;             // bytes at data
+  uint32_t bytesRecorded = 0;      // input: bytes the device filled before returning the buffer
   std::atomic<uint32_t> flags{0};  // kAudioBuffer* below; set by the device's thread too
   intptr_t user = 0;
 };

@@ -218,9 +218,9 @@ int InputClose(AudioInput* handle) {
 }
 
 const AudioBackend kNullBackend = {
-    "null",          OutputOpen,       OutputWrite,    OutputReset,    OutputClose,
-    InputDeviceCount, InputDeviceCaps, InputQueryFormat, InputOpen,     InputAddBuffer,
-    InputStart,      InputStop,        InputReset,     InputClose,
+    "null",           OutputOpen,      OutputWrite,      OutputReset, OutputClose,
+    InputDeviceCount, InputDeviceCaps, InputQueryFormat, InputOpen,   InputAddBuffer,
+    InputStart,       InputStop,       InputReset,       InputClose,
 };
 
 }  // namespace

@@ -77,8 +77,7 @@ void Convert(convert::RowKernel kernel, const I420View& src, const SurfaceView& 
     }
     int done = 0;
     if (kernel != nullptr && kernelSpan > 0) {
-      done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format,
-                    stores == Stores::kAroundCaches);
+      done = kernel(y0, y1, u, v, d0, d1, kernelSpan, dst.format, stores == Stores::kAroundCaches);
     }
     ScalarRow(y0, u, v, chromaWidth, chromaShift, d0, done, w, dst.format);
     if (pair) {
@@ -124,8 +123,7 @@ const char* ConvertPathName(ConvertPath path) {
   return "scalar";
 }
 
-void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst,
-                     Stores stores) {
+void ConvertI420With(ConvertPath path, const I420View& src, const SurfaceView& dst, Stores stores) {
   Convert(path == ConvertPath::kScalar ? nullptr : convert::KernelFor(path), src, dst, stores);
 }
 

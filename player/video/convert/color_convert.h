@@ -19,8 +19,8 @@ enum class Stores { kCached, kAroundCaches };
 // Converts the top-left part of `src` that fits into `dst`, every column and row of it. Rows are
 // taken in pairs sharing one chroma row (or one by one, each with its own, see I420View); an
 // odd last row uses the last chroma row, and columns beyond the chroma plane use its last
-// column. A chroma plane as wide as the picture gives every column its own sample. Nothing outside the planes or the picture is
-// touched. The fastest path this processor supports is chosen once.
+// column. A chroma plane as wide as the picture gives every column its own sample. Nothing outside
+// the planes or the picture is touched. The fastest path this processor supports is chosen once.
 void ConvertI420(const I420View& src, const SurfaceView& dst, Stores stores = Stores::kCached);
 
 // The same with a named path; a path the processor lacks falls back to the scalar reference.

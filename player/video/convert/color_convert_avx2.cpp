@@ -114,17 +114,19 @@ template <bool kAround>
 inline void Row32Bgra(const uint8_t* y, const Terms& lo, const Terms& hi, uint8_t* d) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i coef = _mm256_set1_epi16(kLumaCoef);
-  const __m256i luma8 =
-      _mm256_subs_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y)), _mm256_set1_epi8(16));
-  const __m256i lumaLo = _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_unpacklo_epi8(luma8, zero), 3), coef);
-  const __m256i lumaHi = _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_unpackhi_epi8(luma8, zero), 3), coef);
-  const __m256i b = _mm256_packus_epi16(_mm256_adds_epi16(lumaLo, lo.blue),
-                                        _mm256_adds_epi16(lumaHi, hi.blue));
-  const __m256i g = _mm256_packus_epi16(
-      _mm256_adds_epi16(_mm256_adds_epi16(lumaLo, lo.greenU), lo.greenV),
-      _mm256_adds_epi16(_mm256_adds_epi16(lumaHi, hi.greenU), hi.greenV));
-  const __m256i r = _mm256_packus_epi16(_mm256_adds_epi16(lumaLo, lo.red),
-                                        _mm256_adds_epi16(lumaHi, hi.red));
+  const __m256i luma8 = _mm256_subs_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y)),
+                                         _mm256_set1_epi8(16));
+  const __m256i lumaLo =
+      _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_unpacklo_epi8(luma8, zero), 3), coef);
+  const __m256i lumaHi =
+      _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_unpackhi_epi8(luma8, zero), 3), coef);
+  const __m256i b =
+      _mm256_packus_epi16(_mm256_adds_epi16(lumaLo, lo.blue), _mm256_adds_epi16(lumaHi, hi.blue));
+  const __m256i g =
+      _mm256_packus_epi16(_mm256_adds_epi16(_mm256_adds_epi16(lumaLo, lo.greenU), lo.greenV),
+                          _mm256_adds_epi16(_mm256_adds_epi16(lumaHi, hi.greenU), hi.greenV));
+  const __m256i r =
+      _mm256_packus_epi16(_mm256_adds_epi16(lumaLo, lo.red), _mm256_adds_epi16(lumaHi, hi.red));
   // The fourth byte is 0xFF: an ARGB window shows the pixel opaque.
   const __m256i opaque = _mm256_set1_epi8(static_cast<char>(0xFF));
   const __m256i bgLo = _mm256_unpacklo_epi8(b, g);  // [0..7 | 16..23]
@@ -157,9 +159,11 @@ int RowsAvx2Bgra(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const u
     // Terms of samples [0..7 | 8..15]; each serves two pixels.
     const Terms t = ChromaTerms(u + x / 2, v + x / 2);
     const Terms lo{_mm256_unpacklo_epi16(t.red, t.red), _mm256_unpacklo_epi16(t.greenU, t.greenU),
-                   _mm256_unpacklo_epi16(t.greenV, t.greenV), _mm256_unpacklo_epi16(t.blue, t.blue)};
+                   _mm256_unpacklo_epi16(t.greenV, t.greenV),
+                   _mm256_unpacklo_epi16(t.blue, t.blue)};
     const Terms hi{_mm256_unpackhi_epi16(t.red, t.red), _mm256_unpackhi_epi16(t.greenU, t.greenU),
-                   _mm256_unpackhi_epi16(t.greenV, t.greenV), _mm256_unpackhi_epi16(t.blue, t.blue)};
+                   _mm256_unpackhi_epi16(t.greenV, t.greenV),
+                   _mm256_unpackhi_epi16(t.blue, t.blue)};
     Row32Bgra<kAround>(y0 + x, lo, hi, d0 + static_cast<size_t>(x) * 4);
     if (y1 != nullptr) {
       Row32Bgra<kAround>(y1 + x, lo, hi, d1 + static_cast<size_t>(x) * 4);
@@ -192,8 +196,8 @@ int RowsAvx2(const uint8_t* y0, const uint8_t* y1, const uint8_t* u, const uint8
   }
   // What is left in blocks of 16 goes to the SSE2 kernel.
   return x + RowsSse2(y0 + x, y1 ? y1 + x : nullptr, u + x / 2, v + x / 2,
-                      d0 + static_cast<size_t>(x) * bpp, d1 ? d1 + static_cast<size_t>(x) * bpp : nullptr,
-                      count - x, format, around);
+                      d0 + static_cast<size_t>(x) * bpp,
+                      d1 ? d1 + static_cast<size_t>(x) * bpp : nullptr, count - x, format, around);
 }
 
 }  // namespace rovik::player::convert

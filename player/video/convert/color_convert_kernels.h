@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "player/video/convert/color_convert.h"
 #include "player/media/pixel_format.h"
+#include "player/video/convert/color_convert.h"
 
 namespace rovik::player::convert {
 

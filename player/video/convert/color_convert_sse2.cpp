@@ -57,18 +57,18 @@ inline void Store8(__m128i y16, const Terms& t, PixelFormatCode format, uint8_t*
       break;
     }
     case kPixelFormatRgb565: {
-      const __m128i word = _mm_or_si128(
-          _mm_or_si128(_mm_slli_epi16(_mm_and_si128(r, _mm_set1_epi16(0xF8)), 8),
-                       _mm_slli_epi16(_mm_and_si128(g, _mm_set1_epi16(0xFC)), 3)),
-          _mm_srli_epi16(b, 3));
+      const __m128i word =
+          _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(r, _mm_set1_epi16(0xF8)), 8),
+                                    _mm_slli_epi16(_mm_and_si128(g, _mm_set1_epi16(0xFC)), 3)),
+                       _mm_srli_epi16(b, 3));
       Put(dst, word);
       break;
     }
     case kPixelFormatRgb555: {
-      const __m128i word = _mm_or_si128(
-          _mm_or_si128(_mm_slli_epi16(_mm_and_si128(r, _mm_set1_epi16(0xF8)), 7),
-                       _mm_slli_epi16(_mm_and_si128(g, _mm_set1_epi16(0xF8)), 2)),
-          _mm_srli_epi16(b, 3));
+      const __m128i word =
+          _mm_or_si128(_mm_or_si128(_mm_slli_epi16(_mm_and_si128(r, _mm_set1_epi16(0xF8)), 7),
+                                    _mm_slli_epi16(_mm_and_si128(g, _mm_set1_epi16(0xF8)), 2)),
+                       _mm_srli_epi16(b, 3));
       Put(dst, word);
       break;
     }

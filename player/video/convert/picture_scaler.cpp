@@ -17,8 +17,8 @@ uint8_t Rounded(int32_t sum) {
 
 }  // namespace
 
-void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from,
-                  int width, uint8_t* out) {
+void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from, int width,
+                  uint8_t* out) {
   for (int x = from; x < width; ++x) {
     int32_t sum = 0;
     for (int i = 0; i < taps; ++i) {
@@ -279,8 +279,7 @@ const I420View& PictureScaler::Scale(const I420View& source, int32_t width, int3
     // Narrow windows of odd width get a chroma sample for every column: a pair there spans a
     // large part of the picture, and the last column would stand for a pair it is only half of.
     const bool everyColumn = width % 2 == 1 && width < kEveryColumnBelow;
-    const int32_t chromaWidth =
-        everyColumn ? width : std::min((width + 1) / 2, src.chromaWidth);
+    const int32_t chromaWidth = everyColumn ? width : std::min((width + 1) / 2, src.chromaWidth);
     const int32_t chromaHeight = height;
     // Chroma samples sit between the luma pairs they serve: an output chroma column lies on
     // the source chroma plane where its luma pair lies on the source picture, so the columns

@@ -17,8 +17,8 @@
 #include <memory>
 #include <vector>
 
-#include "player/video/convert/color_convert.h"
 #include "player/media/pixel_format.h"
+#include "player/video/convert/color_convert.h"
 
 namespace rovik::player {
 
@@ -86,8 +86,8 @@ class PictureScaler {
 
   Filters luma_;
   Filters chroma_;
-  std::vector<uint8_t> planes_[3];          // the output planes, rows packed
-  std::vector<uint8_t> rowBuffer_;          // one output row filtered down, not yet across
+  std::vector<uint8_t> planes_[3];           // the output planes, rows packed
+  std::vector<uint8_t> rowBuffer_;           // one output row filtered down, not yet across
   std::vector<const uint8_t*> rowPointers_;  // the input rows of one output row
   I420View out_;
   std::unique_ptr<PictureScaler> firstSteps_;  // reduces first for ratios beyond kMostRatio

@@ -30,8 +30,8 @@ int Columns::Run(const uint8_t* const* rows, const int8_t* weights, int taps, in
   __m256i w[kMostPairs];
   for (int i = 0; i < pairs; ++i) {
     // Two rows at a time: their samples interleaved byte by byte, against the pair of weights.
-    const uint16_t pair = static_cast<uint16_t>(
-        static_cast<uint8_t>(weights[2 * i]) | (static_cast<uint8_t>(weights[2 * i + 1]) << 8));
+    const uint16_t pair = static_cast<uint16_t>(static_cast<uint8_t>(weights[2 * i]) |
+                                                (static_cast<uint8_t>(weights[2 * i + 1]) << 8));
     w[i] = _mm256_set1_epi16(static_cast<int16_t>(pair));
   }
   const __m256i half = _mm256_set1_epi16(ScaleAxis::kOne >> 1);
@@ -40,8 +40,7 @@ int Columns::Run(const uint8_t* const* rows, const int8_t* weights, int taps, in
     __m256i hi = half;
     for (int i = 0; i < pairs; ++i) {
       const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[2 * i] + x));
-      const __m256i b =
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[2 * i + 1] + x));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows[2 * i + 1] + x));
       lo = _mm256_add_epi16(lo, _mm256_maddubs_epi16(_mm256_unpacklo_epi8(a, b), w[i]));
       hi = _mm256_add_epi16(hi, _mm256_maddubs_epi16(_mm256_unpackhi_epi8(a, b), w[i]));
     }

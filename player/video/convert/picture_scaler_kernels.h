@@ -29,8 +29,8 @@ namespace rovik::player::scale {
 // row the SIMD kernels leave. Defined with the reference (picture_scaler.cpp), which is built for
 // every processor: an inline copy here, built into a kernel's file with that kernel's
 // instruction set, could be the one the linker keeps for all.
-void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from,
-                  int width, uint8_t* out);
+void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from, int width,
+                  uint8_t* out);
 
 // A vertical filter from a kernel's column loop, `Columns::Run<kPairs>` (columns done, from 0),
 // with the pair count a constant for the common filters (1 to 4 pairs of taps; 0: any): the
@@ -55,8 +55,8 @@ using VerticalFilter = void (*)(const uint8_t* const* rows, const int8_t* weight
 
 // out[j] for first <= j < axis.to: in[start[j] .. start[j] + taps - 1] weighted by
 // weights[j * stride ..] (`axis`'s tables). Reads nothing of `in` at or past `readable`.
-using HorizontalFilter = void (*)(const ScaleAxis& axis, const uint8_t* in, int readable,
-                                  int first, uint8_t* out);
+using HorizontalFilter = void (*)(const ScaleAxis& axis, const uint8_t* in, int readable, int first,
+                                  uint8_t* out);
 
 struct Filters {
   VerticalFilter vertical;

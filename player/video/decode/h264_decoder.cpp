@@ -13,7 +13,6 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-
 namespace rovik::player {
 namespace {
 
@@ -106,9 +105,8 @@ bool H264Decoder::Decode(const uint8_t* data, size_t size, I420View& out) {
   // it is much larger than this unit (a unit much larger than the stream's usual ones does
   // not pin its copy).
   const size_t padded = size + AV_INPUT_BUFFER_PADDING_SIZE;
-  if (unit_ != nullptr &&
-      (!av_buffer_is_writable(unit_) || unit_->size < padded ||
-       (unit_->size > kKeptUnitBytes && unit_->size > 2 * padded))) {
+  if (unit_ != nullptr && (!av_buffer_is_writable(unit_) || unit_->size < padded ||
+                           (unit_->size > kKeptUnitBytes && unit_->size > 2 * padded))) {
     av_buffer_unref(&unit_);
   }
   if (unit_ == nullptr && (unit_ = av_buffer_alloc(padded)) == nullptr) {

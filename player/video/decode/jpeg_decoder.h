@@ -33,8 +33,8 @@ class JpegDecoder {
  private:
   void Reset();
 
-  void* handle_ = nullptr;       // the TurboJPEG decompressor
-  std::vector<uint8_t> scratch_; // 32-bit picture for the 16-bit layouts
+  void* handle_ = nullptr;        // the TurboJPEG decompressor
+  std::vector<uint8_t> scratch_;  // 32-bit picture for the 16-bit layouts
 };
 
 }  // namespace rovik::player

@@ -79,7 +79,8 @@ bool NullDisplayBackend::Present(int32_t width, int32_t height,
           continue;
         }
         std::memcpy(shown.pixels.data() + (static_cast<size_t>(y) * width + x) * 4,
-                    o.pixels + static_cast<size_t>(row) * o.pitch + static_cast<size_t>(col) * 4, 4);
+                    o.pixels + static_cast<size_t>(row) * o.pitch + static_cast<size_t>(col) * 4,
+                    4);
       }
     }
   }

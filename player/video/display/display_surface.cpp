@@ -6,11 +6,11 @@
 #include <optional>
 #include <thread>
 
-#include "player/video/display/display_backend.h"
-#include "player/video/convert/color_convert.h"
-#include "player/video/display/osd.h"
 #include "player/media/picture_limits.h"
+#include "player/video/convert/color_convert.h"
 #include "player/video/convert/picture_scaler.h"
+#include "player/video/display/display_backend.h"
+#include "player/video/display/osd.h"
 
 namespace rovik::player {
 namespace {
@@ -175,8 +175,8 @@ int DisplaySurface::Draw(const I420View& source) {
   int32_t shownHeight = height;
   int32_t clientWidth = 0;
   int32_t clientHeight = 0;
-  if (!snapshotDue && backend_->ClientSize(&clientWidth, &clientHeight) &&
-      clientWidth > 0 && clientHeight > 0) {
+  if (!snapshotDue && backend_->ClientSize(&clientWidth, &clientHeight) && clientWidth > 0 &&
+      clientHeight > 0) {
     shownWidth = std::min(width, clientWidth);
     shownHeight = std::min(height, clientHeight);
   }
@@ -264,7 +264,8 @@ bool DisplaySurface::DrawWritten(bool sized, int32_t width, int32_t height,
       }
     }
   }
-  backend_->Present(shownWidth, shownHeight, std::span<const DisplayOverlay>(overlays, overlayCount));
+  backend_->Present(shownWidth, shownHeight,
+                    std::span<const DisplayOverlay>(overlays, overlayCount));
   busy_.store(false);
   return decoded;
 }

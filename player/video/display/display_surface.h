@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "player/video/convert/picture_scaler.h"
 #include "player/media/pixel_format.h"
+#include "player/video/convert/picture_scaler.h"
 
 namespace rovik::player {
 
@@ -103,8 +103,8 @@ class DisplaySurface {
   };
 
   bool EnsureCapacity(int32_t width, int32_t height);  // drawLock_ held
-  SnapshotJob TakeSnapshot(const SurfaceView& shown);   // drawLock_ held
-  void WriteSnapshot(SnapshotJob& job);                 // drawLock_ not held
+  SnapshotJob TakeSnapshot(const SurfaceView& shown);  // drawLock_ held
+  void WriteSnapshot(SnapshotJob& job);                // drawLock_ not held
 
   const uintptr_t window_;
   const std::string backendName_;

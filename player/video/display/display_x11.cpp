@@ -189,10 +189,12 @@ PixelFormatCode X11DisplayBackend::FormatOf(const XWindowAttributes& attributes)
   if (bitsPerPixel == 24 && rgb888) {
     return kPixelFormatRgb24;
   }
-  if (bitsPerPixel == 16 && v->red_mask == 0xF800 && v->green_mask == 0x7E0 && v->blue_mask == 0x1F) {
+  if (bitsPerPixel == 16 && v->red_mask == 0xF800 && v->green_mask == 0x7E0 &&
+      v->blue_mask == 0x1F) {
     return kPixelFormatRgb565;
   }
-  if (bitsPerPixel == 16 && v->red_mask == 0x7C00 && v->green_mask == 0x3E0 && v->blue_mask == 0x1F) {
+  if (bitsPerPixel == 16 && v->red_mask == 0x7C00 && v->green_mask == 0x3E0 &&
+      v->blue_mask == 0x1F) {
     return kPixelFormatRgb555;
   }
   return kPixelFormatNone;
@@ -248,7 +250,8 @@ bool X11DisplayBackend::MakeImage(Image& target, int32_t width, int32_t height) 
   FreeImage(target);
   if (shmOffered_) {
     XShmSegmentInfo& shm = target.shm;
-    target.image = XShmCreateImage(display_, visual_, depth_, ZPixmap, nullptr, &shm, width, height);
+    target.image =
+        XShmCreateImage(display_, visual_, depth_, ZPixmap, nullptr, &shm, width, height);
     if (target.image != nullptr) {
       const size_t bytes = static_cast<size_t>(target.image->bytes_per_line) * height;
       shm.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
@@ -280,8 +283,8 @@ bool X11DisplayBackend::MakeImage(Image& target, int32_t width, int32_t height) 
       return false;
     }
     target.image->byte_order = LSBFirst;
-    target.image->data = static_cast<char*>(
-        std::calloc(static_cast<size_t>(target.image->bytes_per_line), height));
+    target.image->data =
+        static_cast<char*>(std::calloc(static_cast<size_t>(target.image->bytes_per_line), height));
     if (target.image->data == nullptr) {
       XDestroyImage(target.image);
       target.image = nullptr;

@@ -233,8 +233,8 @@ std::array<PlacedOsdLine, 2> OsdLines(const char* text, size_t maxLength, int32_
   std::array<PlacedOsdLine, 2> lines;
   lines[0] = {RenderOsdText(OsdTextToUtf8(text, maxLength), semibold), kOsdTextX,
               height - kOsdTextFromBottom};
-  lines[1] = {RenderOsdText(OsdClockText(std::time(nullptr)), semibold),
-              width - kOsdClockFromRight, kOsdClockY};
+  lines[1] = {RenderOsdText(OsdClockText(std::time(nullptr)), semibold), width - kOsdClockFromRight,
+              kOsdClockY};
   return lines;
 }
 

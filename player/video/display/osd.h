@@ -15,7 +15,7 @@ namespace rovik::player {
 inline constexpr uint32_t kOsdBackground = 0xDCDCDC;  // light grey, 0xRRGGBB
 inline constexpr uint32_t kOsdForeground = 0x323232;  // dark grey
 inline constexpr int kOsdFontPixels = 15;
-inline constexpr int kOsdTextX = 5;          // the text: x = 5, y = bottom - 20
+inline constexpr int kOsdTextX = 5;  // the text: x = 5, y = bottom - 20
 inline constexpr int kOsdTextFromBottom = 20;
 inline constexpr int kOsdClockFromRight = 175;  // the clock: x = right - 175, y = 5
 inline constexpr int kOsdClockY = 5;

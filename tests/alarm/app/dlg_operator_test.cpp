@@ -8,9 +8,9 @@
 
 #include "alarm/app/dlg_operator.h"
 #include "alarm/push/push_channel.h"
+#include "tests/alarm/app/monitor_harness.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
-#include "tests/alarm/app/monitor_harness.h"
 #include "uikit/window_message.h"
 
 using namespace rovik::alarm;
@@ -44,7 +44,9 @@ class EndpointTest : public ::testing::Test {
     client_.Close();
   }
 
-  int64_t Send(const std::string& text) { return SendCopyData("ROVIKALARM", 0, 0, text.data(), text.size()); }
+  int64_t Send(const std::string& text) {
+    return SendCopyData("ROVIKALARM", 0, 0, text.data(), text.size());
+  }
   int Insert(const std::string& time, const std::string& device = "door") {
     return store_.InsertAlarm(MakeAlarm("13800000000", device, time));
   }
@@ -69,7 +71,7 @@ TEST_F(EndpointTest, AnswersOneWhenThereIsNothingToDo) {
   EXPECT_EQ(Send("99~x"), 1);
   EXPECT_EQ(Send("4~"), 1);
   EXPECT_EQ(Send(std::string(40, '7') + "~1"), 1);
-  EXPECT_EQ(Send("3"), 1);  // code without "~"
+  EXPECT_EQ(Send("3"), 1);   // code without "~"
   EXPECT_EQ(Send("7~"), 1);  // empty argument: nothing done, success
   EXPECT_EQ(Send("5~"), 1);
   EXPECT_EQ(quits_.load(), 0);
@@ -182,21 +184,24 @@ TEST_F(EndpointTest, AlarmMessagesFromPushThreadAndHistory) {
   int a = Insert("2015-03-01 08:00:00");
   int b = Insert("2015-03-01 09:00:00");
   AlarmRecord posted = MakeAlarm("13800000000", "not used", "2015-03-01 10:00:00");
-  rovik::uikit::WindowMessageEvent arrived(rovik::uikit::kMsgAlarmArrived, reinterpret_cast<std::intptr_t>(&posted));
+  rovik::uikit::WindowMessageEvent arrived(rovik::uikit::kMsgAlarmArrived,
+                                           reinterpret_cast<std::intptr_t>(&posted));
   QCoreApplication::sendEvent(op_.get(), &arrived);
   EXPECT_EQ(arrived.result, 0);
   // Hidden: the popup reloads the unread alarms from the store; the posted record is not used.
   ASSERT_EQ(op_->Alarms().size(), 2u);
   for (const auto& r : op_->Alarms()) EXPECT_STRNE(r->deviceName, "not used");
 
-  rovik::uikit::WindowMessageEvent mark(rovik::uikit::kMsgMarkAlarmsRead, 0, QString::number(a) + "," + QString::number(b));
+  rovik::uikit::WindowMessageEvent mark(rovik::uikit::kMsgMarkAlarmsRead, 0,
+                                        QString::number(a) + "," + QString::number(b));
   QCoreApplication::sendEvent(op_.get(), &mark);
   EXPECT_EQ(mark.result, 1);
   EXPECT_EQ(store_.GetUnreadCount(), 0);
   rovik::uikit::WindowMessageEvent empty(rovik::uikit::kMsgMarkAlarmsRead, 0, QString());
   QCoreApplication::sendEvent(op_.get(), &empty);
   EXPECT_EQ(empty.result, 0);
-  rovik::uikit::WindowMessageEvent bad(rovik::uikit::kMsgMarkAlarmsRead, 0, QStringLiteral("1 OR 1"));
+  rovik::uikit::WindowMessageEvent bad(rovik::uikit::kMsgMarkAlarmsRead, 0,
+                                       QStringLiteral("1 OR 1"));
   QCoreApplication::sendEvent(op_.get(), &bad);
   EXPECT_EQ(bad.result, 0);
 

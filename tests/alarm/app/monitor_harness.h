@@ -15,8 +15,8 @@
 #include "alarm/record/utf_text.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/window_link.h"
-#include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/program_folder.h"
+#include "tests/fixtures/recording_window.h"
 
 namespace monitortest {
 
@@ -61,15 +61,17 @@ inline std::vector<std::u16string> ListLines(const void* block, std::size_t size
 
 // A program folder with RovikAlarm, its registry telling that the auto-start question was
 // answered, and push-service addresses that refuse at once (unless given).
-inline void PrepareMonitorFolder(rovik::fixtures::ProgramFolder& folder,
-                                 const std::string& pushTxt = "http://127.0.0.1:1/\nhttp://127.0.0.1:1/device/reg/\n",
-                                 const std::string& infoTxt = "http://127.0.0.1:1") {
+inline void PrepareMonitorFolder(
+    rovik::fixtures::ProgramFolder& folder,
+    const std::string& pushTxt = "http://127.0.0.1:1/\nhttp://127.0.0.1:1/device/reg/\n",
+    const std::string& infoTxt = "http://127.0.0.1:1") {
   ASSERT_TRUE(folder.Copy("RovikAlarm"));
   folder.CopySharedLibraries();
   ASSERT_TRUE(folder.WriteFile("FILE/RovikPush.txt", pushTxt));
   ASSERT_TRUE(folder.WriteFile("FILE/RovikInfo.txt", infoTxt));
-  rovik::fixtures::WriteWholeFile(folder.RegistryRoot() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg",
-                                  "\"AUTOALARM\"=dword:00000001\n");
+  rovik::fixtures::WriteWholeFile(
+      folder.RegistryRoot() / "HKEY_LOCAL_MACHINE" / "SOFTWARE" / "MERVO" / "ROVIK.reg",
+      "\"AUTOALARM\"=dword:00000001\n");
 }
 
 }  // namespace monitortest

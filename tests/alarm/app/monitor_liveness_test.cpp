@@ -10,6 +10,7 @@
 #include <map>
 
 #include "platform/named_mutex.h"
+#include "tests/alarm/app/monitor_harness.h"
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/hanging_server_fixture.h"
 #include "tests/fixtures/mosquitto_fixture.h"
@@ -17,7 +18,6 @@
 #include "tests/fixtures/program_folder.h"
 #include "tests/fixtures/tcp_proxy_fixture.h"
 #include "tests/fixtures/test_env.h"
-#include "tests/alarm/app/monitor_harness.h"
 
 using namespace rovik::alarm;
 
@@ -32,7 +32,9 @@ namespace {
 
 constexpr char kAccount[] = "13800000000";
 
-int64_t Send(const std::string& text) { return SendCopyData("ROVIKALARM", 0, 0, text.data(), text.size()); }
+int64_t Send(const std::string& text) {
+  return SendCopyData("ROVIKALARM", 0, 0, text.data(), text.size());
+}
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -57,19 +59,22 @@ class MonitorLivenessTest : public ::testing::Test {
     broker_.KeepSessionsAcrossRestarts(keepSessions);
     ASSERT_TRUE(broker_.Start(login_)) << broker_.Error();
     ASSERT_TRUE(proxy_.Start(broker_.Port()));
-    const std::string url = brokerUrl.empty() ? "tcp://127.0.0.1:" + std::to_string(proxy_.Port()) : brokerUrl;
-    ASSERT_TRUE(pushsim_.Start(BinDir() / "pushsim",
-                               {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", url,
-                                "--client-id", "rovik-liveness", "--user", login_.user, "--password-file",
-                                WriteSecretFile(folder_.Root() / "broker.pw", login_.password), "--log", (folder_.Root() / "pushsim.log").string()}));
+    const std::string url =
+        brokerUrl.empty() ? "tcp://127.0.0.1:" + std::to_string(proxy_.Port()) : brokerUrl;
+    ASSERT_TRUE(pushsim_.Start(
+        BinDir() / "pushsim",
+        {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", url,
+         "--client-id", "rovik-liveness", "--user", login_.user, "--password-file",
+         WriteSecretFile(folder_.Root() / "broker.pw", login_.password), "--log",
+         (folder_.Root() / "pushsim.log").string()}));
     ASSERT_TRUE(pushsim_.WaitForStderr("pushsim ready", 10s)) << pushsim_.Stderr();
     int lookup = 0, reg = 0, server = 0;
-    ASSERT_EQ(std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d", &lookup, &reg,
-                          &server),
+    ASSERT_EQ(std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d",
+                          &lookup, &reg, &server),
               3);
     PrepareMonitorFolder(folder_,
-                         "http://127.0.0.1:" + std::to_string(lookup) + "/\nhttp://127.0.0.1:" + std::to_string(reg) +
-                             "/device/reg/\n",
+                         "http://127.0.0.1:" + std::to_string(lookup) +
+                             "/\nhttp://127.0.0.1:" + std::to_string(reg) + "/device/reg/\n",
                          "http://127.0.0.1:" + std::to_string(server));
     env_ = folder_.ApplyToThisProcess();
   }
@@ -120,13 +125,15 @@ class MonitorLivenessTest : public ::testing::Test {
     return false;
   }
   bool AllArrived(const std::string& prefix, int n, std::chrono::milliseconds bound) {
-    return WaitUntil([&] {
-      auto seen = ClientAlarms();
-      for (int i = 0; i < n; ++i) {
-        if (seen.count(prefix + std::to_string(i)) == 0) return false;
-      }
-      return true;
-    }, bound);
+    return WaitUntil(
+        [&] {
+          auto seen = ClientAlarms();
+          for (int i = 0; i < n; ++i) {
+            if (seen.count(prefix + std::to_string(i)) == 0) return false;
+          }
+          return true;
+        },
+        bound);
   }
   // Ends the monitor with `how` ("0~" or a signal) and returns the time it took, or nothing when
   // it did not end within 5 s.
@@ -210,7 +217,8 @@ TEST_F(MonitorLivenessTest, QuitWhileAConnectHangsEndsAtOnceAndTheNextCopyTakesO
   ASSERT_TRUE(hanging.Start());
   StartService(false, "tcp://127.0.0.1:" + std::to_string(hanging.Port()));
   ASSERT_TRUE(folder_.Start(monitor_, "RovikAlarm"));
-  ASSERT_TRUE(WaitUntil([&] { return FindWindowByTitle("ROVIKALARM") && hanging.Accepted() > 0; }, 30s))
+  ASSERT_TRUE(
+      WaitUntil([&] { return FindWindowByTitle("ROVIKALARM") && hanging.Accepted() > 0; }, 30s))
       << monitor_.Stderr();
   const auto took = EndMonitor(monitor_);
   ASSERT_TRUE(took) << "still running 5 s after 0~";
@@ -222,7 +230,8 @@ TEST_F(MonitorLivenessTest, QuitWhileAConnectHangsEndsAtOnceAndTheNextCopyTakesO
       << "the next monitor did not take over: " << second.Stderr();
   EXPECT_TRUE(second.Running());
   const std::size_t before = hanging.Accepted();
-  ASSERT_TRUE(WaitUntil([&] { return hanging.Accepted() > before; }, 30s));  // its connect hangs too
+  ASSERT_TRUE(
+      WaitUntil([&] { return hanging.Accepted() > before; }, 30s));  // its connect hangs too
   const auto tookSecond = EndMonitor(second, SIGINT);
   EXPECT_TRUE(tookSecond) << "still running 5 s after SIGINT";
 }
@@ -234,7 +243,8 @@ TEST_F(MonitorLivenessTest, QuitWithTheBrokerFrozenEndsWithinFiveSeconds) {
   ASSERT_TRUE(broker_.Signal(SIGSTOP));
   client_.Clear();
   EXPECT_EQ(Send("9~"), 1);
-  EXPECT_TRUE(client_.WaitForPrefix("10~", 3s)) << "the push thread is held up by the frozen broker";
+  EXPECT_TRUE(client_.WaitForPrefix("10~", 3s))
+      << "the push thread is held up by the frozen broker";
   const auto took = EndMonitor(monitor_);
   broker_.Signal(SIGCONT);
   ASSERT_TRUE(took) << "still running 5 s after 0~";
@@ -254,10 +264,13 @@ TEST_F(MonitorLivenessTest, AFrozenClientHoldsUpNothing) {
   ASSERT_TRUE(WaitUntil([] { return FindWindowByTitle("RovikClient"); }, 5s));
   ASSERT_TRUE(frozen.Signal(SIGSTOP));
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(Publish(kAccount, "frozen " + std::to_string(i)));
-  EXPECT_TRUE(WaitUntil([&] {
-    const auto stored = StoredAlarms();
-    return stored.count("frozen 0") && stored.count("frozen 1") && stored.count("frozen 2");
-  }, 8s)) << monitor_.Stderr();
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        const auto stored = StoredAlarms();
+        return stored.count("frozen 0") && stored.count("frozen 1") && stored.count("frozen 2");
+      },
+      8s))
+      << monitor_.Stderr();
   EXPECT_TRUE(EndMonitor(monitor_)) << "still running 5 s after 0~";
   frozen.Signal(SIGCONT);
 }
@@ -273,14 +286,16 @@ TEST(MonitorSilentServiceTest, TerminateWhileThePushServiceHangsEndsWithinFiveSe
   auto env = folder.ApplyToThisProcess();
   ChildProcess monitor;
   ASSERT_TRUE(folder.Start(monitor, "RovikAlarm"));
-  ASSERT_TRUE(WaitUntil([&] { return FindWindowByTitle("ROVIKALARM") && service.Accepted() > 0; }, 30s))
+  ASSERT_TRUE(
+      WaitUntil([&] { return FindWindowByTitle("ROVIKALARM") && service.Accepted() > 0; }, 30s))
       << monitor.Stderr();
   const auto begin = Clock::now();
   ASSERT_TRUE(monitor.Signal(SIGTERM));
   auto status = monitor.Wait(5s);
   ASSERT_TRUE(status) << "still running 5 s after SIGTERM";
   EXPECT_TRUE(status->Success()) << monitor.Stderr();
-  std::printf("SIGTERM with the push service hanging: ended after %.2f s\n", Seconds(Clock::now() - begin));
+  std::printf("SIGTERM with the push service hanging: ended after %.2f s\n",
+              Seconds(Clock::now() - begin));
 }
 
 // Accounts stored with texts that would watch other topics are never subscribed.
@@ -302,14 +317,18 @@ TEST_F(MonitorLivenessTest, WildcardAccountTextsAreNotSubscribed) {
   }
   // No video client: the monitor subscribes the stored accounts itself.
   ASSERT_TRUE(folder_.Start(monitor_, "RovikAlarm"));
-  ASSERT_TRUE(WaitUntil([&] {
-    Publish(kAccount, "probe");
-    return StoredAlarms().count("probe") > 0;
-  }, 30s)) << monitor_.Stderr();
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        Publish(kAccount, "probe");
+        return StoredAlarms().count("probe") > 0;
+      },
+      30s))
+      << monitor_.Stderr();
   const std::string log = broker_.Log();
   EXPECT_NE(log.find(std::string("rovik-liveness 1 ") + kAccount), std::string::npos) << log;
   for (const char* refused : {"#", "a/+", "/x", "y/"}) {
-    EXPECT_EQ(log.find(std::string("rovik-liveness 1 ") + refused + "\n"), std::string::npos) << refused;
+    EXPECT_EQ(log.find(std::string("rovik-liveness 1 ") + refused + "\n"), std::string::npos)
+        << refused;
   }
   // The command path refuses them too: only the plain account is stored.
   ClientWindow client;

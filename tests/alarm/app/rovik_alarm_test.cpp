@@ -7,13 +7,13 @@
 #include <filesystem>
 
 #include "platform/named_mutex.h"
+#include "tests/alarm/app/monitor_harness.h"
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/mosquitto_fixture.h"
 #include "tests/fixtures/mqtt_publisher.h"
 #include "tests/fixtures/program_folder.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
-#include "tests/alarm/app/monitor_harness.h"
 
 using namespace rovik::alarm;
 
@@ -25,7 +25,9 @@ using rovik::platform::SendCopyData;
 
 namespace {
 
-int64_t Send(const std::string& text) { return SendCopyData("ROVIKALARM", 0, 0, text.data(), text.size()); }
+int64_t Send(const std::string& text) {
+  return SendCopyData("ROVIKALARM", 0, 0, text.data(), text.size());
+}
 
 class MonitorProgramTest : public ::testing::Test {
  protected:
@@ -35,7 +37,8 @@ class MonitorProgramTest : public ::testing::Test {
   }
   void StartMonitor() {
     ASSERT_TRUE(folder_.Start(monitor_, "RovikAlarm", {"-s"})) << monitor_.Error();
-    ASSERT_TRUE(WaitUntil([] { return FindWindowByTitle("ROVIKALARM"); }, 20s)) << monitor_.Stderr();
+    ASSERT_TRUE(WaitUntil([] { return FindWindowByTitle("ROVIKALARM"); }, 20s))
+        << monitor_.Stderr();
   }
   std::string ShmFile() const { return ReadWholeFile(folder_.RunDir() / "shm" / "ROVIKSHARE"); }
 
@@ -45,10 +48,11 @@ class MonitorProgramTest : public ::testing::Test {
 };
 
 TEST_F(MonitorProgramTest, SharedBlockIsZeroAndSecondCopyEndsAtOnce) {
-  rovik::fixtures::WriteWholeFile(folder_.RunDir() / "shm" / "ROVIKSHARE", std::string(524288, 'x'));
+  rovik::fixtures::WriteWholeFile(folder_.RunDir() / "shm" / "ROVIKSHARE",
+                                  std::string(524288, 'x'));
   fs::permissions(folder_.RunDir() / "shm", fs::perms::owner_all, fs::perm_options::replace);
-  fs::permissions(folder_.RunDir() / "shm" / "ROVIKSHARE", fs::perms::owner_read | fs::perms::owner_write,
-                  fs::perm_options::replace);
+  fs::permissions(folder_.RunDir() / "shm" / "ROVIKSHARE",
+                  fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
   StartMonitor();
   EXPECT_EQ(ShmFile(), std::string(524288, '\0'));
 
@@ -183,16 +187,20 @@ class MonitorWithBrokerTest : public ::testing::Test {
     if (!MqttPublisher::Available()) GTEST_SKIP() << "mosquitto_pub is not installed";
     login_ = MqttLogin{"rovik", "s3cret"};
     ASSERT_TRUE(broker_.Start(login_)) << broker_.Error();
-    ASSERT_TRUE(pushsim_.Start(BinDir() / "pushsim",
-                               {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker",
-                                broker_.Url(), "--client-id", "rovik-monitor-test", "--user", login_.user,
-                                "--password-file", WriteSecretFile(folder_.Root() / "broker.pw", login_.password), "--log", (folder_.Root() / "pushsim.log").string()}));
+    ASSERT_TRUE(pushsim_.Start(
+        BinDir() / "pushsim",
+        {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker_.Url(),
+         "--client-id", "rovik-monitor-test", "--user", login_.user, "--password-file",
+         WriteSecretFile(folder_.Root() / "broker.pw", login_.password), "--log",
+         (folder_.Root() / "pushsim.log").string()}));
     ASSERT_TRUE(pushsim_.WaitForStderr("pushsim ready", 10s)) << pushsim_.Stderr();
     int lookup = 0, reg = 0, server = 0;
-    ASSERT_EQ(std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d", &lookup, &reg, &server), 3);
+    ASSERT_EQ(std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d",
+                          &lookup, &reg, &server),
+              3);
     PrepareMonitorFolder(folder_,
-                         "http://127.0.0.1:" + std::to_string(lookup) + "/\nhttp://127.0.0.1:" + std::to_string(reg) +
-                             "/device/reg/\n",
+                         "http://127.0.0.1:" + std::to_string(lookup) +
+                             "/\nhttp://127.0.0.1:" + std::to_string(reg) + "/device/reg/\n",
                          "http://127.0.0.1:" + std::to_string(server));
     env_ = folder_.ApplyToThisProcess();
   }
@@ -206,12 +214,14 @@ class MonitorWithBrokerTest : public ::testing::Test {
   bool AlarmArrives(ClientWindow& client, const std::string& topic, const std::string& device) {
     for (int i = 0; i < 40; ++i) {
       Publish(topic, device + " " + std::to_string(i));
-      bool seen = WaitUntil([&] {
-        for (const auto& m : client.Messages()) {
-          if (m.rfind("4~", 0) == 0 && m.find(device) != std::string::npos) return true;
-        }
-        return false;
-      }, 500ms);
+      bool seen = WaitUntil(
+          [&] {
+            for (const auto& m : client.Messages()) {
+              if (m.rfind("4~", 0) == 0 && m.find(device) != std::string::npos) return true;
+            }
+            return false;
+          },
+          500ms);
       if (seen) return true;
     }
     return false;

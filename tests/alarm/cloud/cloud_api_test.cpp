@@ -2,13 +2,12 @@
 // bodies, header lines and paths, sent through the process's request queue.
 #include <gtest/gtest.h>
 
-
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/http_request_queue.h"
 #include "alarm/cloud/http_url.h"
 #include "alarm/record/utf_text.h"
-#include "tests/fixtures/http_server_fixture.h"
 #include "tests/alarm/cloud/reply_sink.h"
+#include "tests/fixtures/http_server_fixture.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 
@@ -123,7 +122,8 @@ TEST_F(CloudApi, PushServiceRequestsCarryTheExactBodies) {
   ASSERT_EQ(lookupBody.size(), 53u);
   ASSERT_EQ(regBody.size(), 39u);
 
-  folder_.WriteFile("FILE/RovikPush.txt", server_.Url() + "\r\n" + server_.Url("/device/reg/") + "\r\n");
+  folder_.WriteFile("FILE/RovikPush.txt",
+                    server_.Url() + "\r\n" + server_.Url("/device/reg/") + "\r\n");
   LoadServerAddressFrom(folder_.Path());
   server_.Enqueue(HttpScriptedReply::Ok("{\"c\":\"tcp://127.0.0.1:1883\"}"));
   server_.Enqueue(HttpScriptedReply::Status(500));

@@ -25,7 +25,8 @@ TEST(CloudReply, ErrnoOfServerRepliesAndFailureTexts) {
 }
 
 TEST(CloudReply, BrokerAddress) {
-  EXPECT_EQ(BrokerAddressFromReply("{\"c\":\"tcp://10.0.0.5:1883\"}", false), "tcp://10.0.0.5:1883");
+  EXPECT_EQ(BrokerAddressFromReply("{\"c\":\"tcp://10.0.0.5:1883\"}", false),
+            "tcp://10.0.0.5:1883");
   EXPECT_EQ(BrokerAddressFromReply("{\"c\":\"tcp://h:1\",\"errno\":0}", false), "tcp://h:1");
   EXPECT_EQ(BrokerAddressFromReply("{\"c\":5}", false), "5");
   for (const char* none : {"{}", "{\"c\":null}", "{\"c\":[\"x\"]}", "{\"c\":{}}",
@@ -46,8 +47,8 @@ TEST(CloudReply, DeviceLoginJoinsThePresentMembers) {
   EXPECT_EQ(DeviceLoginFromReply("{\"c\":\"dev-1\",\"p\":\"pw\"}"), "dev-1~pw");
   EXPECT_EQ(DeviceLoginFromReply("{\"u\":\"user\",\"c\":null}"), "user~");
   EXPECT_EQ(DeviceLoginFromReply("{\"x\":1}"), "");
-  for (const char* none : {"{}", "[]", "[1,2]", "{\"c\":\"a\",\"errno\":2}", kHttpReplyException,
-                           "{\"c\":\"a\""}) {
+  for (const char* none :
+       {"{}", "[]", "[1,2]", "{\"c\":\"a\",\"errno\":2}", kHttpReplyException, "{\"c\":\"a\""}) {
     EXPECT_FALSE(DeviceLoginFromReply(none)) << none;
   }
 }

@@ -44,7 +44,7 @@ class Sink : public IHttpEvents {
   }
   std::mutex mutex;
   std::condition_variable changed;
-  size_t dropped = 0;  // guarded by mutex
+  size_t dropped = 0;                                // guarded by mutex
   std::vector<std::pair<int, std::string>> replies;  // guarded by mutex
   std::vector<std::thread::id> threads;              // guarded by mutex
   std::unique_ptr<HttpRequest> followUp;             // guarded by mutex

@@ -141,7 +141,8 @@ TEST_F(HttpTransport, OversizedReplyIsAFailureNotAHugeAllocation) {
 TEST_F(HttpTransport, AbortFlagEndsAHangingRequest) {
   server_.SetDefault(HttpScriptedReply::NeverAnswer());
   std::atomic<bool> abort{false};
-  auto reply = std::async(std::launch::async, [&] { return PerformHttpRequest(Request("/", ""), &abort); });
+  auto reply =
+      std::async(std::launch::async, [&] { return PerformHttpRequest(Request("/", ""), &abort); });
   ASSERT_TRUE(server_.WaitForRequests(1, 5s));
   EXPECT_EQ(reply.wait_for(300ms), std::future_status::timeout);
   const auto start = std::chrono::steady_clock::now();

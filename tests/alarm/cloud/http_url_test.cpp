@@ -38,11 +38,11 @@ TEST(SplitHttpUrl, Ipv6Host) {
 }
 
 TEST(SplitHttpUrl, RefusesWhatIsNoUsableUrl) {
-  for (const char* bad : {"", "host:80/x", "://host", "http:///api/client/ipc/windows_heart",
-                          "http://:8000/x", "http://host:0/", "http://host:65536/",
-                          "http://host:80x/", "http://host:123456/", "http://user:pw@host/",
-                          "http://ho st/", "http://host/a b", "http://host/a\r\nX: y",
-                          "ftp://host/", "http://[::1/x"}) {
+  for (const char* bad :
+       {"", "host:80/x", "://host", "http:///api/client/ipc/windows_heart", "http://:8000/x",
+        "http://host:0/", "http://host:65536/", "http://host:80x/", "http://host:123456/",
+        "http://user:pw@host/", "http://ho st/", "http://host/a b", "http://host/a\r\nX: y",
+        "ftp://host/", "http://[::1/x"}) {
     EXPECT_FALSE(SplitHttpUrl(bad)) << bad;
   }
 }
@@ -60,12 +60,14 @@ TEST(HttpRequestForm, FieldsAppendUnescapedAndKeepTheLength) {
 }
 
 TEST(HttpUrl, PlainHttpToAnotherMachineIsTheOnlyPlaceForNoSecrets) {
-  for (const char* clear : {"http://cloud.rovik.example/x", "http://10.0.0.5:8000", "http://127.0.0.1.example/",
-                            "http://[2001:db8::1]:80/", "HTTP://198.51.100.1"}) {
+  for (const char* clear :
+       {"http://cloud.rovik.example/x", "http://10.0.0.5:8000", "http://127.0.0.1.example/",
+        "http://[2001:db8::1]:80/", "HTTP://198.51.100.1"}) {
     EXPECT_TRUE(PlainHttpToAnotherMachine(clear)) << clear;
   }
-  for (const char* kept : {"https://cloud.rovik.example/x", "http://127.0.0.1:8000/", "http://127.8.9.10/",
-                           "http://LocalHost:1", "http://[::1]:80/", "/api/client/ipc/windows_heart"}) {
+  for (const char* kept :
+       {"https://cloud.rovik.example/x", "http://127.0.0.1:8000/", "http://127.8.9.10/",
+        "http://LocalHost:1", "http://[::1]:80/", "/api/client/ipc/windows_heart"}) {
     EXPECT_FALSE(PlainHttpToAnotherMachine(kept)) << kept;
   }
 }

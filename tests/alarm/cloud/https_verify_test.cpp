@@ -5,8 +5,8 @@
 
 #include "alarm/cloud/cloud_api.h"
 #include "alarm/cloud/http_request_queue.h"
-#include "tests/fixtures/https_server_fixture.h"
 #include "tests/alarm/cloud/reply_sink.h"
+#include "tests/fixtures/https_server_fixture.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_ca.h"
 #include "tests/fixtures/test_env.h"
@@ -41,7 +41,8 @@ TEST(HttpsVerification, AServerCertificateNoTrustedCaSignedIsATransportFailure) 
 
   TempDir folder("rovik-https-");
   folder.WriteFile("FILE/RovikInfo.txt", server.Url());
-  folder.WriteFile("FILE/RovikPush.txt", server.Url("/lookup") + "\n" + server.Url("/device/reg/") + "\n");
+  folder.WriteFile("FILE/RovikPush.txt",
+                   server.Url("/lookup") + "\n" + server.Url("/device/reg/") + "\n");
   LoadServerAddressFrom(folder.Path());
 
   // Outlives a request still in flight when the test gives up waiting.
@@ -84,10 +85,12 @@ TEST(HttpsVerification, APrivateServicesCaIsTrustedForItsHostNameOnly) {
     SCOPED_TRACE(hostMatches ? "certificate for 127.0.0.1" : "certificate for another host");
     const auto& cert = hostMatches ? *right : *wrong;
     HttpsServerFixture server;
-    ASSERT_TRUE(server.Start(cert.certFile, cert.keyFile, R"({"errno":0,"ip":"ssl://127.0.0.1:8883"})"))
+    ASSERT_TRUE(
+        server.Start(cert.certFile, cert.keyFile, R"({"errno":0,"ip":"ssl://127.0.0.1:8883"})"))
         << server.Error();
     TempDir folder("rovik-https-");
-    folder.WriteFile("FILE/RovikPush.txt", server.Url("/lookup") + "\n" + server.Url("/device/reg/") + "\n" +
+    folder.WriteFile("FILE/RovikPush.txt", server.Url("/lookup") + "\n" +
+                                               server.Url("/device/reg/") + "\n" +
                                                ca.CaFile().string() + "\n");
     LoadServerAddressFrom(folder.Path());
 

@@ -75,10 +75,14 @@ class PushSim : public ::testing::Test {
 
   // Starts pushsim on free ports and points the cloud addresses at it.
   bool StartSim(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0",
-                                     "--broker", "tcp://127.0.0.1:1883", "--client-id", "dev-42",
-                                     "--user", "u\"ser", "--password-file", WriteSecretFile(dir_ / "broker.pw", "p~w"),
-                                     "--log", (dir_ / "push.log").string()};
+    std::vector<std::string> args = {"--lookup-port",   "0",
+                                     "--reg-port",      "0",
+                                     "--server-port",   "0",
+                                     "--broker",        "tcp://127.0.0.1:1883",
+                                     "--client-id",     "dev-42",
+                                     "--user",          "u\"ser",
+                                     "--password-file", WriteSecretFile(dir_ / "broker.pw", "p~w"),
+                                     "--log",           (dir_ / "push.log").string()};
     args.insert(args.end(), extra.begin(), extra.end());
     if (!sim_.Start(program_, args) || !sim_.WaitForStderr("pushsim ready", 10s)) return false;
     std::string line = sim_.Stderr();

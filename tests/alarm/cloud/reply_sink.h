@@ -20,7 +20,8 @@ class QueueEnvironment : public ::testing::Environment {
  public:
   void TearDown() override { HttpRequestQueue::DestroyInstance(); }
 };
-inline const auto* const g_queueEnvironment = ::testing::AddGlobalTestEnvironment(new QueueEnvironment);
+inline const auto* const g_queueEnvironment =
+    ::testing::AddGlobalTestEnvironment(new QueueEnvironment);
 
 class ReplySink : public IHttpEvents {
  public:
@@ -40,7 +41,8 @@ class ReplySink : public IHttpEvents {
   // The next reply; code -1 when none came within the bound.
   Reply Next(std::chrono::milliseconds bound = std::chrono::seconds(20)) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!changed_.wait_for(lock, bound, [&] { return !replies_.empty(); })) return {-1, -1, "<none>"};
+    if (!changed_.wait_for(lock, bound, [&] { return !replies_.empty(); }))
+      return {-1, -1, "<none>"};
     Reply r = replies_.front();
     replies_.erase(replies_.begin());
     return r;

@@ -37,10 +37,12 @@ class PushChannelTest : public ::testing::Test {
   // Publishes distinct alarms until one is stored (the subscription may still be on its way).
   bool PublishUntilStored(Publisher& pub, const std::string& topic, int storedBefore) {
     int n = 0;
-    return WaitUntil([&] {
-      pub.Publish(topic, AlarmPayload("probe " + std::to_string(n++)));
-      return WaitUntil([&] { return h.StoredAlarms() > storedBefore; }, 300ms);
-    }, 15s);
+    return WaitUntil(
+        [&] {
+          pub.Publish(topic, AlarmPayload("probe " + std::to_string(n++)));
+          return WaitUntil([&] { return h.StoredAlarms() > storedBefore; }, 300ms);
+        },
+        15s);
   }
 
   using MosquittoFixture = rovik::fixtures::MosquittoFixture;
@@ -58,7 +60,8 @@ TEST_F(PushChannelTest, WithTheClientRunningItIsToldAndNothingIsSubscribedUntilA
   EXPECT_TRUE(channel.HasMqttClient());
   Publisher pub(h.broker.Port());
   ASSERT_TRUE(pub.Available());
-  for (int i = 0; i < 3; ++i) pub.Publish("13800000000", AlarmPayload("early " + std::to_string(i)));
+  for (int i = 0; i < 3; ++i)
+    pub.Publish("13800000000", AlarmPayload("early " + std::to_string(i)));
   std::this_thread::sleep_for(700ms);
   EXPECT_EQ(h.StoredAlarms(), 0);
   EXPECT_TRUE(service->HeartbeatBodies().empty());
@@ -92,7 +95,8 @@ TEST_F(PushChannelTest, WithoutTheClientStoredAccountsAreSubscribedAndAlarmsReac
   PushChannel channel(&h.store);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   ASSERT_TRUE(WaitUntil([&] { return !service->HeartbeatBodies().empty(); }, 10s));
-  EXPECT_EQ(service->HeartbeatBodies()[0], "phone=13800000000&password=pw1&phone_list=13800000000,13900000000");
+  EXPECT_EQ(service->HeartbeatBodies()[0],
+            "phone=13800000000&password=pw1&phone_list=13800000000,13900000000");
 
   Publisher pub(h.broker.Port());
   ASSERT_TRUE(pub.Available());
@@ -150,7 +154,8 @@ TEST_F(PushChannelTest, ABrokerRestartIsSurvivedAndAlarmsFlowAgain) {
   h.SaveUsers({{"13800000000", "pw", "张三"}});
   PushTiming timing;
   timing.lookupBackoff = {1s, 1s};  // a lookup within a second of the loss, and then every second
-  timing.connectBackoff = {1s, 1s};  // connects as often: the default's 60 s bound is the liveness suite's
+  timing.connectBackoff = {
+      1s, 1s};  // connects as often: the default's 60 s bound is the liveness suite's
   PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
   ASSERT_TRUE(channel.Start(h.owner.Owner()));
   {
@@ -216,7 +221,9 @@ TEST_F(PushChannelTest, WhileThePushServiceIsSilentOneLookupAndOneRegistrationWa
     ++registrations;
     return true;
   };
-  silent.heartbeat = [](IHttpEvents*, const std::string&, const std::string&, const std::string&) { return false; };
+  silent.heartbeat = [](IHttpEvents*, const std::string&, const std::string&, const std::string&) {
+    return false;
+  };
   PushTiming timing;
   timing.lookupBackoff = {50ms, 50ms};
   PushChannel channel(&h.store, silent, timing);
@@ -232,10 +239,12 @@ TEST_F(PushChannelTest, WhileThePushServiceIsSilentOneLookupAndOneRegistrationWa
   ASSERT_NE(events, nullptr);
   // The lookup fails (as the transport reports it): the next interval asks again, once.
   events->OnHttpResult(R"({"errno":1,"error":"Exception"})", 1, HTTP_REQ_BROKER_LOOKUP, 0);
-  EXPECT_TRUE(WaitUntil([&] {
-    std::lock_guard<std::mutex> guard(mutex);
-    return lookups == 2;
-  }, 2s));
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        std::lock_guard<std::mutex> guard(mutex);
+        return lookups == 2;
+      },
+      2s));
   std::this_thread::sleep_for(500ms);
   channel.Stop();
   std::lock_guard<std::mutex> guard(mutex);
@@ -268,10 +277,13 @@ TEST_F(PushChannelTest, ABurstOfAlarmsSendsNoExtraHeartbeat) {
     }
     h.folder.WriteFile("burst.txt", lines);
     ASSERT_TRUE(pub.PublishLines("13800000000", h.folder.Path() / "burst.txt", 60s));
-    ASSERT_TRUE(WaitUntil([&] {
-      std::this_thread::sleep_for(200ms);
-      return h.store.GetUnreadCount() >= before + kBurst;
-    }, 60s)) << h.store.GetUnreadCount() - before << " of a burst stored";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          std::this_thread::sleep_for(200ms);
+          return h.store.GetUnreadCount() >= before + kBurst;
+        },
+        60s))
+        << h.store.GetUnreadCount() - before << " of a burst stored";
   }
   EXPECT_EQ(service->HeartbeatBodies().size(), 1u);
   channel.Stop();

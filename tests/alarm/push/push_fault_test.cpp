@@ -30,8 +30,8 @@ class QueueEnvironment : public ::testing::Environment {
 const auto* const kQueueEnvironment = ::testing::AddGlobalTestEnvironment(new QueueEnvironment);
 
 std::string PayloadAt(const std::string& device, int64_t almTime) {
-  return R"({"ipcId":"A1","deviceName":")" + device + R"(","deviceType":"DS","almTime":)" + std::to_string(almTime) +
-         "}";
+  return R"({"ipcId":"A1","deviceName":")" + device + R"(","deviceType":"DS","almTime":)" +
+         std::to_string(almTime) + "}";
 }
 
 // Another program's connection holding the database's write lock.
@@ -44,7 +44,9 @@ class StoreHolder {
     Release();
     sqlite3_close(db_);
   }
-  bool Hold() { return sqlite3_exec(db_, "begin exclusive;", nullptr, nullptr, nullptr) == SQLITE_OK; }
+  bool Hold() {
+    return sqlite3_exec(db_, "begin exclusive;", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
   void Release() { sqlite3_exec(db_, "commit;", nullptr, nullptr, nullptr); }
 
  private:
@@ -54,7 +56,8 @@ class StoreHolder {
 class PushFaultTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!rovik::fixtures::MosquittoFixture::Available()) GTEST_SKIP() << "mosquitto is not installed";
+    if (!rovik::fixtures::MosquittoFixture::Available())
+      GTEST_SKIP() << "mosquitto is not installed";
     if (!Publisher::Available()) GTEST_SKIP() << "mosquitto_pub is not installed";
     h.SaveUsers({{"13800000000", "pw", "张三"}});
   }
@@ -69,16 +72,19 @@ class PushFaultTest : public ::testing::Test {
     auto channel = std::make_unique<PushChannel>(&h.store, PushServiceRequests::Cloud(), timing);
     channel->SetStoreTroubleHandler([this](const std::string&) { ++troubles; });
     EXPECT_TRUE(channel->Start(h.owner.Owner()));
-    EXPECT_TRUE(WaitUntil([&] { return !service->HeartbeatBodies().empty(); }, 15s)) << "never subscribed";
+    EXPECT_TRUE(WaitUntil([&] { return !service->HeartbeatBodies().empty(); }, 15s))
+        << "never subscribed";
     return channel;
   }
   bool PublishUntilStored(Publisher& pub, std::chrono::milliseconds bound = 15s) {
     const int before = h.StoredAlarms();
     int n = 0;
-    return WaitUntil([&] {
-      pub.Publish(kAccount, AlarmPayload("probe " + std::to_string(n++)));
-      return WaitUntil([&] { return h.StoredAlarms() > before; }, 500ms);
-    }, bound);
+    return WaitUntil(
+        [&] {
+          pub.Publish(kAccount, AlarmPayload("probe " + std::to_string(n++)));
+          return WaitUntil([&] { return h.StoredAlarms() > before; }, 500ms);
+        },
+        bound);
   }
   int Registrations() {
     int n = 0;
@@ -104,11 +110,16 @@ TEST_F(PushFaultTest, ACatchUpBurstIsStoredWholeUnderTheKeptClientId) {
 
   Publisher pub(h.broker.Port());
   const int64_t t = 1425219180;  // 22:13 somewhere
-  const std::pair<const char*, int> burst[] = {{"front door", 0}, {"front door", 10}, {"front door", 20},
-                                               {"back door", 30}, {"front door", 40}};
-  for (const auto& [device, minute] : burst) ASSERT_TRUE(pub.Publish(kAccount, PayloadAt(device, t + minute * 60)));
+  const std::pair<const char*, int> burst[] = {{"front door", 0},
+                                               {"front door", 10},
+                                               {"front door", 20},
+                                               {"back door", 30},
+                                               {"front door", 40}};
+  for (const auto& [device, minute] : burst)
+    ASSERT_TRUE(pub.Publish(kAccount, PayloadAt(device, t + minute * 60)));
   auto channel = StartChannel();
-  EXPECT_TRUE(WaitUntil([&] { return h.StoredAlarms() == 5; }, 15s)) << h.StoredAlarms() << " of 5 stored";
+  EXPECT_TRUE(WaitUntil([&] { return h.StoredAlarms() == 5; }, 15s))
+      << h.StoredAlarms() << " of 5 stored";
   // A repeat by its own time (5 s after the last) is still dropped.
   ASSERT_TRUE(pub.Publish(kAccount, PayloadAt("front door", t + 40 * 60 + 5)));
   std::this_thread::sleep_for(1s);
@@ -128,7 +139,8 @@ TEST_F(PushFaultTest, AlarmsTheLockedStoreRefusedAreStoredAfterInOrder) {
   {
     StoreHolder other(h.folder.Path());
     ASSERT_TRUE(other.Hold());
-    for (int i = 0; i < 3; ++i) ASSERT_TRUE(pub.Publish(kAccount, AlarmPayload("held " + std::to_string(i), "GA")));
+    for (int i = 0; i < 3; ++i)
+      ASSERT_TRUE(pub.Publish(kAccount, AlarmPayload("held " + std::to_string(i), "GA")));
     std::this_thread::sleep_for(15s);
     EXPECT_EQ(h.StoredAlarms(), before);
   }
@@ -137,7 +149,8 @@ TEST_F(PushFaultTest, AlarmsTheLockedStoreRefusedAreStoredAfterInOrder) {
   h.store.QueryUnread(list);  // newest first; equal alarm times keep the insertion order reversed
   std::vector<std::pair<int, std::string>> held;
   for (const auto& r : list)
-    if (r->deviceType == std::string("GA")) held.emplace_back(r->id, rovik::alarm::FieldText(r->deviceName));
+    if (r->deviceType == std::string("GA"))
+      held.emplace_back(r->id, rovik::alarm::FieldText(r->deviceName));
   std::sort(held.begin(), held.end());
   ASSERT_EQ(held.size(), 3u);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(held[i].second, "held " + std::to_string(i));
@@ -193,7 +206,8 @@ TEST_F(PushFaultTest, AFailedSubscriptionIsTriedAgainUntilItHolds) {
   proxy.SwallowOpen(/*toTarget=*/true, /*toClient=*/false);
   ASSERT_TRUE(channel.RequestResubscribe());
   Publisher pub(h.broker.Port());
-  EXPECT_TRUE(PublishUntilStored(pub, 90s)) << "the failed subscription was never tried again\n" << h.broker.Log();
+  EXPECT_TRUE(PublishUntilStored(pub, 90s)) << "the failed subscription was never tried again\n"
+                                            << h.broker.Log();
   channel.Stop();
 }
 
@@ -213,11 +227,13 @@ TEST_F(PushFaultTest, AFrozenClientWindowSendsTheAlarmsToThePopup) {
   ASSERT_TRUE(h.StartClientProgram(client)) << client.Error();
   ASSERT_TRUE(client.Signal(SIGSTOP));
   const auto begin = Clock::now();
-  for (const char* type : {"DS", "EB", "GA"}) ASSERT_TRUE(pub.Publish(kAccount, AlarmPayload("frozen", type)));
+  for (const char* type : {"DS", "EB", "GA"})
+    ASSERT_TRUE(pub.Publish(kAccount, AlarmPayload("frozen", type)));
   EXPECT_TRUE(WaitUntil([&] { return h.owner.Records().size() == popupBefore + 3; }, 8s));
   EXPECT_LE(Clock::now() - begin, 8s);
   EXPECT_EQ(h.StoredAlarms(), before + 3);
-  for (std::size_t i = popupBefore; i < h.owner.Records().size(); ++i) EXPECT_GT(h.owner.Records()[i].id, 0);
+  for (std::size_t i = popupBefore; i < h.owner.Records().size(); ++i)
+    EXPECT_GT(h.owner.Records()[i].id, 0);
   const auto stopBegin = Clock::now();
   channel->Stop();
   EXPECT_LT(Clock::now() - stopBegin, 5s);

@@ -21,11 +21,11 @@
 #include "alarm/push/push_channel.h"
 #include "alarm/store/md_sqlite.h"
 #include "platform/window_link.h"
-#include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/http_server_fixture.h"
 #include "tests/fixtures/mosquitto_fixture.h"
 #include "tests/fixtures/mqtt_publisher.h"
+#include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 
@@ -67,8 +67,10 @@ class PushService {
   explicit PushService(const std::string& brokerUrl) : brokerUrl_(brokerUrl) {
     http_.SetHandler([this](const rovik::fixtures::HttpRecordedRequest& req) {
       std::lock_guard<std::mutex> guard(mutex_);
-      if (req.target == "/lookup") return rovik::fixtures::HttpScriptedReply::Ok("{\"c\":\"" + brokerUrl_ + "\"}");
-      if (req.target == "/device/reg/") return rovik::fixtures::HttpScriptedReply::Ok(registration_);
+      if (req.target == "/lookup")
+        return rovik::fixtures::HttpScriptedReply::Ok("{\"c\":\"" + brokerUrl_ + "\"}");
+      if (req.target == "/device/reg/")
+        return rovik::fixtures::HttpScriptedReply::Ok(registration_);
       return rovik::fixtures::HttpScriptedReply::Ok(heartbeatReply_);
     });
     http_.Start();
@@ -85,7 +87,8 @@ class PushService {
   // Points the cloud requests at this server (the program folder's address files).
   void Configure(const rovik::fixtures::TempDir& folder) {
     folder.WriteFile("FILE/RovikInfo.txt", http_.Url());
-    folder.WriteFile("FILE/RovikPush.txt", http_.Url("/lookup") + "\n" + http_.Url("/device/reg/") + "\n");
+    folder.WriteFile("FILE/RovikPush.txt",
+                     http_.Url("/lookup") + "\n" + http_.Url("/device/reg/") + "\n");
     LoadServerAddressFrom(folder.Path());
   }
   std::vector<std::string> HeartbeatBodies() {
@@ -124,9 +127,11 @@ struct Harness {
   // found; false when it could not be started.
   bool StartClientProgram(rovik::fixtures::ChildProcess& client) {
     rovik::fixtures::ChildOptions options;
-    options.env = rovik::fixtures::WithVariable(rovik::fixtures::CurrentEnvironment(), "ROVIK_RUNTIME_DIR",
-                                                (folder.Path() / "run").string());
-    return client.Start(rovik::fixtures::BinDir() / "rovik-send", {"--listen", "RovikClient"}, options) &&
+    options.env =
+        rovik::fixtures::WithVariable(rovik::fixtures::CurrentEnvironment(), "ROVIK_RUNTIME_DIR",
+                                      (folder.Path() / "run").string());
+    return client.Start(rovik::fixtures::BinDir() / "rovik-send", {"--listen", "RovikClient"},
+                        options) &&
            WaitUntil([] { return rovik::platform::FindWindowByTitle("RovikClient"); }, 5s);
   }
   int StoredAlarms() {

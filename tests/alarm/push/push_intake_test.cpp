@@ -79,9 +79,11 @@ TEST_F(IntakeTest, RepeatsWithinTenSecondsAreDropped) {
 // follows the 10-second rule alone.
 TEST_F(IntakeTest, ARedeliveryIsStoredOnceAndARepublishedAlarmAgainAfterTenSeconds) {
   const std::string first = AlarmPayload("door");
-  channel.MessageIntake("13800000000", first.data(), static_cast<long>(first.size()), /*redelivered=*/false);
+  channel.MessageIntake("13800000000", first.data(), static_cast<long>(first.size()),
+                        /*redelivered=*/false);
   now.minute = 5;
-  channel.MessageIntake("13800000000", first.data(), static_cast<long>(first.size()), /*redelivered=*/true);
+  channel.MessageIntake("13800000000", first.data(), static_cast<long>(first.size()),
+                        /*redelivered=*/true);
   EXPECT_EQ(h.StoredAlarms(), 1);
   EXPECT_EQ(h.owner.Records().size(), 1u);
 

@@ -36,7 +36,8 @@ int Count(const std::string& text, const std::string& what) {
 class PushTlsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!rovik::fixtures::MosquittoFixture::Available()) GTEST_SKIP() << "mosquitto is not installed";
+    if (!rovik::fixtures::MosquittoFixture::Available())
+      GTEST_SKIP() << "mosquitto is not installed";
     if (!TestCa::Available()) GTEST_SKIP() << "openssl is not installed";
     ASSERT_TRUE(ca.Ok()) << ca.Error();
     h.SaveUsers({{"13800000000", "pw", "张三"}});
@@ -49,14 +50,16 @@ class PushTlsTest : public ::testing::Test {
   // channel at it with `scheme`; the deployment trusts `ca` (named relative to the program
   // folder, as an installation would carry it in FILE/).
   void StartTlsBroker(const ServerCertificate& cert, const std::string& scheme = "ssl") {
-    ASSERT_TRUE(h.broker.Start(std::nullopt, MqttTlsListener{cert.certFile, cert.keyFile, ca.CaFile()}))
+    ASSERT_TRUE(
+        h.broker.Start(std::nullopt, MqttTlsListener{cert.certFile, cert.keyFile, ca.CaFile()}))
         << h.broker.Error();
     service = std::make_unique<PushService>(h.broker.TlsUrl(scheme));
     service->Configure(h.folder);
-    ASSERT_TRUE(h.folder.WriteFile("FILE/push-ca.pem", rovik::fixtures::ReadWholeFile(ca.CaFile())));
+    ASSERT_TRUE(
+        h.folder.WriteFile("FILE/push-ca.pem", rovik::fixtures::ReadWholeFile(ca.CaFile())));
     ASSERT_TRUE(h.folder.WriteFile("FILE/RovikPush.txt", service->http().Url("/lookup") + "\n" +
-                                                            service->http().Url("/device/reg/") +
-                                                            "\nFILE/push-ca.pem\n"));
+                                                             service->http().Url("/device/reg/") +
+                                                             "\nFILE/push-ca.pem\n"));
     LoadServerAddressFrom(h.folder.Path());
   }
   void CaptureLog() {
@@ -72,8 +75,10 @@ class PushTlsTest : public ::testing::Test {
   // trying (a failed TLS connect after each lookup). Returns the debug log.
   std::string ExpectRefusedAndRetried() {
     PushTiming timing;
-    timing.lookupBackoff = {std::chrono::seconds(1), std::chrono::seconds(1)};  // a lookup and a new
-    timing.connectBackoff = {std::chrono::seconds(1), std::chrono::seconds(1)};  // attempt within a second
+    timing.lookupBackoff = {std::chrono::seconds(1),
+                            std::chrono::seconds(1)};  // a lookup and a new
+    timing.connectBackoff = {std::chrono::seconds(1),
+                             std::chrono::seconds(1)};  // attempt within a second
     CaptureLog();
     PushChannel channel(&h.store, PushServiceRequests::Cloud(), timing);
     EXPECT_TRUE(channel.Start(h.owner.Owner()));
@@ -87,7 +92,8 @@ class PushTlsTest : public ::testing::Test {
     // The waits are drawn at random within their second: give the tries three seconds at least.
     const auto begin = std::chrono::steady_clock::now();
     const auto end = begin + 20s;
-    while ((lookups() < 3 || std::chrono::steady_clock::now() - begin < 3s) && std::chrono::steady_clock::now() < end) {
+    while ((lookups() < 3 || std::chrono::steady_clock::now() - begin < 3s) &&
+           std::chrono::steady_clock::now() < end) {
       pub.Publish("13800000000", AlarmPayload("front door"));
       std::this_thread::sleep_for(300ms);
     }
@@ -119,18 +125,22 @@ TEST_F(PushTlsTest, AlarmsArriveOverSslAndMqttsWhenTheCertificateVerifies) {
     const int before = h.StoredAlarms();
     PushChannel channel(&h.store);
     ASSERT_TRUE(channel.Start(h.owner.Owner()));
-    ASSERT_TRUE(WaitUntil([&] { return !service->HeartbeatBodies().empty(); }, 15s)) << "no connection";
+    ASSERT_TRUE(WaitUntil([&] { return !service->HeartbeatBodies().empty(); }, 15s))
+        << "no connection";
     Publisher pub(h.broker.Port());
     int n = 0;
-    ASSERT_TRUE(WaitUntil([&] {
-      pub.Publish("13800000000", AlarmPayload(scheme + " probe " + std::to_string(n++)));
-      return WaitUntil([&] { return h.StoredAlarms() > before; }, 300ms);
-    }, 15s));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          pub.Publish("13800000000", AlarmPayload(scheme + " probe " + std::to_string(n++)));
+          return WaitUntil([&] { return h.StoredAlarms() > before; }, 300ms);
+        },
+        15s));
     ASSERT_TRUE(WaitUntil([&] { return !h.owner.Records().empty(); }, 5s));
     EXPECT_EQ(FieldText(h.owner.Records().back().userName), u"张三");
     channel.Stop();
     // The channel came in through the TLS listener (publishers use the plain one).
-    EXPECT_NE(h.broker.Log().find("on port " + std::to_string(h.broker.TlsPort()) + "."), std::string::npos)
+    EXPECT_NE(h.broker.Log().find("on port " + std::to_string(h.broker.TlsPort()) + "."),
+              std::string::npos)
         << h.broker.Log();
   }
 }
@@ -142,7 +152,8 @@ TEST_F(PushTlsTest, ACertificateFromAnotherCaIsRefusedAndTheMonitorKeepsTrying) 
   ASSERT_TRUE(cert) << other.Error();
   StartTlsBroker(*cert);
   const std::string log = ExpectRefusedAndRetried();
-  EXPECT_NE(log.find("failed (-1): SSL routines: certificate verify failed\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("failed (-1): SSL routines: certificate verify failed\n"), std::string::npos)
+      << log;
 }
 
 TEST_F(PushTlsTest, ACertificateForAnotherHostIsRefused) {
@@ -150,7 +161,8 @@ TEST_F(PushTlsTest, ACertificateForAnotherHostIsRefused) {
   ASSERT_TRUE(cert) << ca.Error();
   StartTlsBroker(*cert);
   const std::string log = ExpectRefusedAndRetried();
-  EXPECT_NE(log.find("failed (-1): X509_check_host for hostname 127.0.0.1 failed, rc 0\n"), std::string::npos)
+  EXPECT_NE(log.find("failed (-1): X509_check_host for hostname 127.0.0.1 failed, rc 0\n"),
+            std::string::npos)
       << log;
 }
 

@@ -128,7 +128,8 @@ TEST(FillRecordFromMessage, PayloadsWithoutAlarmDataKeepOnlyAccountAndName) {
 
 TEST(FillRecordFromMessage, WrongTypesAndNullsCountAsAbsent) {
   const AlarmRecord r = Fill(
-      "a", R"({"ipcId":12,"ipcName":null,"deviceName":["x"],"deviceType":{"a":1},"almTime":"1425168000"})");
+      "a",
+      R"({"ipcId":12,"ipcName":null,"deviceName":["x"],"deviceType":{"a":1},"almTime":"1425168000"})");
   EXPECT_TRUE(DeviceFieldsEmpty(r));
   const AlarmRecord big = Fill("a", R"({"almTime":1e300,"deviceName":"ok"})");
   EXPECT_EQ(FieldText(big.alarmTime), "");
@@ -140,8 +141,10 @@ TEST(FillRecordFromMessage, LongTextsAreCutAtTheRoomOnCharacterBoundaries) {
   std::string name;
   for (int i = 0; i < 100; ++i) name += "门";
   const std::string topic(40, '7');
-  const AlarmRecord r = Fill(topic, R"({"ipcName":")" + name + R"(","deviceType":"DSDSDSDSDSDSDSDSDS",)"
-                                        R"("ipcId":"a\u0000b","deviceName":")" + std::string(300, 'd') + "\"}");
+  const AlarmRecord r = Fill(topic, R"({"ipcName":")" + name +
+                                        R"(","deviceType":"DSDSDSDSDSDSDSDSDS",)"
+                                        R"("ipcId":"a\u0000b","deviceName":")" +
+                                        std::string(300, 'd') + "\"}");
   EXPECT_EQ(FieldText(r.account), std::string(30, '7'));
   EXPECT_EQ(FieldText(r.ipcName).size(), 252u);
   EXPECT_EQ(FieldText(r.ipcName), name.substr(0, 252));
@@ -194,21 +197,23 @@ TEST(DuplicateRule, OwnAlarmTimesDecideWhenBothCarryOne) {
   };
   const Case cases[] = {
       {"138~front~DS", "2015-03-01 22:13:00", 0, true},
-      {"138~front~DS", "2015-03-01 22:23:00", 0, true},   // ten minutes later, same burst
+      {"138~front~DS", "2015-03-01 22:23:00", 0, true},  // ten minutes later, same burst
       {"138~front~DS", "2015-03-01 22:33:00", 0, true},
       {"138~back~DS", "2015-03-01 22:43:00", 0, true},
       {"138~front~DS", "2015-03-01 22:53:00", 1, true},
-      {"138~front~DS", "2015-03-01 22:53:05", 30, false},  // fired again within 10 s of its own time
+      {"138~front~DS", "2015-03-01 22:53:05", 30,
+       false},  // fired again within 10 s of its own time
       {"138~front~DS", "2015-03-01 22:53:14", 31, false},  // 9 s after the dropped one
       {"138~front~DS", "2015-03-01 22:53:24", 32, true},
-      {"138~front~DS", "", 33, false},                     // no own time: arrival, 1 s apart
+      {"138~front~DS", "", 33, false},  // no own time: arrival, 1 s apart
       {"138~front~DS", "not a time", 50, true},
   };
   FakeClock clock;
   RepeatState last;
   for (const Case& c : cases) {
     clock.At(c.arrival);
-    EXPECT_EQ(AcceptAlarm("138", c.key, c.alarmTime, last, clock.Clock()), c.accepted) << c.key << " " << c.alarmTime;
+    EXPECT_EQ(AcceptAlarm("138", c.key, c.alarmTime, last, clock.Clock()), c.accepted)
+        << c.key << " " << c.alarmTime;
   }
   int64_t seconds = 0;
   EXPECT_TRUE(AlarmTimeSeconds("1970-01-02 00:00:01", seconds));
@@ -285,10 +290,12 @@ AlarmRecord SampleRecord() {
 
 TEST(FormatAlarmLine, TenFieldsInOrderSeparatorsInFieldsFullWidth) {
   AlarmRecord r = SampleRecord();
-  EXPECT_EQ(FormatAlarmLine(r, false), u"2015-03-01 08:00:00~瓦斯泄露~前｜门～~客厅~张三~~138~A1~42~未读");
+  EXPECT_EQ(FormatAlarmLine(r, false),
+            u"2015-03-01 08:00:00~瓦斯泄露~前｜门～~客厅~张三~~138~A1~42~未读");
   r.state = 1;
   rovik::alarm::CopyField(r.readTime, "2015-03-02 09:00:00");
-  EXPECT_EQ(FormatAlarmLine(r, true), u"2015-03-01 08:00:00~瓦斯泄露~前｜门～~客厅~张三~2015-03-02 09:00:00~138~A1~42~已读|");
+  EXPECT_EQ(FormatAlarmLine(r, true),
+            u"2015-03-01 08:00:00~瓦斯泄露~前｜门～~客厅~张三~2015-03-02 09:00:00~138~A1~42~已读|");
 }
 
 TEST(WriteAlarmList, LinesFollowEachOtherAndRecordsAreFreed) {

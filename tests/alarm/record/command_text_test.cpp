@@ -35,7 +35,10 @@ TEST(CommandText, NothingToActOn) {
   EXPECT_FALSE(parse("~5").hasCode);
   EXPECT_FALSE(parse(std::string(1000, '~')).hasCode);
   // The text ends at the first zero byte, as in the receiver's zero-terminated copy.
-  EXPECT_FALSE(parse(std::string("\0" "5~00", 5)).hasCode);
+  EXPECT_FALSE(parse(std::string("\0"
+                                 "5~00",
+                                 5))
+                   .hasCode);
   auto c = parse(std::string("5~00\0junk", 9));
   EXPECT_EQ(c.code, 5);
   EXPECT_EQ(c.argument, "00");
@@ -84,7 +87,8 @@ TEST(AccountList, ReplaceOrAddAndSkipShortElements) {
 TEST(AccountList, LongTextsAreCutToTheirFieldsOnCharacterBoundaries) {
   std::string name;
   for (int i = 0; i < 200; ++i) name += "报";  // 600 bytes
-  auto list = ParseAccountList("0~" + std::string(100, '1') + "&" + std::string(300, 'p') + "&" + name);
+  auto list =
+      ParseAccountList("0~" + std::string(100, '1') + "&" + std::string(300, 'p') + "&" + name);
   ASSERT_EQ(list.users.size(), 1u);
   const UserRecord& u = *list.users[0];
   EXPECT_EQ(std::strlen(u.account), 31u);

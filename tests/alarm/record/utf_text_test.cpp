@@ -12,9 +12,11 @@ TEST(UtfText, RoundTripsAndReplacesInvalidInput) {
   const std::string text = "Zoë 门 😀";
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
   EXPECT_EQ(Utf8ToUtf16("😀").size(), 2u);
-  EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
-  EXPECT_EQ(Utf8ToUtf16("\xE9\x97"), u"\uFFFD\uFFFD");        // cut sequence
-  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");        // overlong
+  EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                        "b"),
+            u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("\xE9\x97"), u"\uFFFD\uFFFD");            // cut sequence
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");            // overlong
   EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }

@@ -72,7 +72,10 @@ TEST_F(StoreTest, FreshFolderGetsBothTablesWithTheirExactColumns) {
                   {"Alarm_ReadTime", "DataTime", "0", "''", "0"},
                   {"Alarm_State", "INTEGER", "1", "0", "0"}}));
   EXPECT_EQ(db.Value("pragma journal_mode"), "wal");
-  EXPECT_EQ(db.Value("select count(*) from sqlite_master where type='index' and name like 'Alarm_%_Index'"), "3");
+  EXPECT_EQ(
+      db.Value(
+          "select count(*) from sqlite_master where type='index' and name like 'Alarm_%_Index'"),
+      "3");
   const std::string create = db.Value("select sql from sqlite_master where name='Alarm'");
   EXPECT_EQ(create.rfind("CREATE TABLE Alarm(", 0), 0u);
 }
@@ -92,7 +95,8 @@ TEST_F(StoreTest, EmptyStoreCountsZeroListsNothingAndFirstIdIsOne) {
   EXPECT_EQ(store.InsertAlarm(r), 2);
   EXPECT_EQ(store.GetUnreadCount(), 2);
   RawDb db(folder.db());
-  EXPECT_EQ(db.Value("select Alarm_State||'/'||Alarm_ReadTime||'/'||ifnull(Alarm_Password,'null') from Alarm where Alarm_ID=1"),
+  EXPECT_EQ(db.Value("select Alarm_State||'/'||Alarm_ReadTime||'/'||ifnull(Alarm_Password,'null') "
+                     "from Alarm where Alarm_ID=1"),
             "0//null");  // the record's own id and state are not stored
 }
 
@@ -114,18 +118,28 @@ TEST(StoreFormat, AnExistingDatabaseOfTheOriginalFormatOpensAndWorks) {
   TempFolder folder;
   {
     RawDb db(folder.db());
+    ASSERT_TRUE(
+        db.Exec("create table if not exists user(\n\tUser_account varchar(32) NOT "
+                "NULL,\n\tUser_password varchar(256) NULL DEFAULT '',"
+                "\n\tUser_name varchar(256) NULL DEFAULT '');"));
+    ASSERT_TRUE(
+        db.Exec("create table if not exists Alarm( Alarm_ID integer PRIMARY KEY AUTOINCREMENT NOT "
+                "NULL, Alarm_Account varchar(32) NOT NULL,"
+                " Alarm_Password varchar(256) NULL, Alarm_Username varchar(256) NULL default '', "
+                "Alarm_IpcID varchar(64) NOT NULL,"
+                " Alarm_IpcName varchar(64) NULL DEFAULT '', Alarm_DevName varchar(256), "
+                "Alarm_DevType varchar(32) NOT NULL,"
+                " Alarm_Time DataTime NOT NULL DEFAULT (datetime('now','localtime')), "
+                "Alarm_RecvTime DataTime NOT NULL DEFAULT"
+                " (datetime('now','localtime')), Alarm_ReadTime DataTime NULL DEFAULT '', "
+                "Alarm_State integer NOT NULL DEFAULT 0);"));
     ASSERT_TRUE(db.Exec(
-        "create table if not exists user(\n\tUser_account varchar(32) NOT NULL,\n\tUser_password varchar(256) NULL DEFAULT '',"
-        "\n\tUser_name varchar(256) NULL DEFAULT '');"));
-    ASSERT_TRUE(db.Exec(
-        "create table if not exists Alarm( Alarm_ID integer PRIMARY KEY AUTOINCREMENT NOT NULL, Alarm_Account varchar(32) NOT NULL,"
-        " Alarm_Password varchar(256) NULL, Alarm_Username varchar(256) NULL default '', Alarm_IpcID varchar(64) NOT NULL,"
-        " Alarm_IpcName varchar(64) NULL DEFAULT '', Alarm_DevName varchar(256), Alarm_DevType varchar(32) NOT NULL,"
-        " Alarm_Time DataTime NOT NULL DEFAULT (datetime('now','localtime')), Alarm_RecvTime DataTime NOT NULL DEFAULT"
-        " (datetime('now','localtime')), Alarm_ReadTime DataTime NULL DEFAULT '', Alarm_State integer NOT NULL DEFAULT 0);"));
-    ASSERT_TRUE(db.Exec("Insert into Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,Alarm_DevType,"
-                        "Alarm_Time) values('138','张三','A1','cam','door','DS','2015-03-01 08:00:00');"));
-    ASSERT_TRUE(db.Exec("insert into user (User_account, User_password, User_name) values ('138', 'NULL', '张三')"));
+        "Insert into "
+        "Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,Alarm_DevType,"
+        "Alarm_Time) values('138','张三','A1','cam','door','DS','2015-03-01 08:00:00');"));
+    ASSERT_TRUE(
+        db.Exec("insert into user (User_account, User_password, User_name) values ('138', 'NULL', "
+                "'张三')"));
   }
   ShownMessages shown;
   MdSQLite store;
@@ -188,13 +202,17 @@ TEST_F(StoreTest, MarkReadStampsTimeAndUnknownIdsChangeNothing) {
   RawDb db(folder.db());
   EXPECT_TRUE(store.MarkAlarmsRead(std::to_string(a) + "," + std::to_string(c)));
   EXPECT_EQ(store.GetUnreadCount(), 1);
-  const std::string stamp = db.Value("select Alarm_ReadTime from Alarm where Alarm_ID=" + std::to_string(a));
+  const std::string stamp =
+      db.Value("select Alarm_ReadTime from Alarm where Alarm_ID=" + std::to_string(a));
   EXPECT_EQ(stamp.size(), 19u);
   EXPECT_EQ(stamp.substr(0, 10), Today());
   // Marking an alarm that is already read stamps it again.
-  ASSERT_TRUE(db.Exec("update Alarm set Alarm_ReadTime='2001-01-01 00:00:00' where Alarm_ID=" + std::to_string(a)));
+  ASSERT_TRUE(db.Exec("update Alarm set Alarm_ReadTime='2001-01-01 00:00:00' where Alarm_ID=" +
+                      std::to_string(a)));
   EXPECT_TRUE(store.MarkAlarmRead(a));
-  EXPECT_EQ(db.Value("select substr(Alarm_ReadTime,1,10) from Alarm where Alarm_ID=" + std::to_string(a)), Today());
+  EXPECT_EQ(
+      db.Value("select substr(Alarm_ReadTime,1,10) from Alarm where Alarm_ID=" + std::to_string(a)),
+      Today());
   EXPECT_EQ(db.Value("select Alarm_State from Alarm where Alarm_ID=" + std::to_string(a)), "1");
   EXPECT_TRUE(store.MarkAlarmsRead("999,1000"));
   EXPECT_TRUE(store.DeleteAlarms("999"));
@@ -220,7 +238,8 @@ TEST_F(StoreTest, TodayAndUnreadMixesLastYearsUnreadWithTodaysReadAndUnread) {
   EXPECT_EQ(list[1]->state, 1);
   EXPECT_EQ(list[2]->id, oldUnread);
   // The bounds are today's first and last second, inclusive.
-  ASSERT_TRUE(db.Exec("update Alarm set Alarm_RecvTime='" + Today() + " 23:59:59' where Alarm_ID=" + std::to_string(todayRead)));
+  ASSERT_TRUE(db.Exec("update Alarm set Alarm_RecvTime='" + Today() +
+                      " 23:59:59' where Alarm_ID=" + std::to_string(todayRead)));
   list.clear();
   EXPECT_EQ(store.QueryTodayAndUnread(list), 3);
 }
@@ -263,9 +282,12 @@ TEST_F(StoreTest, OverlongAndNullCellsNeverOverrunTheRecord) {
   const std::string longName(600, 'n');
   std::string longUtf8;
   for (int i = 0; i < 200; ++i) longUtf8 += "门";
-  ASSERT_TRUE(db.Exec("insert into Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,Alarm_DevType,"
-                      "Alarm_Time,Alarm_ReadTime) values('" + std::string(50, 'a') + "',NULL,'" + longUtf8 + "','" + longName +
-                      "',NULL,'" + std::string(40, 't') + "','2015-03-01 08:00:00',NULL)"));
+  ASSERT_TRUE(db.Exec(
+      "insert into "
+      "Alarm(Alarm_Account,Alarm_Username,Alarm_IpcID,Alarm_IpcName,Alarm_DevName,Alarm_DevType,"
+      "Alarm_Time,Alarm_ReadTime) values('" +
+      std::string(50, 'a') + "',NULL,'" + longUtf8 + "','" + longName + "',NULL,'" +
+      std::string(40, 't') + "','2015-03-01 08:00:00',NULL)"));
   AlarmList list;
   ASSERT_EQ(store.QueryUnread(list), 1);
   const AlarmRecord& r = *list[0];
@@ -300,8 +322,9 @@ TEST_F(StoreTest, UsersAreSavedInOrderLeavingNullSlotsAndReplacedByDeleteAll) {
 }
 
 TEST_F(StoreTest, InjectionThroughTextsAndIdListsChangesNothing) {
-  const std::vector<std::string> hostile = {"1) or (1=1", "1;drop table Alarm", "x'); delete from Alarm; --",
-                                            "'", "''", "\"", "a\\'b", "%s%n"};
+  const std::vector<std::string> hostile = {
+      "1) or (1=1", "1;drop table Alarm", "x'); delete from Alarm; --", "'", "''", "\"", "a\\'b",
+      "%s%n"};
   for (const std::string& text : hostile) {
     AlarmRecord r = MakeAlarm(text, text, text);
     rovik::alarm::CopyField(r.ipcName, text);
@@ -319,8 +342,19 @@ TEST_F(StoreTest, InjectionThroughTextsAndIdListsChangesNothing) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(names, expected);
   // Lists that are not plain decimal IDs are refused whole.
-  const std::vector<std::string> badLists = {"1) or (1=1", "1;drop table Alarm", "1,", ",1", "1,,2", "", " 1", "1 ",
-                                             "-1", "1'", std::string("1\0,2", 4), "0x10", "1234567890123456789"};
+  const std::vector<std::string> badLists = {"1) or (1=1",
+                                             "1;drop table Alarm",
+                                             "1,",
+                                             ",1",
+                                             "1,,2",
+                                             "",
+                                             " 1",
+                                             "1 ",
+                                             "-1",
+                                             "1'",
+                                             std::string("1\0,2", 4),
+                                             "0x10",
+                                             "1234567890123456789"};
   for (const std::string& ids : badLists) {
     EXPECT_FALSE(store.MarkAlarmsRead(ids)) << ids;
     EXPECT_FALSE(store.DeleteAlarms(ids)) << ids;
@@ -331,7 +365,8 @@ TEST_F(StoreTest, InjectionThroughTextsAndIdListsChangesNothing) {
   EXPECT_EQ(store.QueryAlarmsByTime(list, "' or 1=1 --", "' or 1=1 --"), 0);
   EXPECT_EQ(store.QueryAlarmsByTime(list, "0", "z"), count);
   UserList users;
-  users.push_back(std::make_unique<UserRecord>(UserRecord{"a'); delete from Alarm; --", "'", "\""}));
+  users.push_back(
+      std::make_unique<UserRecord>(UserRecord{"a'); delete from Alarm; --", "'", "\""}));
   store.SaveUsers(users);
   UserList loaded;
   ASSERT_EQ(store.LoadUsers(loaded), 1);
@@ -349,7 +384,8 @@ TEST_F(StoreTest, TwoThreadsShareTheStoreWithoutLosingAnAlarm) {
   for (int t = 0; t < 2; ++t) {
     writers[t] = std::thread([&, t] {
       for (int i = 0; i < kPerThread; ++i) {
-        ids[t].push_back(store.InsertAlarm(MakeAlarm(std::to_string(t), "d" + std::to_string(i), "2015-03-01 08:00:00")));
+        ids[t].push_back(store.InsertAlarm(
+            MakeAlarm(std::to_string(t), "d" + std::to_string(i), "2015-03-01 08:00:00")));
         AlarmList list;
         store.QueryUnread(list);
         store.GetUnreadCount();

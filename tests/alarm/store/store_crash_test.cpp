@@ -30,7 +30,8 @@ TEST(StoreCrash, KillDuringInsertsLeavesAnIntactDatabaseWithEveryReturnedId) {
     MdSQLite store;
     store.Open(folder.path());
     for (int i = 0; i < 1000; ++i) {
-      const int id = store.InsertAlarm(MakeAlarm("138", "door " + std::to_string(i), "2015-03-01 08:00:00"));
+      const int id =
+          store.InsertAlarm(MakeAlarm("138", "door " + std::to_string(i), "2015-03-01 08:00:00"));
       if (write(pipeFds[1], &id, sizeof id) != static_cast<ssize_t>(sizeof id)) _exit(3);
     }
     pause();  // wait for the kill if the inserts outran the reader
@@ -39,7 +40,8 @@ TEST(StoreCrash, KillDuringInsertsLeavesAnIntactDatabaseWithEveryReturnedId) {
   close(pipeFds[1]);
   std::set<int> returned;
   int id = 0;
-  while (returned.size() < 300 && read(pipeFds[0], &id, sizeof id) == static_cast<ssize_t>(sizeof id)) {
+  while (returned.size() < 300 &&
+         read(pipeFds[0], &id, sizeof id) == static_cast<ssize_t>(sizeof id)) {
     returned.insert(id);
   }
   kill(child, SIGKILL);

@@ -72,7 +72,8 @@ TEST_F(StoreFolderTest, UnwritableProgramFolderMovesTheStoreToThePrivateDataFold
     // Without XDG_DATA_HOME, or with a relative one (not a valid value), it is under HOME.
     ScopedVariable data("XDG_DATA_HOME", std::string("relative/data"));
     ScopedVariable home("HOME", (root_ / "home").string());
-    EXPECT_EQ(rovik::alarm::StoreFolder(programs), (root_ / "home" / ".local" / "share" / "rovik").string());
+    EXPECT_EQ(rovik::alarm::StoreFolder(programs),
+              (root_ / "home" / ".local" / "share" / "rovik").string());
   }
   {
     ScopedVariable data("XDG_DATA_HOME", std::nullopt);

@@ -56,8 +56,9 @@ TEST(StorePrivacy, AnExistingWorldReadableStoreIsTightenedAtOpenAndKeepsItsRows)
   // open, so its -wal and -shm files are there too.
   RawDb other(folder.db());
   ASSERT_TRUE(other.Exec("pragma journal_mode=WAL;"));
-  ASSERT_TRUE(other.Exec("create table user(User_account varchar(32) NOT NULL, User_password varchar(256) "
-                         "NULL DEFAULT '', User_name varchar(256) NULL DEFAULT '');"));
+  ASSERT_TRUE(
+      other.Exec("create table user(User_account varchar(32) NOT NULL, User_password varchar(256) "
+                 "NULL DEFAULT '', User_name varchar(256) NULL DEFAULT '');"));
   ASSERT_TRUE(other.Exec("insert into user values('13800000000','secret','name');"));
   ASSERT_EQ(Mode(folder.db()), 0644);
   ASSERT_EQ(Mode(folder.db() + "-wal"), 0644);
@@ -71,7 +72,8 @@ TEST(StorePrivacy, AnExistingWorldReadableStoreIsTightenedAtOpenAndKeepsItsRows)
   EXPECT_EQ(Mode(folder.db()), 0600);
   EXPECT_EQ(Mode(folder.db() + "-wal"), 0600);
   EXPECT_EQ(Mode(folder.db() + "-shm"), 0600);
-  EXPECT_NE(log.find("RovikAlarm: " + folder.db() + ": was open to others (mode 0644); tightened to 0600"),
+  EXPECT_NE(log.find("RovikAlarm: " + folder.db() +
+                     ": was open to others (mode 0644); tightened to 0600"),
             std::string::npos)
       << log;
   UserList users;
@@ -88,15 +90,18 @@ TEST(StorePrivacy, AnExistingWorldReadableStoreIsTightenedAtOpenAndKeepsItsRows)
 TEST(StorePrivacy, WhatCannotBeMadePrivateIsLeftAloneAndLogged) {
   TempFolder folder;
   const std::string missing = folder.path() + "/absent";
-  EXPECT_EQ(rovik::alarm::MakeFilePrivate(missing, false, "RovikAlarm"), rovik::alarm::PrivateFileResult::Missing);
+  EXPECT_EQ(rovik::alarm::MakeFilePrivate(missing, false, "RovikAlarm"),
+            rovik::alarm::PrivateFileResult::Missing);
   ASSERT_EQ(::mkdir((folder.path() + "/dir").c_str(), 0755), 0);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(rovik::alarm::MakeFilePrivate(folder.path() + "/dir", true, "RovikAlarm"), rovik::alarm::PrivateFileResult::Failed);
+  EXPECT_EQ(rovik::alarm::MakeFilePrivate(folder.path() + "/dir", true, "RovikAlarm"),
+            rovik::alarm::PrivateFileResult::Failed);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("not a regular file"), std::string::npos);
   EXPECT_EQ(Mode(folder.path() + "/dir"), 0755);
   // A FIFO in the file's place does not stall the opener.
   ASSERT_EQ(::mkfifo((folder.path() + "/fifo").c_str(), 0644), 0);
-  EXPECT_EQ(rovik::alarm::MakeFilePrivate(folder.path() + "/fifo", false, "RovikAlarm"), rovik::alarm::PrivateFileResult::Failed);
+  EXPECT_EQ(rovik::alarm::MakeFilePrivate(folder.path() + "/fifo", false, "RovikAlarm"),
+            rovik::alarm::PrivateFileResult::Failed);
 }
 
 }  // namespace

@@ -40,7 +40,9 @@ class RawDb {
     sqlite3_busy_timeout(db_, 5000);
   }
   ~RawDb() { sqlite3_close(db_); }
-  bool Exec(const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK; }
+  bool Exec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
   // All rows of a query, each cell as text ("<null>" for NULL).
   std::vector<std::vector<std::string>> Rows(const std::string& sql) {
     std::vector<std::vector<std::string>> rows;
@@ -66,8 +68,8 @@ class RawDb {
   sqlite3* db_ = nullptr;
 };
 
-inline AlarmRecord MakeAlarm(const std::string& account, const std::string& device, const std::string& time,
-                             const std::u16string& user = u"User") {
+inline AlarmRecord MakeAlarm(const std::string& account, const std::string& device,
+                             const std::string& time, const std::u16string& user = u"User") {
   AlarmRecord r;
   ClearRecord(r);
   rovik::alarm::CopyField(r.account, account);

@@ -151,7 +151,8 @@ TEST_F(SplashTest, PaintsBandPictureStatusAndBar) {
   ASSERT_TRUE(LoadPngResource(splash, 150));
   // The 680 x 363 picture fills the band exactly.
   for (const QPoint p : {QPoint(0, 0), QPoint(340, 180), QPoint(679, 362), QPoint(100, 300)}) {
-    EXPECT_EQ(shot.pixel(p) & 0xFFFFFF, splash.GetPixel(p.x(), p.y()) & 0xFFFFFF) << p.x() << "," << p.y();
+    EXPECT_EQ(shot.pixel(p) & 0xFFFFFF, splash.GetPixel(p.x(), p.y()) & 0xFFFFFF)
+        << p.x() << "," << p.y();
   }
   EXPECT_EQ(shot.pixel(5, 380), qRgb(251, 251, 251));
   EXPECT_EQ(shot.pixel(5, 424), qRgb(251, 251, 251));
@@ -218,8 +219,8 @@ TEST_F(SplashTest, WholePassInstallsTellsTheMonitorAndClosesItself) {
   }));
   ASSERT_TRUE(WriteWholeFile(App("RovikAlarm"), "old alarm"));
   ASSERT_TRUE(test::WriteZip(App("FILE/Upgrade/patch.zip"),
-                             {test::FileEntry("RovikAlarm", "new alarm"), test::FolderEntry("skin/"),
-                              test::FileEntry("skin/ok.png", "png")}));
+                             {test::FileEntry("RovikAlarm", "new alarm"),
+                              test::FolderEntry("skin/"), test::FileEntry("skin/ok.png", "png")}));
   NameUpgradeFile("patch.zip");
 
   RecordingDlg dlg(AppDir(folder_));
@@ -289,7 +290,8 @@ TEST_F(SplashTest, KeyboardCannotCloseTheWindowWhileFilesAreReplaced) {
   dlg.WorkerOptions().entryPause = std::chrono::milliseconds(400);
   dlg.show();
   ASSERT_TRUE(QTest::qWaitFor(
-      [&] { return dlg.CurrentDisplay().status.startsWith(QStringLiteral("正在更新文件：")); }, 10000));
+      [&] { return dlg.CurrentDisplay().status.startsWith(QStringLiteral("正在更新文件：")); },
+      10000));
   QTest::keyClick(&dlg, Qt::Key_Escape);
   QTest::keyClick(&dlg, Qt::Key_Return);
   dlg.close();
@@ -329,7 +331,8 @@ TEST_F(SplashTest, ReadOnlyProgramFolderShowsTheNoticeAndChangesNothing) {
     return 1;
   }));
   ASSERT_TRUE(WriteWholeFile(App("RovikAlarm"), "old alarm"));
-  ASSERT_TRUE(test::WriteZip(App("FILE/Upgrade/patch.zip"), {test::FileEntry("RovikAlarm", "new")}));
+  ASSERT_TRUE(
+      test::WriteZip(App("FILE/Upgrade/patch.zip"), {test::FileEntry("RovikAlarm", "new")}));
   NameUpgradeFile("patch.zip");
   fs::permissions(folder_.Path(), fs::perms(0555));
   RecordingDlg dlg(AppDir(folder_));

@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
   ::setenv("ROVIK_REGISTRY_ROOT", (root / "reg").c_str(), 1);
   ::setenv("ROVIK_RUNTIME_DIR", (root / "run").c_str(), 1);
 
-  auto key = rovik::platform::RegistryKey::Create(rovik::platform::RegRoot::LocalMachine,
-                                                  "SOFTWARE\\MERVO\\ROVIK", rovik::platform::kKeyWrite);
+  auto key = rovik::platform::RegistryKey::Create(
+      rovik::platform::RegRoot::LocalMachine, "SOFTWARE\\MERVO\\ROVIK", rovik::platform::kKeyWrite);
   if (!key || !key->WriteString("UpgradeFile", "patch.zip")) {
     std::fprintf(stderr, "launcher_splash_shot: cannot write the registry\n");
     return 1;

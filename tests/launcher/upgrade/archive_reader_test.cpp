@@ -111,8 +111,8 @@ TEST_F(ArchiveReaderTest, FileEntriesAreUnpackedWithEveryFolderLevel) {
   }
   ZipEntrySpec stored = test::FileEntry("plain.txt", "stored bytes");
   stored.deflate = false;
-  ArchivePtr archive = Open({test::FileEntry("a/b\\c/big.bin", big), stored,
-                             test::FileEntry("C:\\x\\y.dll", "y")});
+  ArchivePtr archive =
+      Open({test::FileEntry("a/b\\c/big.bin", big), stored, test::FileEntry("C:\\x\\y.dll", "y")});
   for (int i = 0; i < 3; ++i) {
     EXPECT_TRUE(Extract(archive.get(), i)) << i;
   }
@@ -200,9 +200,9 @@ TEST_F(ArchiveReaderTest, InflatedBytesAreCountedAgainstThePackageLimit) {
 TEST_F(ArchiveReaderTest, LinksAndRefusedNamesAreNeverUnpacked) {
   const fs::path outside = dir_.Path() / "outside";
   fs::create_directories(outside);
-  ArchivePtr archive = Open({test::SymlinkEntry("link", outside.string()),
-                             test::FileEntry("../evil.dll", "evil"),
-                             test::FileEntry(std::string("a.dll\0../../b", 13), "evil")});
+  ArchivePtr archive =
+      Open({test::SymlinkEntry("link", outside.string()), test::FileEntry("../evil.dll", "evil"),
+            test::FileEntry(std::string("a.dll\0../../b", 13), "evil")});
   ArchiveEntry entry;
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(GetEntry(archive.get(), i, entry));
@@ -226,8 +226,8 @@ TEST_F(ArchiveReaderTest, LinksInsideTheExtractionFolderAreNotFollowedOut) {
   ASSERT_TRUE(WriteWholeFile(outside / "victim.dll", "precious"));
   fs::create_symlink(outside / "victim.dll", extract_ / "victim.dll");
   fs::create_symlink(outside, extract_ / "skin");
-  ArchivePtr archive = Open({test::FileEntry("victim.dll", "overwritten"),
-                             test::FileEntry("skin/ok.png", "png")});
+  ArchivePtr archive =
+      Open({test::FileEntry("victim.dll", "overwritten"), test::FileEntry("skin/ok.png", "png")});
   EXPECT_FALSE(Extract(archive.get(), 0));
   EXPECT_FALSE(Extract(archive.get(), 1));
   EXPECT_EQ(ReadWholeFile(outside / "victim.dll"), "precious");

@@ -52,11 +52,11 @@ TEST(EntryNameReduction, HostileNamesNeverLeadOutOfTheFolder) {
   fixtures::TempDir dir;
   const auto folder = dir.Path() / "FILE" / "Temp";
   ASSERT_TRUE(CreateFolderLevels(dir.Path(), "FILE/Temp"));
-  const char* hostile[] = {"../evil.dll",    "..\\evil.dll",   "../../evil.dll", "a/b/../evil.dll",
-                           "..",             "../",            "a/../..",        "C:\\..\\x.dll",
-                           "\\..\\x.dll",    "./../x.dll",     ".\\..\\x.dll",   "a/./../../x",
-                           "..././x.dll",    "/etc/passwd",    "C:/Windows/x",   "...\\x",
-                           "a\\..",          "x/..\\..\\y",    "..//x",          "..\\/x"};
+  const char* hostile[] = {"../evil.dll", "..\\evil.dll", "../../evil.dll", "a/b/../evil.dll",
+                           "..",          "../",          "a/../..",        "C:\\..\\x.dll",
+                           "\\..\\x.dll", "./../x.dll",   ".\\..\\x.dll",   "a/./../../x",
+                           "..././x.dll", "/etc/passwd",  "C:/Windows/x",   "...\\x",
+                           "a\\..",       "x/..\\..\\y",  "..//x",          "..\\/x"};
   for (const char* raw : hostile) {
     const std::u16string name = EntryNameFromArchive(raw);
     if (name.empty()) {
@@ -120,7 +120,7 @@ class EntryTimesTest : public ::testing::Test {
     setenv("TZ", zone, 1);
     tzset();
   }
-  static constexpr uint16_t kDate = (45 << 9) | (6 << 5) | 15;  // 2025-06-15
+  static constexpr uint16_t kDate = (45 << 9) | (6 << 5) | 15;   // 2025-06-15
   static constexpr uint16_t kTime = (10 << 11) | (30 << 5) | 4;  // 10:30:08
   static constexpr FileTime kDosAsUtc = 1749983408ULL * 10000000ULL + kUnixEpochAsFileTime;
 

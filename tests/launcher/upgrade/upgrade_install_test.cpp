@@ -22,12 +22,14 @@ class UpgradeInstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     folders_ = InstallFolders::Of(dir_.Path() / "bin" / "");
-    for (const fs::path& f : {folders_.extractFolder, folders_.backupFolder, folders_.upgradeFolder}) {
+    for (const fs::path& f :
+         {folders_.extractFolder, folders_.backupFolder, folders_.upgradeFolder}) {
       fs::create_directories(f);
     }
   }
 
-  InstallResult Install(const std::vector<ZipEntrySpec>& entries, const InstallOptions& options = {}) {
+  InstallResult Install(const std::vector<ZipEntrySpec>& entries,
+                        const InstallOptions& options = {}) {
     EXPECT_TRUE(test::WriteZip(Package(), entries));
     return InstallPackage(Package(), folders_, options);
   }
@@ -55,8 +57,8 @@ class UpgradeInstallTest : public ::testing::Test {
 
 TEST_F(UpgradeInstallTest, ReplacesProgramFilesAfterSavingThem) {
   ASSERT_TRUE(WriteWholeFile(App("RovikAlarm"), "old alarm"));
-  const InstallResult result = Install({test::FileEntry("RovikAlarm", "new alarm"),
-                                        test::FileEntry("libnew.so", "new library")});
+  const InstallResult result = Install(
+      {test::FileEntry("RovikAlarm", "new alarm"), test::FileEntry("libnew.so", "new library")});
   EXPECT_TRUE(result.opened);
   EXPECT_EQ(result.entries, 2);
   EXPECT_EQ(result.installed, 2);
@@ -106,10 +108,9 @@ TEST_F(UpgradeInstallTest, SubfolderEntriesMakeTheFoldersTheyNeedInsideTheirFold
   fs::create_symlink(outside, App("linked"));
   fs::create_symlink(outside, Back("elsewhere"));
   ASSERT_TRUE(WriteWholeFile(App("elsewhere/b.png"), "old b"));
-  const InstallResult result = Install({test::FileEntry("skin/a.png", "new a"),
-                                        test::FileEntry("skin/new/deep/c.png", "new c"),
-                                        test::FileEntry("linked/d.png", "EVIL"),
-                                        test::FileEntry("elsewhere/b.png", "new b")});
+  const InstallResult result = Install(
+      {test::FileEntry("skin/a.png", "new a"), test::FileEntry("skin/new/deep/c.png", "new c"),
+       test::FileEntry("linked/d.png", "EVIL"), test::FileEntry("elsewhere/b.png", "new b")});
   EXPECT_EQ(ReadWholeFile(App("skin/a.png")), "new a");
   EXPECT_EQ(ReadWholeFile(Back("skin/a.png")), "old a");
   EXPECT_EQ(ReadWholeFile(App("skin/new/deep/c.png")), "new c");
@@ -174,8 +175,8 @@ TEST_F(UpgradeInstallTest, RunAgainKeepsEveryOriginalInTheBackups) {
 // A copy killed between its temporary file and the rename leaves ".name.XXXXXX" beside its target.
 TEST_F(UpgradeInstallTest, LeftoversOfKilledCopiesAreRemovedAndNothingElse) {
   ASSERT_TRUE(WriteWholeFile(App("QXDll.so"), "old"));
-  for (const fs::path& leftover : {App(".QXDll.so.a1B2c3"), Back(".QXDll.so.Zz9900"),
-                                   App("skin/.a.png.qwerty")}) {
+  for (const fs::path& leftover :
+       {App(".QXDll.so.a1B2c3"), Back(".QXDll.so.Zz9900"), App("skin/.a.png.qwerty")}) {
     ASSERT_TRUE(WriteWholeFile(leftover, "half written"));
   }
   for (const fs::path& kept : {App(".QXDll.so.short"), App(".QXDll.so.a1B2c3d"),
@@ -214,8 +215,8 @@ TEST_F(UpgradeInstallTest, EntryWithBadCrcIsNotInstalledNorTakenFromAnEarlierRun
 TEST_F(UpgradeInstallTest, ZipBombStopsAtTheLimitAndInstallsNothingOfIt) {
   InstallOptions options;
   options.extractLimit = 1 << 20;
-  const InstallResult result = Install({test::FileEntry("bomb.bin", std::string(4 << 20, '\0'))},
-                                       options);
+  const InstallResult result =
+      Install({test::FileEntry("bomb.bin", std::string(4 << 20, '\0'))}, options);
   EXPECT_EQ(result.failed, 1);
   EXPECT_FALSE(fs::exists(Temp("bomb.bin")));
   EXPECT_FALSE(fs::exists(App("bomb.bin")));
@@ -270,8 +271,8 @@ TEST_F(UpgradeInstallTest, AnOriginalWhoseBackupFailsIsNotReplaced) {
 TEST_F(UpgradeInstallTest, ReadOnlyProgramFilesAreSkippedSilently) {
   ASSERT_TRUE(WriteWholeFile(App("ro.dll"), "old"));
   fs::permissions(App("ro.dll"), fs::perms::owner_read);
-  const InstallResult result = Install({test::FileEntry("ro.dll", "new"),
-                                        test::FileEntry("rw.dll", "new")});
+  const InstallResult result =
+      Install({test::FileEntry("ro.dll", "new"), test::FileEntry("rw.dll", "new")});
   EXPECT_EQ(result.installed, 1);
   EXPECT_EQ(ReadWholeFile(App("ro.dll")), "old");
   EXPECT_EQ(ReadWholeFile(Back("ro.dll")), "old");
@@ -285,9 +286,8 @@ TEST_F(UpgradeInstallTest, ReportsEveryEntryAndCanStopEarly) {
   options.onEntry = [&](const ArchiveEntry& entry) { seen.emplace_back(entry.Name()); };
   options.afterEntry = [&] { ++pauses; };
   options.stopRequested = [&] { return seen.size() >= 2; };
-  const InstallResult result = Install({test::FileEntry("a", "1"), test::FolderEntry("d/"),
-                                        test::FileEntry("b", "2")},
-                                       options);
+  const InstallResult result = Install(
+      {test::FileEntry("a", "1"), test::FolderEntry("d/"), test::FileEntry("b", "2")}, options);
   EXPECT_EQ(seen, (std::vector<std::u16string>{u"a", u"d/"}));
   EXPECT_EQ(pauses, 2);
   EXPECT_EQ(result.entries, 2);

@@ -121,8 +121,8 @@ TEST(TcpSocket, AddressesAreCheckedBeforeUse) {
   EXPECT_TRUE(SplitHostPort("127.0.0.1:8554", &host, &port));
   EXPECT_EQ(host, "127.0.0.1");
   EXPECT_EQ(port, 8554);
-  for (const char* bad : {"", "127.0.0.1", ":80", "host:", "host:0", "host:65536", "host:8x",
-                          "host:123456"}) {
+  for (const char* bad :
+       {"", "127.0.0.1", ":80", "host:", "host:0", "host:65536", "host:8x", "host:123456"}) {
     EXPECT_FALSE(SplitHostPort(bad, &host, &port)) << bad;
   }
   EXPECT_EQ(TcpConnect("nonsense", 100), -1);

@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "player/api/qx_play_api.h"
-#include "tests/player/fixtures/hostile_media.h"
 #include "tests/fixtures/test_window.h"
 #include "tests/fixtures/wait_until.h"
+#include "tests/player/fixtures/hostile_media.h"
 
 using namespace rovik_test;
 using namespace std::chrono_literals;
@@ -68,14 +68,16 @@ class HostileUse : public ::testing::Test {
   // the colour is not there.
   bool Shows(int r, int g, int b) {
     Rgb got{-1, -1, -1};
-    const bool seen = WaitUntil([&] {
-      got = window_->PixelAt(kWidth / 2, kHeight / 2);
-      if (rovik::fixtures::Near(got, {r, g, b}, 40)) {
-        return true;
-      }
-      QX_PLAY_API_Refresh(slot_);
-      return false;
-    }, 10000ms);
+    const bool seen = WaitUntil(
+        [&] {
+          got = window_->PixelAt(kWidth / 2, kHeight / 2);
+          if (rovik::fixtures::Near(got, {r, g, b}, 40)) {
+            return true;
+          }
+          QX_PLAY_API_Refresh(slot_);
+          return false;
+        },
+        10000ms);
     if (!seen) ADD_FAILURE() << "window shows " << got.r << "," << got.g << "," << got.b;
     return seen;
   }

@@ -47,9 +47,8 @@ Picture DecodeJpeg(const std::vector<uint8_t>& jpeg) {
 // Feeds frames at `fps` for `seconds`, looping the clip.
 void Feed(int slot, const std::vector<Frame>& frames, int fps, double seconds) {
   FeedAtPace(frames, fps, seconds, [slot](const Frame& f, size_t i) {
-    const int result = QX_PLAY_API_InputVideoFrame(slot, f.key, f.bytes.data(),
-                                                   static_cast<int>(f.bytes.size()),
-                                                   static_cast<uint32_t>(i));
+    const int result = QX_PLAY_API_InputVideoFrame(
+        slot, f.key, f.bytes.data(), static_cast<int>(f.bytes.size()), static_cast<uint32_t>(i));
     EXPECT_EQ(result, 0);
     return result == 0;
   });
@@ -124,7 +123,8 @@ TEST_F(MediaApi, JpegSnapshotIsTheLastFrameByteForByte) {
   std::vector<uint8_t> last;
   for (int i = 0; i < 3; ++i) {
     last = MakeJpeg(160, 120, i);
-    ASSERT_EQ(QX_PLAY_API_InputVideoFrame(slot_, 1, last.data(), static_cast<int>(last.size()), 0), 0);
+    ASSERT_EQ(QX_PLAY_API_InputVideoFrame(slot_, 1, last.data(), static_cast<int>(last.size()), 0),
+              0);
     std::this_thread::sleep_for(150ms);
   }
   ASSERT_EQ(QX_PLAY_API_SnapShot(slot_, shot.c_str()), 0);

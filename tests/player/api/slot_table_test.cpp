@@ -83,21 +83,35 @@ TEST(PlayApiHeader, TheLibraryExportsExactlyTheTwentyTwoFunctions) {
   if (bin == nullptr || !rovik_test::HaveTool("nm")) GTEST_SKIP() << "ROVIK_BIN_DIR or nm missing";
   int status = 0;
   const std::string out = rovik_test::RunCommand(
-      std::string("nm -D --defined-only '") + bin + "/libQXPlayDll.so' | awk '{print $3}'", &status);
+      std::string("nm -D --defined-only '") + bin + "/libQXPlayDll.so' | awk '{print $3}'",
+      &status);
   ASSERT_EQ(status, 0);
   std::set<std::string> names;
   std::istringstream in(out);
   std::string name;
   while (in >> name) names.insert(name);
-  const std::set<std::string> expected = {
-      "QX_PLAY_API_Initial",         "QX_PLAY_API_DeInitial",       "QX_PLAY_API_GetAPIVersion",
-      "QX_PLAY_API_CreateInstance",  "QX_PLAY_API_DestroyInstance", "QX_PLAY_API_DestroyAllInstance",
-      "QX_PLAY_API_StartPlay",       "QX_PLAY_API_StopPlay",        "QX_PLAY_API_StopAll",
-      "QX_PLAY_API_PlayAudio",       "QX_PLAY_API_StopAudio",       "QX_PLAY_API_StartCapture",
-      "QX_PLAY_API_StopCapture",     "QX_PLAY_API_Refresh",         "QX_PLAY_API_SetOSD",
-      "QX_PLAY_API_SnapShot",        "QX_PLAY_API_StartRecord",     "QX_PLAY_API_StopRecord",
-      "QX_PLAY_API_InputVideoFrame", "QX_PLAY_API_InputPCMData",    "QX_PLAY_API_SetPCMDataCallBack",
-      "QX_PLAY_API_GetRecordState"};
+  const std::set<std::string> expected = {"QX_PLAY_API_Initial",
+                                          "QX_PLAY_API_DeInitial",
+                                          "QX_PLAY_API_GetAPIVersion",
+                                          "QX_PLAY_API_CreateInstance",
+                                          "QX_PLAY_API_DestroyInstance",
+                                          "QX_PLAY_API_DestroyAllInstance",
+                                          "QX_PLAY_API_StartPlay",
+                                          "QX_PLAY_API_StopPlay",
+                                          "QX_PLAY_API_StopAll",
+                                          "QX_PLAY_API_PlayAudio",
+                                          "QX_PLAY_API_StopAudio",
+                                          "QX_PLAY_API_StartCapture",
+                                          "QX_PLAY_API_StopCapture",
+                                          "QX_PLAY_API_Refresh",
+                                          "QX_PLAY_API_SetOSD",
+                                          "QX_PLAY_API_SnapShot",
+                                          "QX_PLAY_API_StartRecord",
+                                          "QX_PLAY_API_StopRecord",
+                                          "QX_PLAY_API_InputVideoFrame",
+                                          "QX_PLAY_API_InputPCMData",
+                                          "QX_PLAY_API_SetPCMDataCallBack",
+                                          "QX_PLAY_API_GetRecordState"};
   EXPECT_EQ(names, expected);
 }
 
@@ -117,11 +131,13 @@ TEST_F(PlayApi, NothingButVersionAndCallbackWorksBeforeInitial) {
 
 TEST_F(PlayApi, IndexesAbove127AreRefusedBeforeTheStateIsLookedAt) {
   for (int index : {128, -1, 1000}) {
-    for (const auto& [name, code] : CallAllIndexed(index)) EXPECT_EQ(code, -2) << name << " " << index;
+    for (const auto& [name, code] : CallAllIndexed(index))
+      EXPECT_EQ(code, -2) << name << " " << index;
   }
   ASSERT_EQ(QX_PLAY_API_Initial(), 0);
   for (int index : {128, -1}) {
-    for (const auto& [name, code] : CallAllIndexed(index)) EXPECT_EQ(code, -2) << name << " " << index;
+    for (const auto& [name, code] : CallAllIndexed(index))
+      EXPECT_EQ(code, -2) << name << " " << index;
   }
 }
 

@@ -38,4 +38,3 @@ inline int ThreadBaseline() {
   (void)warmed;
   return ThreadCount();
 }
-

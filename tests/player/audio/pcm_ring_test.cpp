@@ -12,7 +12,8 @@ namespace {
 
 std::vector<uint8_t> Pattern(int n, int seed = 0) {
   std::vector<uint8_t> v(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) v[static_cast<size_t>(i)] = static_cast<uint8_t>((i * 7 + seed) & 0xff);
+  for (int i = 0; i < n; ++i)
+    v[static_cast<size_t>(i)] = static_cast<uint8_t>((i * 7 + seed) & 0xff);
   return v;
 }
 

@@ -151,7 +151,8 @@ TEST(AudioPlayer, BurstKeepsAtMostSixteenChunksQueued) {
   EXPECT_GE(written, CWavOut::kBufferCount);
   EXPECT_GE(dropped, 50 - CWavOut::kBufferCount - 5) << "the rest is dropped chunk by chunk";
   // The queued chunks play out at real-time pace and come back.
-  EXPECT_TRUE(WaitUntil([&] { return player.output().freeCount() == CWavOut::kBufferCount; }, 2000ms));
+  EXPECT_TRUE(
+      WaitUntil([&] { return player.output().freeCount() == CWavOut::kBufferCount; }, 2000ms));
   EXPECT_LE(Watch::maxQueued.load(), CWavOut::kBufferCount);
   EXPECT_EQ(Watch::completed.load(), written);
 }
@@ -187,7 +188,7 @@ TEST(AudioPlayer, StartEmptiesTheRingAndDestructionJoinsTheFeeder) {
     ASSERT_EQ(player.Start(), 1);
     auto pcm = Tone(1000);  // one chunk and 360 bytes
     player.Append(pcm.data(), 1000);
-    player.Start();  // a second start empties the ring and keeps the one feeder
+    player.Start();                  // a second start empties the ring and keeps the one feeder
     player.Append(pcm.data(), 280);  // would complete a chunk with the 360 left before
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(player.ring().fill(), 280);

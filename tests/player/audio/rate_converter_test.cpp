@@ -15,7 +15,8 @@ TEST(RateConverter, ChunksBecomeTheirShareOfTheDeviceRateWithoutSeams) {
     unsigned rate;
     size_t perSecond;
   };
-  for (const Case c : {Case{8000, 8000}, Case{44100, 44100}, Case{48000, 48000}, Case{11025, 11025}}) {
+  for (const Case c :
+       {Case{8000, 8000}, Case{44100, 44100}, Case{48000, 48000}, Case{11025, 11025}}) {
     RateConverter converter(8000, c.rate);
     std::vector<int16_t> in(320), out;
     size_t total = 0;

@@ -157,7 +157,8 @@ TEST(StalledDevice, ClosingThePlayerFreesNothingTheDeviceThreadStillUses) {
     auto player = std::make_unique<AudioPlayer>(table);
     ASSERT_EQ(player->Start(), 1);
     const auto pcm = Chunks(6);
-    ASSERT_EQ(player->Append(pcm.data(), static_cast<int>(pcm.size())), static_cast<int>(pcm.size()));
+    ASSERT_EQ(player->Append(pcm.data(), static_cast<int>(pcm.size())),
+              static_cast<int>(pcm.size()));
     ASSERT_TRUE(WaitUntil([] { return Staller::holding.load(); }, 2000ms));
     player.reset();  // waits for the buffers, resets, and its close is refused
   }

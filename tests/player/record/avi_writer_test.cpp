@@ -91,8 +91,9 @@ TEST(AviWriter, StreamHeaderFormatAndIndexAreThoseOfARecording) {
   EXPECT_EQ(ReadLe32(d, b + 8), 576u);
   EXPECT_EQ(ReadLe16(d, b + 12), 1);
   EXPECT_EQ(ReadLe16(d, b + 14), 24);
-  EXPECT_EQ(std::string(d.begin() + static_cast<long>(b + 16), d.begin() + static_cast<long>(b + 20)),
-            "h264");
+  EXPECT_EQ(
+      std::string(d.begin() + static_cast<long>(b + 16), d.begin() + static_cast<long>(b + 20)),
+      "h264");
   for (size_t off = 20; off < 40; off += 4) EXPECT_EQ(ReadLe32(d, b + off), 0u) << off;
 
   // The index: every sample, the empty one too, flagged as a key frame, pointing at its data.
@@ -123,7 +124,8 @@ TEST(AviWriter, JpegRecordingsAreMjpg) {
   const std::vector<uint8_t> d = ReadFile(file);
   EXPECT_EQ(ReadStrh(d).handler, "mjpg");
   const size_t strf = FindChunk(d, "strf");
-  EXPECT_EQ(std::string(d.begin() + static_cast<long>(strf + 24), d.begin() + static_cast<long>(strf + 28)),
+  EXPECT_EQ(std::string(d.begin() + static_cast<long>(strf + 24),
+                        d.begin() + static_cast<long>(strf + 28)),
             "mjpg");
 }
 
@@ -152,7 +154,8 @@ TEST(AviWriter, FfprobeReadsAClosedAndAnUnclosedFile) {
     AviWriter w(AviWriter::kH264, 320, 240);
     ASSERT_TRUE(w.Open(closed));
     for (size_t i = 0; i < frames.size(); ++i) {
-      ASSERT_TRUE(w.WriteSample(frames[i].bytes.data(), static_cast<uint32_t>(frames[i].bytes.size())));
+      ASSERT_TRUE(
+          w.WriteSample(frames[i].bytes.data(), static_cast<uint32_t>(frames[i].bytes.size())));
       ASSERT_TRUE(w.WriteSample(nullptr, 0));
       // The file as it stands mid-way: what a killed process leaves.
       if (i == 60) std::filesystem::copy_file(closed, copy);

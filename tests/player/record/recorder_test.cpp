@@ -146,7 +146,7 @@ TEST_F(RecorderTest, SlowFramesAreHeldByEmptySamples) {
   const std::string file = dir_ / "slow.avi";
   Recorder r;
   ASSERT_EQ(r.Start(file.c_str(), rovik::player::kRecordJpeg), 1);
-  Feed(r, frames, 5, 2.0, 160, 120);  // one frame every 200 ms: ten ticks each
+  Feed(r, frames, 5, 2.0, 160, 120);   // one frame every 200 ms: ten ticks each
   std::this_thread::sleep_for(100ms);  // the last frame's tick
   r.Stop();
   auto p = ProbeVideo(file);
@@ -296,11 +296,14 @@ TEST_F(RecorderTest, PlayerLetsGoOfARecordingThatEndedAndFeedsItNoMore) {
   auto chain = std::make_shared<rovik::player::RecordChain>(dir_ / "plain/ended.avi");
   ASSERT_EQ(player.ContinueRecord(chain), 1);
   const auto small = MakeJpeg(320, 240, 1);
-  EXPECT_TRUE(WaitUntil([&] {
-    player.InputFrame(small.data(), static_cast<int32_t>(small.size()), 1, 0);
-    std::this_thread::sleep_for(30ms);
-    return !player.Recording();
-  }, 5000ms)) << "a recorder whose thread ended is released";
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        player.InputFrame(small.data(), static_cast<int32_t>(small.size()), 1, 0);
+        std::this_thread::sleep_for(30ms);
+        return !player.Recording();
+      },
+      5000ms))
+      << "a recorder whose thread ended is released";
   EXPECT_TRUE(chain->failed) << "the recording asked for was not written";
   const uint64_t shown = player.PicturesShown();
   player.InputFrame(small.data(), static_cast<int32_t>(small.size()), 1, 0);

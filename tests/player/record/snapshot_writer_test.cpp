@@ -24,7 +24,8 @@ Decoded Decode(const std::vector<uint8_t>& jpeg) {
   Decoded out;
   tjhandle h = tjInitDecompress();
   int sub = 0, space = 0;
-  if (tjDecompressHeader3(h, jpeg.data(), jpeg.size(), &out.width, &out.height, &sub, &space) == 0) {
+  if (tjDecompressHeader3(h, jpeg.data(), jpeg.size(), &out.width, &out.height, &sub, &space) ==
+      0) {
     out.rgb.resize(static_cast<size_t>(out.width) * out.height * 3);
     if (tjDecompress2(h, jpeg.data(), jpeg.size(), out.rgb.data(), out.width, 0, out.height,
                       TJPF_RGB, 0) != 0) {
@@ -45,13 +46,15 @@ std::vector<uint8_t> TwoColourPicture(int format, int width, int height, int pit
       uint8_t* p = &px[static_cast<size_t>(y) * pitch];
       switch (format) {
         case 1: {
-          const uint16_t v = static_cast<uint16_t>((c[0] >> 3) << 10 | (c[1] >> 3) << 5 | c[2] >> 3);
+          const uint16_t v =
+              static_cast<uint16_t>((c[0] >> 3) << 10 | (c[1] >> 3) << 5 | c[2] >> 3);
           p[2 * x] = static_cast<uint8_t>(v);
           p[2 * x + 1] = static_cast<uint8_t>(v >> 8);
           break;
         }
         case 2: {
-          const uint16_t v = static_cast<uint16_t>((c[0] >> 3) << 11 | (c[1] >> 2) << 5 | c[2] >> 3);
+          const uint16_t v =
+              static_cast<uint16_t>((c[0] >> 3) << 11 | (c[1] >> 2) << 5 | c[2] >> 3);
           p[2 * x] = static_cast<uint8_t>(v);
           p[2 * x + 1] = static_cast<uint8_t>(v >> 8);
           break;
@@ -114,10 +117,12 @@ TEST(SnapshotJpeg, BadPicturesMakeNoFile) {
   ScratchDir dir;
   std::vector<uint8_t> px(64 * 64 * 4);
   EXPECT_TRUE(rovik::player::EncodeSnapshotJpeg(px.data(), 256, 64, 64, 0).empty());
-  EXPECT_TRUE(rovik::player::EncodeSnapshotJpeg(px.data(), 100, 64, 64, 4).empty());  // pitch too small
+  EXPECT_TRUE(
+      rovik::player::EncodeSnapshotJpeg(px.data(), 100, 64, 64, 4).empty());  // pitch too small
   EXPECT_TRUE(rovik::player::EncodeSnapshotJpeg(nullptr, 256, 64, 64, 4).empty());
   EXPECT_TRUE(rovik::player::EncodeSnapshotJpeg(px.data(), 256, 0, 64, 4).empty());
-  EXPECT_FALSE(rovik::player::WriteSnapshotJpeg((dir / "bad.jpg").c_str(), px.data(), 256, 64, 64, 7));
+  EXPECT_FALSE(
+      rovik::player::WriteSnapshotJpeg((dir / "bad.jpg").c_str(), px.data(), 256, 64, 64, 7));
   EXPECT_FALSE(FileExists(dir / "bad.jpg"));
   EXPECT_FALSE(rovik::player::WriteSnapshotJpeg(nullptr, px.data(), 256, 64, 64, 4));
 }
@@ -146,7 +151,8 @@ TEST(SnapshotBytes, AJpegFrameIsWrittenByteForByte) {
   ScratchDir dir;
   const std::vector<uint8_t> jpeg = MakeJpeg(48, 32, 5);
   const std::string path = dir / "d1\\d2/frame.jpg";
-  ASSERT_TRUE(rovik::player::JpegSnapshotWriter::Instance()->WriteJpeg(path.c_str(), jpeg.data(), jpeg.size()));
+  ASSERT_TRUE(rovik::player::JpegSnapshotWriter::Instance()->WriteJpeg(path.c_str(), jpeg.data(),
+                                                                       jpeg.size()));
   EXPECT_EQ(ReadFile(dir / "d1/d2/frame.jpg"), jpeg);
   // An existing file is replaced, not appended to.
   const std::vector<uint8_t> shorter(jpeg.begin(), jpeg.begin() + 10);
@@ -154,7 +160,8 @@ TEST(SnapshotBytes, AJpegFrameIsWrittenByteForByte) {
   EXPECT_EQ(ReadFile(dir / "d1/d2/frame.jpg"), shorter);
   // A folder in the way of the file: reported, not thrown.
   std::filesystem::create_directories(dir / "taken.jpg");
-  EXPECT_FALSE(rovik::player::WriteSnapshotBytes((dir / "taken.jpg").c_str(), jpeg.data(), jpeg.size()));
+  EXPECT_FALSE(
+      rovik::player::WriteSnapshotBytes((dir / "taken.jpg").c_str(), jpeg.data(), jpeg.size()));
   // Nothing half-written is left beside it.
   int entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
@@ -170,7 +177,7 @@ TEST(EnsureDirectories, BothSeparatorsAndExistingFolders) {
   rovik::player::EnsureDirectories(path.c_str());
   EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b/c"));
   EXPECT_FALSE(std::filesystem::exists(dir / "a/b/c/file.avi"));  // only the folders
-  rovik::player::EnsureDirectories(path.c_str());                          // all there: nothing fails
+  rovik::player::EnsureDirectories(path.c_str());                 // all there: nothing fails
   rovik::player::EnsureDirectories(nullptr);
   rovik::player::EnsureDirectories("");
   EXPECT_EQ(rovik::player::NormalizePath("D:\\rec\\cam1/a.avi"), "D:/rec/cam1/a.avi");

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 #include "tests/player/fixtures/player_test_util.h"

@@ -5,12 +5,12 @@
 
 #include <vector>
 
-#include "player/video/display/display_surface.h"
+#include "player/media/picture_limits.h"
 #include "player/video/decode/h264_decoder.h"
 #include "player/video/decode/jpeg_decoder.h"
-#include "player/media/picture_limits.h"
-#include "tests/player/fixtures/player_test_util.h"
+#include "player/video/display/display_surface.h"
 #include "tests/player/fixtures/hostile_media.h"
+#include "tests/player/fixtures/player_test_util.h"
 
 using namespace rovik::player;
 using namespace player_test;
@@ -72,7 +72,8 @@ TEST(HostilePictures, ThirtyTwoBitPicturesAreOpaque) {
   JpegDecoder decoder;
   const auto jpeg = SolidJpeg(33, 17, 10, 200, 30);
   std::vector<uint8_t> pixels(33 * 17 * 4, 0);
-  ASSERT_TRUE(decoder.Decode(jpeg.data(), jpeg.size(), {pixels.data(), 33 * 4, 33, 17, kPixelFormatRgb32}));
+  ASSERT_TRUE(
+      decoder.Decode(jpeg.data(), jpeg.size(), {pixels.data(), 33 * 4, 33, 17, kPixelFormatRgb32}));
   for (size_t i = 3; i < pixels.size(); i += 4) {
     ASSERT_EQ(pixels[i], 0xFF) << "pixel " << i / 4;
   }

@@ -144,11 +144,14 @@ TEST(ColorConvert, ReducedPicturesGiveEachRowItsOwnChromaRow) {
     Target reference = MakeTarget(w, h, kPixelFormatRgb32);
     ConvertI420With(ConvertPath::kScalar, p.view, reference.view);
     const int row = h - 1;
-    const auto want = OnePixel(p.y[static_cast<size_t>(row) * w + 2],
-                               p.u[static_cast<size_t>(row) * cw + 1],
-                               p.v[static_cast<size_t>(row) * cw + 1], kPixelFormatRgb32);
-    EXPECT_EQ(std::memcmp(reference.bytes.data() + static_cast<size_t>(row) * reference.view.pitch + 8,
-                          want.data(), 4), 0) << w << "x" << h;
+    const auto want =
+        OnePixel(p.y[static_cast<size_t>(row) * w + 2], p.u[static_cast<size_t>(row) * cw + 1],
+                 p.v[static_cast<size_t>(row) * cw + 1], kPixelFormatRgb32);
+    EXPECT_EQ(
+        std::memcmp(reference.bytes.data() + static_cast<size_t>(row) * reference.view.pitch + 8,
+                    want.data(), 4),
+        0)
+        << w << "x" << h;
     for (ConvertPath path : {ConvertPath::kSse2, ConvertPath::kAvx2}) {
       if (ConvertPathSupported(path)) {
         Target got = MakeTarget(w, h, kPixelFormatRgb32);
@@ -162,7 +165,8 @@ TEST(ColorConvert, ReducedPicturesGiveEachRowItsOwnChromaRow) {
 TEST(ColorConvert, WrittenAroundTheCachesTheSameBytesWithinTheSameBounds) {
   // A window's picture is written with non-temporal stores where its rows lie on 32-byte
   // boundaries: same bytes as the reference, nothing past the last column or row.
-  for (auto [w, h] : {std::pair{1280, 720}, std::pair{400, 225}, std::pair{70, 9}, std::pair{33, 2}}) {
+  for (auto [w, h] :
+       {std::pair{1280, 720}, std::pair{400, 225}, std::pair{70, 9}, std::pair{33, 2}}) {
     const Planes p = RandomPlanes(w, h, static_cast<uint32_t>(w * h));
     const int32_t pitch = (w * 4 + 31) / 32 * 32 + 32;  // a spare aligned block per row
     const size_t bytes = static_cast<size_t>(pitch) * (h + 1);
@@ -203,8 +207,8 @@ TEST(ColorConvert, FillsEveryColumnAndRowAndNothingBeyond) {
           // The last odd column uses the last chroma column, the odd last row the last chroma row.
           const int cx = std::min(x / 2, w / 2 - 1);
           const int cy = std::min(row / 2, h / 2 - 1);
-          const auto want = OnePixel(p.y[row * w + x], p.u[cy * (w / 2) + cx],
-                                     p.v[cy * (w / 2) + cx], format);
+          const auto want =
+              OnePixel(p.y[row * w + x], p.u[cy * (w / 2) + cx], p.v[cy * (w / 2) + cx], format);
           ASSERT_EQ(0, std::memcmp(px, want.data(), bpp)) << "pixel " << x << "," << row;
         } else {
           for (int i = 0; i < bpp; ++i) {

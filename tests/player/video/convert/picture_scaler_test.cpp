@@ -55,8 +55,18 @@ std::vector<uint8_t> Copy(const I420View& v) {
 }  // namespace
 
 TEST(PictureScaler, FiltersWeighOneAndStayInsideTheInput) {
-  for (auto [from, to] : {std::pair{1280, 640}, {1280, 320}, {704, 400}, {576, 225}, {1281, 1280},
-                          {3, 2}, {2, 1}, {4096, 17}, {9, 9}, {360, 718}, {1, 5}, {10, 20}}) {
+  for (auto [from, to] : {std::pair{1280, 640},
+                          {1280, 320},
+                          {704, 400},
+                          {576, 225},
+                          {1281, 1280},
+                          {3, 2},
+                          {2, 1},
+                          {4096, 17},
+                          {9, 9},
+                          {360, 718},
+                          {1, 5},
+                          {10, 20}}) {
     const ScaleAxis axis = ScaleAxis::Make(from, to);
     ASSERT_EQ(axis.start.size(), static_cast<size_t>(to));
     ASSERT_EQ(axis.stride % 8, 0);
@@ -87,12 +97,11 @@ TEST(PictureScaler, EveryPathAgreesWithTheReferenceAtEveryRatio) {
   struct Case {
     int w, h, tw, th, pad;
   };
-  std::vector<Case> cases = {{1280, 720, 640, 360, 0},  {1280, 720, 320, 180, 32},
-                             {704, 576, 400, 225, 0},   {704, 576, 352, 288, 16},
-                             {1920, 1080, 237, 131, 0}, {1281, 721, 1280, 720, 3},
-                             {1280, 720, 1280, 361, 0}, {1280, 720, 641, 720, 0},
-                             {33, 17, 5, 3, 1},         {2, 2, 1, 1, 0},
-                             {7, 5, 7, 5, 0},           {4096, 64, 100, 63, 0}};
+  std::vector<Case> cases = {
+      {1280, 720, 640, 360, 0},  {1280, 720, 320, 180, 32}, {704, 576, 400, 225, 0},
+      {704, 576, 352, 288, 16},  {1920, 1080, 237, 131, 0}, {1281, 721, 1280, 720, 3},
+      {1280, 720, 1280, 361, 0}, {1280, 720, 641, 720, 0},  {33, 17, 5, 3, 1},
+      {2, 2, 1, 1, 0},           {7, 5, 7, 5, 0},           {4096, 64, 100, 63, 0}};
   std::mt19937 rng(7);
   for (int i = 0; i < 20; ++i) {
     const int w = 1 + static_cast<int>(rng() % 300);
@@ -131,12 +140,11 @@ TEST(PictureScaler, EveryWindowSizeComesCloseToSwscaleBilinear) {
     int w, h, tw, th;
     double least;
   };
-  const Case cases[] = {{704, 576, 1, 1, 31},       {704, 576, 1, 97, 31},
-                        {704, 576, 300, 1, 31},     {704, 576, 3, 3, 35},
-                        {704, 576, 401, 225, 35},   {704, 576, 479, 271, 35},
-                        {704, 576, 161, 97, 35},    {704, 576, 400, 225, 35},
-                        {704, 576, 703, 575, 35},   {1281, 721, 640, 360, 35},
-                        {1281, 721, 641, 721, 35}};
+  const Case cases[] = {
+      {704, 576, 1, 1, 31},      {704, 576, 1, 97, 31},    {704, 576, 300, 1, 31},
+      {704, 576, 3, 3, 35},      {704, 576, 401, 225, 35}, {704, 576, 479, 271, 35},
+      {704, 576, 161, 97, 35},   {704, 576, 400, 225, 35}, {704, 576, 703, 575, 35},
+      {1281, 721, 640, 360, 35}, {1281, 721, 641, 721, 35}};
   for (const Case& c : cases) {
     const ScenePicture picture = MakeScenePicture(c.w, c.h);
     EXPECT_GE(ReducedPsnr(picture.view, c.tw, c.th), c.least)

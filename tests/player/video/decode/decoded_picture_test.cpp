@@ -40,7 +40,7 @@ std::vector<std::vector<uint8_t>> OwnPictures(const std::vector<ClipFrame>& fram
   for (const ClipFrame& f : frames) {
     I420View view;
     pictures.push_back(own.Decode(f.bytes.data(), f.bytes.size(), view) ? Packed(view)
-                                                                          : std::vector<uint8_t>{});
+                                                                        : std::vector<uint8_t>{});
   }
   return pictures;
 }

@@ -7,13 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
-#include <algorithm>
-#include <chrono>
-#include <cmath>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -46,10 +46,12 @@ void Feed(CVideoPlayer& player, const std::vector<ClipFrame>& frames) {
 // The pixel once it reaches the colour (the server draws asynchronously), else its last value.
 Rgb PixelSoon(const TestWindow& window, int x, int y, const Rgb& want, int tolerance) {
   Rgb got;
-  WaitFor([&] {
-    got = window.PixelAt(x, y);
-    return Near(got, want, tolerance);
-  }, std::chrono::seconds(5));
+  WaitFor(
+      [&] {
+        got = window.PixelAt(x, y);
+        return Near(got, want, tolerance);
+      },
+      std::chrono::seconds(5));
   return got;
 }
 
@@ -67,9 +69,9 @@ std::vector<uint8_t> SwscaleReduced(const ClipFrame& first, int width, int heigh
   if (avcodec_open2(context, context->codec, nullptr) == 0 &&
       avcodec_send_packet(context, packet) == 0 && avcodec_send_packet(context, nullptr) == 0 &&
       avcodec_receive_frame(context, frame) == 0) {
-    SwsContext* sws = sws_getContext(frame->width, frame->height,
-                                     static_cast<AVPixelFormat>(frame->format), width, height,
-                                     AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    SwsContext* sws =
+        sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                       width, height, AV_PIX_FMT_RGB24, SWS_BILINEAR, nullptr, nullptr, nullptr);
     rgb.resize(static_cast<size_t>(width) * height * 3);
     uint8_t* dst[1] = {rgb.data()};
     const int dstStride[1] = {width * 3};
@@ -121,8 +123,8 @@ class HeldDisplay : public ::testing::Environment {
 [[maybe_unused]] const ::testing::Environment* const kHeldDisplay =
     ::testing::AddGlobalTestEnvironment(new HeldDisplay);
 
-#define SKIP_WITHOUT_X(window)                                            \
-  if (!(window).Valid()) {                                                \
+#define SKIP_WITHOUT_X(window)                                                      \
+  if (!(window).Valid()) {                                                          \
     GTEST_SKIP() << "no X display ($DISPLAY unset or refused): run under xvfb-run"; \
   }
 
@@ -140,7 +142,8 @@ TEST(DisplayX11, SolidClipShowsItsColourInTheWindow) {
   ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 5; }));
   for (auto [x, y] : {std::pair{0, 0}, {160, 120}, {319, 239}}) {
     const Rgb got = PixelSoon(window, x, y, kClipBlue, 10);
-    EXPECT_TRUE(Near(got, kClipBlue, 10)) << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
+    EXPECT_TRUE(Near(got, kClipBlue, 10))
+        << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
   }
 }
 
@@ -158,7 +161,8 @@ TEST(DisplayX11, ResizedWindowIsFilledByTheNextPicture) {
   ASSERT_TRUE(WaitFor([&] { return player.PicturesShown() == 5; }));
   for (auto [x, y] : {std::pair{599, 449}, {450, 300}, {5, 440}}) {
     const Rgb got = PixelSoon(window, x, y, kClipBlue, 10);
-    EXPECT_TRUE(Near(got, kClipBlue, 10)) << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
+    EXPECT_TRUE(Near(got, kClipBlue, 10))
+        << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
   }
   // Smaller than the picture: shrunk to fit.
   window.Resize(100, 80);
@@ -197,7 +201,8 @@ TEST(DisplayX11, PicturesInQuickSuccessionEndWithTheLastOneShown) {
   const Rgb red{254, 0, 0};
   for (auto [x, y] : {std::pair{0, 0}, {320, 180}, {639, 359}}) {
     const Rgb got = PixelSoon(window, x, y, red, 2);
-    EXPECT_TRUE(Near(got, red, 2)) << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
+    EXPECT_TRUE(Near(got, red, 2))
+        << x << "," << y << ": " << got.r << " " << got.g << " " << got.b;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_TRUE(Near(window.PixelAt(320, 180), red, 2)) << "an older picture came back";
@@ -248,11 +253,13 @@ static double ShownAgainstSwscale(const std::vector<ClipFrame>& clip, int width,
   }
   double psnr = 0;
   std::vector<uint8_t> got;
-  WaitFor([&] {
-    got = window.RgbImage(width, height);
-    psnr = Psnr(got, want);
-    return psnr >= 30.0;
-  }, std::chrono::seconds(3));
+  WaitFor(
+      [&] {
+        got = window.RgbImage(width, height);
+        psnr = Psnr(got, want);
+        return psnr >= 30.0;
+      },
+      std::chrono::seconds(3));
   if (got.size() != want.size()) {
     ADD_FAILURE() << "read back " << got.size() << " bytes, " << want.size() << " wanted";
   }
@@ -392,27 +399,29 @@ class OwnServer {
       const std::string screen = "640x480x" + std::to_string(depth);
       // -noreset: the server otherwise starts over when its last client (the probe below)
       // leaves, and refuses the test's next connection while it does.
-      const char* argv[] = {"Xvfb", name.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-                            "tcp", "-noreset", nullptr};
+      const char* argv[] = {"Xvfb",      name.c_str(), "-screen",  "0",    screen.c_str(),
+                            "-nolisten", "tcp",        "-noreset", nullptr};
       pid_t pid = -1;
-      if (posix_spawn(&pid, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(argv),
-                      environ) != 0) {
+      if (posix_spawn(&pid, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ) !=
+          0) {
         continue;
       }
       bool gone = false;
-      const bool up = WaitFor([&] {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
-          gone = true;
-          return true;
-        }
-        Display* d = XOpenDisplay(name.c_str());
-        if (d == nullptr) {
-          return false;
-        }
-        const bool ours = DefaultDepth(d, DefaultScreen(d)) == depth;
-        XCloseDisplay(d);
-        return ours;
-      }, std::chrono::seconds(20));
+      const bool up = WaitFor(
+          [&] {
+            if (waitpid(pid, nullptr, WNOHANG) == pid) {
+              gone = true;
+              return true;
+            }
+            Display* d = XOpenDisplay(name.c_str());
+            if (d == nullptr) {
+              return false;
+            }
+            const bool ours = DefaultDepth(d, DefaultScreen(d)) == depth;
+            XCloseDisplay(d);
+            return ours;
+          },
+          std::chrono::seconds(20));
       if (up && !gone) {
         pid_ = pid;
         name_ = name;
