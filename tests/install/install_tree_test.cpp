@@ -98,7 +98,7 @@ TEST_F(SuiteTree, HeadersPkgConfigDesktopEntriesManualPagesAndIcons) {
   const fs::path include = tree_->Prefix() / "include" / "rovik";
   EXPECT_EQ(Entries(include), (std::set<std::string>{"qx_api.h", "qx_play_api.h"}));
   EXPECT_EQ(ReadWholeFile(include / "qx_play_api.h"),
-            ReadWholeFile(rovik::fixtures::SourceDir() / "player" / "qx_play_api.h"));
+            ReadWholeFile(rovik::fixtures::SourceDir() / "player" / "api" / "qx_play_api.h"));
   EXPECT_EQ(ReadWholeFile(include / "qx_api.h"),
             ReadWholeFile(rovik::fixtures::SourceDir() / "camsession" / "qx_api.h"));
 
