@@ -7,6 +7,7 @@
 #include "tests/fixtures/mosquitto_fixture.h"
 #include "tests/fixtures/mqtt_publisher.h"
 #include "tests/fixtures/program_folder.h"
+#include "tests/fixtures/pushsim_process.h"
 #include "tests/fixtures/recording_window.h"
 #include "tests/fixtures/test_env.h"
 #include "tests/install/installed_tree.h"
@@ -49,23 +50,13 @@ TEST(InstalledMonitor, AlarmFromTheBrokerReachesTheClientWindow) {
   MosquittoFixture broker;
   ASSERT_TRUE(broker.Start(login)) << broker.Error();
   ChildProcess pushsim;
-  ASSERT_TRUE(pushsim.Start(
-      BinDir() / "pushsim",
-      {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker.Url(),
-       "--client-id", "rovik-installed-test", "--user", login.user, "--password-file",
-       WriteSecretFile(session.Root() / "broker.pw", login.password), "--log",
-       (session.Root() / "pushsim.log").string()}));
-  ASSERT_TRUE(pushsim.WaitForStderr("pushsim ready", 10s)) << pushsim.Stderr();
-  int lookup = 0, reg = 0, server = 0;
-  ASSERT_EQ(std::sscanf(pushsim.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d",
-                        &lookup, &reg, &server),
-            3);
+  const auto ports =
+      StartPushsim(pushsim, broker.Url(), login, session.Root(), "rovik-installed-test",
+                   {"--log", (session.Root() / "pushsim.log").string()});
+  ASSERT_TRUE(ports) << pushsim.Stderr();
   // The deployment's push-service addresses lie in the program folder.
-  const std::string base = "http://127.0.0.1:";
-  ASSERT_TRUE(WriteWholeFile(
-      programs / "FILE" / "RovikPush.txt",
-      base + std::to_string(lookup) + "/\n" + base + std::to_string(reg) + "/device/reg/\n"));
-  ASSERT_TRUE(WriteWholeFile(programs / "FILE" / "RovikInfo.txt", base + std::to_string(server)));
+  ASSERT_TRUE(WriteWholeFile(programs / "FILE" / "RovikPush.txt", ports->PushTxt()));
+  ASSERT_TRUE(WriteWholeFile(programs / "FILE" / "RovikInfo.txt", ports->InfoTxt()));
 
   ChildProcess client;
   ASSERT_TRUE(client.Start(bin / "rovik-send", {"--listen", "RovikClient"}, options))

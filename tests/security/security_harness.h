@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,6 +10,7 @@
 #include "tests/fixtures/child_process.h"
 #include "tests/fixtures/mosquitto_fixture.h"
 #include "tests/fixtures/program_folder.h"
+#include "tests/fixtures/pushsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 
@@ -19,36 +18,14 @@ namespace security {
 
 namespace fx = rovik::fixtures;
 
-struct PushsimPorts {
-  int lookup = 0, reg = 0, server = 0;
-  // FILE/RovikPush.txt naming the simulator's lookup and registration.
-  std::string PushTxt() const {
-    return "http://127.0.0.1:" + std::to_string(lookup) +
-           "/\nhttp://127.0.0.1:" + std::to_string(reg) + "/device/reg/\n";
-  }
-};
+using fx::PushsimPorts;
 
-// Starts pushsim on free ports of 127.0.0.1, handing out `broker` and `login` (the password in a
-// file below `folder`); nullopt when it did not come up.
+// Starts pushsim on free ports of 127.0.0.1 for the security suite (see the fixture).
 inline std::optional<PushsimPorts> StartPushsim(fx::ChildProcess& pushsim,
                                                 const std::string& broker,
                                                 const fx::MqttLogin& login,
                                                 const std::filesystem::path& folder) {
-  using namespace std::chrono_literals;
-  if (!pushsim.Start(
-          fx::BinDir() / "pushsim",
-          {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker,
-           "--client-id", "rovik-security", "--user", login.user, "--password-file",
-           fx::WriteSecretFile(folder / "broker.pw", login.password)}) ||
-      !pushsim.WaitForStderr("pushsim ready", 10s)) {
-    return std::nullopt;
-  }
-  PushsimPorts p;
-  if (std::sscanf(pushsim.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d", &p.lookup,
-                  &p.reg, &p.server) != 3) {
-    return std::nullopt;
-  }
-  return p;
+  return fx::StartPushsim(pushsim, broker, login, folder, "rovik-security");
 }
 
 // RovikAlarm and its libraries in the folder, the push-service and server addresses, and the

@@ -16,6 +16,7 @@
 #include "tests/fixtures/mosquitto_fixture.h"
 #include "tests/fixtures/mqtt_publisher.h"
 #include "tests/fixtures/program_folder.h"
+#include "tests/fixtures/pushsim_process.h"
 #include "tests/fixtures/tcp_proxy_fixture.h"
 #include "tests/fixtures/test_env.h"
 
@@ -61,21 +62,10 @@ class MonitorLivenessTest : public ::testing::Test {
     ASSERT_TRUE(proxy_.Start(broker_.Port()));
     const std::string url =
         brokerUrl.empty() ? "tcp://127.0.0.1:" + std::to_string(proxy_.Port()) : brokerUrl;
-    ASSERT_TRUE(pushsim_.Start(
-        BinDir() / "pushsim",
-        {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", url,
-         "--client-id", "rovik-liveness", "--user", login_.user, "--password-file",
-         WriteSecretFile(folder_.Root() / "broker.pw", login_.password), "--log",
-         (folder_.Root() / "pushsim.log").string()}));
-    ASSERT_TRUE(pushsim_.WaitForStderr("pushsim ready", 10s)) << pushsim_.Stderr();
-    int lookup = 0, reg = 0, server = 0;
-    ASSERT_EQ(std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d",
-                          &lookup, &reg, &server),
-              3);
-    PrepareMonitorFolder(folder_,
-                         "http://127.0.0.1:" + std::to_string(lookup) +
-                             "/\nhttp://127.0.0.1:" + std::to_string(reg) + "/device/reg/\n",
-                         "http://127.0.0.1:" + std::to_string(server));
+    const auto ports = StartPushsim(pushsim_, url, login_, folder_.Root(), "rovik-liveness",
+                                    {"--log", (folder_.Root() / "pushsim.log").string()});
+    ASSERT_TRUE(ports) << pushsim_.Stderr();
+    PrepareMonitorFolder(folder_, ports->PushTxt(), ports->InfoTxt());
     env_ = folder_.ApplyToThisProcess();
   }
 

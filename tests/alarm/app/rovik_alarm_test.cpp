@@ -12,6 +12,7 @@
 #include "tests/fixtures/mosquitto_fixture.h"
 #include "tests/fixtures/mqtt_publisher.h"
 #include "tests/fixtures/program_folder.h"
+#include "tests/fixtures/pushsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/test_env.h"
 
@@ -187,21 +188,11 @@ class MonitorWithBrokerTest : public ::testing::Test {
     if (!MqttPublisher::Available()) GTEST_SKIP() << "mosquitto_pub is not installed";
     login_ = MqttLogin{"rovik", "s3cret"};
     ASSERT_TRUE(broker_.Start(login_)) << broker_.Error();
-    ASSERT_TRUE(pushsim_.Start(
-        BinDir() / "pushsim",
-        {"--lookup-port", "0", "--reg-port", "0", "--server-port", "0", "--broker", broker_.Url(),
-         "--client-id", "rovik-monitor-test", "--user", login_.user, "--password-file",
-         WriteSecretFile(folder_.Root() / "broker.pw", login_.password), "--log",
-         (folder_.Root() / "pushsim.log").string()}));
-    ASSERT_TRUE(pushsim_.WaitForStderr("pushsim ready", 10s)) << pushsim_.Stderr();
-    int lookup = 0, reg = 0, server = 0;
-    ASSERT_EQ(std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d",
-                          &lookup, &reg, &server),
-              3);
-    PrepareMonitorFolder(folder_,
-                         "http://127.0.0.1:" + std::to_string(lookup) +
-                             "/\nhttp://127.0.0.1:" + std::to_string(reg) + "/device/reg/\n",
-                         "http://127.0.0.1:" + std::to_string(server));
+    const auto ports =
+        StartPushsim(pushsim_, broker_.Url(), login_, folder_.Root(), "rovik-monitor-test",
+                     {"--log", (folder_.Root() / "pushsim.log").string()});
+    ASSERT_TRUE(ports) << pushsim_.Stderr();
+    PrepareMonitorFolder(folder_, ports->PushTxt(), ports->InfoTxt());
     env_ = folder_.ApplyToThisProcess();
   }
   bool Publish(const std::string& topic, const std::string& device) {
