@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/window_link.h"
+#include "tests/fixtures/pushsim_process.h"
 #include "tests/fixtures/temp_dir.h"
 #include "tests/fixtures/wait_until.h"
 
@@ -67,30 +68,15 @@ bool Suite::StartServices() {
     error_ = "broker: " + broker_.Error();
     return false;
   }
-  const std::vector<std::string> args = {
-      "--lookup-port",   "0",
-      "--reg-port",      "0",
-      "--server-port",   "0",
-      "--broker",        broker_.Url(),
-      "--client-id",     "rovik-e2e-monitor",
-      "--user",          kBrokerLogin.user,
-      "--password-file", fx::WriteSecretFile(folder_.Root() / "broker.pw", kBrokerLogin.password),
-      "--log",           (folder_.Root() / "pushsim.log").string()};
-  if (!pushsim_.Start(fx::BinDir() / "pushsim", args) ||
-      !pushsim_.WaitForStderr("pushsim ready", 10s)) {
+  const auto ports =
+      fx::StartPushsim(pushsim_, broker_.Url(), kBrokerLogin, folder_.Root(), "rovik-e2e-monitor",
+                       {"--log", (folder_.Root() / "pushsim.log").string()});
+  if (!ports) {
     error_ = "pushsim: " + pushsim_.Stderr();
     return false;
   }
-  int lookup = 0, reg = 0, server = 0;
-  if (std::sscanf(pushsim_.Stderr().c_str(), "pushsim ready lookup=%d reg=%d server=%d", &lookup,
-                  &reg, &server) != 3) {
-    error_ = "pushsim said: " + pushsim_.Stderr();
-    return false;
-  }
-  const std::string host = "http://127.0.0.1:";
-  folder_.WriteFile("FILE/RovikInfo.txt", host + std::to_string(server) + "\n");
-  folder_.WriteFile("FILE/RovikPush.txt", host + std::to_string(lookup) + "/\n" + host +
-                                              std::to_string(reg) + "/device/reg/\n");
+  folder_.WriteFile("FILE/RovikInfo.txt", ports->InfoTxt() + "\n");
+  folder_.WriteFile("FILE/RovikPush.txt", ports->PushTxt());
   return true;
 }
 
