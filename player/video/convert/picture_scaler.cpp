@@ -46,6 +46,35 @@ void HorizontalScalar(const ScaleAxis& axis, const uint8_t* in, int /*readable*/
   }
 }
 
+// Fine axes: 14-bit weights, sums in 32 bits.
+void VerticalFineRest(const uint8_t* const* rows, const int16_t* weights, int taps, int from,
+                      int width, uint8_t* out) {
+  for (int x = from; x < width; ++x) {
+    int32_t sum = ScaleAxis::kFineOne >> 1;
+    for (int i = 0; i < taps; ++i) {
+      sum += rows[i][x] * weights[i];
+    }
+    out[x] = static_cast<uint8_t>(std::clamp(sum >> ScaleAxis::kFineBits, 0, 255));
+  }
+}
+
+void VerticalFineScalar(const uint8_t* const* rows, const int16_t* weights, int taps, int width,
+                        uint8_t* out) {
+  VerticalFineRest(rows, weights, taps, 0, width, out);
+}
+
+void HorizontalFine(const ScaleAxis& axis, const uint8_t* in, uint8_t* out) {
+  for (int j = 0; j < axis.to; ++j) {
+    const uint8_t* p = in + axis.start[j];
+    const int16_t* w = &axis.fineWeights[static_cast<size_t>(j) * axis.stride];
+    int32_t sum = ScaleAxis::kFineOne >> 1;
+    for (int i = 0; i < axis.taps; ++i) {
+      sum += p[i] * w[i];
+    }
+    out[j] = static_cast<uint8_t>(std::clamp(sum >> ScaleAxis::kFineBits, 0, 255));
+  }
+}
+
 }  // namespace scale
 
 ScaleAxis ScaleAxis::Make(int32_t from, int32_t to) {
@@ -83,8 +112,13 @@ TriangleWeights Triangles(int32_t from, int32_t to, double ratio) {
   triangles.weights.resize(to);
   for (int32_t j = 0; j < to; ++j) {
     const double centre = (j + 0.5) * ratio - 0.5;
-    const int64_t lo = static_cast<int64_t>(std::floor(centre - radius)) + 1;
-    const int64_t hi = static_cast<int64_t>(std::ceil(centre + radius)) - 1;
+    int64_t lo = static_cast<int64_t>(std::floor(centre - radius)) + 1;
+    int64_t hi = static_cast<int64_t>(std::ceil(centre + radius)) - 1;
+    if (lo < 0 && hi >= from && from >= 3) {
+      // Past both ends: the inner samples only, nothing piled on the edges.
+      lo = 1;
+      hi = from - 2;
+    }
     const int32_t clampedLo = static_cast<int32_t>(std::clamp<int64_t>(lo, 0, from - 1));
     const int32_t clampedHi = static_cast<int32_t>(std::clamp<int64_t>(hi, 0, from - 1));
     triangles.first[j] = clampedLo;
@@ -103,13 +137,15 @@ TriangleWeights Triangles(int32_t from, int32_t to, double ratio) {
 }
 
 // The integer runs of the kernels (picture_scaler_kernels.h): each output's weights rounded to
-// sum to exactly kOne, placed in its run of `stride` at the offset of its first sample from the
+// sum to exactly `one`, placed in its run of `stride` at the offset of its first sample from the
 // run's start, which lies early enough for the run to end inside the input.
-void QuantizeRuns(const TriangleWeights& triangles, ScaleAxis& axis) {
+template <typename Weight>
+void QuantizeRuns(const TriangleWeights& triangles, int32_t one, ScaleAxis& axis,
+                  std::vector<Weight>& weights) {
   axis.taps = std::min(triangles.taps, axis.from);
   axis.stride = (axis.taps + 7) & ~7;
   axis.start.resize(axis.to);
-  axis.weights.assign(static_cast<size_t>(axis.to) * axis.stride, 0);
+  weights.assign(static_cast<size_t>(axis.to) * axis.stride, 0);
   for (int32_t j = 0; j < axis.to; ++j) {
     const std::vector<double>& dense = triangles.weights[j];
     const int32_t start = std::min(triangles.first[j], axis.from - axis.taps);
@@ -122,17 +158,16 @@ void QuantizeRuns(const TriangleWeights& triangles, ScaleAxis& axis) {
     int32_t sum = 0;
     size_t largest = 0;
     for (size_t k = 0; k < q.size(); ++k) {
-      q[k] = static_cast<int32_t>(std::lround(dense[k] / total * ScaleAxis::kOne));
+      q[k] = static_cast<int32_t>(std::lround(dense[k] / total * one));
       sum += q[k];
       if (q[k] > q[largest]) {
         largest = k;
       }
     }
-    q[largest] += ScaleAxis::kOne - sum;  // the sum is exactly one
-    int8_t* out =
-        &axis.weights[static_cast<size_t>(j) * axis.stride + (triangles.first[j] - start)];
+    q[largest] += one - sum;  // the sum is exactly one
+    Weight* out = &weights[static_cast<size_t>(j) * axis.stride + (triangles.first[j] - start)];
     for (size_t k = 0; k < q.size(); ++k) {
-      out[k] = static_cast<int8_t>(q[k]);
+      out[k] = static_cast<Weight>(q[k]);
     }
   }
 }
@@ -180,7 +215,12 @@ ScaleAxis ScaleAxis::Make(int32_t from, int32_t to, double ratio) {
     MakeIdentity(axis);
     return axis;
   }
-  QuantizeRuns(Triangles(from, to, ratio), axis);
+  if (ratio > kMostCoarseRatio) {
+    axis.fine = true;
+    QuantizeRuns(Triangles(from, to, ratio), kFineOne, axis, axis.fineWeights);
+    return axis;
+  }
+  QuantizeRuns(Triangles(from, to, ratio), kOne, axis, axis.weights);
   if (axis.taps <= kGroupTaps) {
     MakeGroups(axis);
   }
@@ -223,14 +263,22 @@ void PictureScaler::ScalePlane(const Filters& filters, const uint8_t* src, int32
       }
       rowPointers_[rows.taps] = rowPointers_[rows.taps - 1];  // weighed 0 when taps is odd
       uint8_t* filtered = columns.Identity() ? out : rowBuffer_.data();
-      kernels.vertical(rowPointers_.data(), &rows.weights[static_cast<size_t>(j) * rows.stride],
-                       rows.taps, columns.from, filtered);
+      const size_t run = static_cast<size_t>(j) * rows.stride;
+      if (rows.fine) {
+        kernels.verticalFine(rowPointers_.data(), &rows.fineWeights[run], rows.taps,
+                             columns.from, filtered);
+      } else {
+        kernels.vertical(rowPointers_.data(), &rows.weights[run], rows.taps, columns.from,
+                         filtered);
+      }
       row = filtered;
     }
     if (columns.Identity()) {
       if (row != out) {
         std::memcpy(out, row, static_cast<size_t>(columns.to));
       }
+    } else if (columns.fine) {
+      scale::HorizontalFine(columns, row, out);
     } else {
       const int32_t readable = row == rowBuffer_.data() ? columns.from + kRowSlack : columns.from;
       kernels.horizontal(columns, row, readable, 0, out);
@@ -240,26 +288,29 @@ void PictureScaler::ScalePlane(const Filters& filters, const uint8_t* src, int32
 
 const I420View& PictureScaler::Scale(const I420View& source, int32_t width, int32_t height,
                                      ConvertPath path) {
+  return ScaleTo(source, width, height, path, false);
+}
+
+const I420View& PictureScaler::ScaleTo(const I420View& source, int32_t width, int32_t height,
+                                       ConvertPath path, bool halfChromaRows) {
   out_ = I420View{};
   if (source.y == nullptr || source.width <= 0 || source.height <= 0 ||
       source.yStride < source.width || width <= 0 || height <= 0 || width > source.width ||
       height > source.height) {
     return out_;
   }
-  // Beyond kMostRatio the weights of 6 bits would be too coarse for the many inputs of each
-  // output: the picture is first reduced to four times the size (in steps, each by at least
-  // two), which leaves the last step a ratio of 4.
-  const int32_t stepWidth =
-      source.width > static_cast<int64_t>(width) * kMostRatio ? width * kLastStep : source.width;
-  const int32_t stepHeight = source.height > static_cast<int64_t>(height) * kMostRatio
-                                 ? height * kLastStep
-                                 : source.height;
+  // Twice the ratio, rounded up, at or beyond the reach: first to the geometric mean size.
   const I420View* from = &source;
-  if (stepWidth != source.width || stepHeight != source.height) {
-    if (!firstSteps_) {
-      firstSteps_ = std::make_unique<PictureScaler>();
+  if (2 * static_cast<int64_t>(source.width) > (kStepColumnReach - 1) * width ||
+      2 * static_cast<int64_t>(source.height) > (kStepRowReach - 1) * height) {
+    const auto mean = [](int32_t a, int32_t b) {
+      return static_cast<int32_t>(std::sqrt(static_cast<double>(a) * b));
+    };
+    if (!firstStep_) {
+      firstStep_ = std::make_unique<PictureScaler>();
     }
-    from = &firstSteps_->Scale(source, stepWidth, stepHeight, path);
+    from = &firstStep_->ScaleTo(source, mean(source.width, width), mean(source.height, height),
+                                path, true);
   }
   const I420View& src = *from;
   const bool chroma = src.chromaWidth > 0 && src.chromaHeight > 0 && src.u != nullptr &&
@@ -278,15 +329,19 @@ const I420View& PictureScaler::Scale(const I420View& source, int32_t width, int3
   if (chroma) {
     // Narrow windows of odd width get a chroma sample for every column: a pair there spans a
     // large part of the picture, and the last column would stand for a pair it is only half of.
-    const bool everyColumn = width % 2 == 1 && width < kEveryColumnBelow;
+    const bool everyColumn = !halfChromaRows && width % 2 == 1 && width < kEveryColumnBelow;
     const int32_t chromaWidth = everyColumn ? width : std::min((width + 1) / 2, src.chromaWidth);
-    const int32_t chromaHeight = height;
+    const int32_t chromaHeight = halfChromaRows ? std::min((height + 1) / 2, src.chromaHeight)
+                                               : height;
     // Chroma samples sit between the luma pairs they serve: an output chroma column lies on
     // the source chroma plane where its luma pair lies on the source picture, so the columns
     // take the luma's ratio (not the ratio of the two chroma widths, which differ from it for
     // odd widths and would shift colour against the picture towards the right). Rows are
-    // spread to one chroma row per row: half the luma's ratio from a plane of half height.
-    const double chromaRowRatio = src.chromaHeight >= src.height ? rowRatio : rowRatio / 2;
+    // spread to one chroma row per row (but for a first step): half the luma's ratio from a
+    // plane of half height.
+    const bool sourceEveryRow = src.height > 1 && src.chromaHeight >= src.height;
+    const double chromaRowRatio =
+        rowRatio * (sourceEveryRow ? 1.0 : 0.5) / (halfChromaRows ? 0.5 : 1.0);
     const bool sourceEveryColumn = src.width > 1 && src.chromaWidth >= src.width;
     const double chromaColumnRatio =
         columnRatio * (sourceEveryColumn ? 1.0 : 0.5) / (everyColumn ? 1.0 : 0.5);

@@ -9,6 +9,13 @@
 // weights are integers from 0 to 64 summing to 64, and each output is (sum + 32) >> 6. Rows are
 // filtered first (whole input rows, into a row of input width), then columns. The scalar
 // reference and the SIMD paths compute the same integer sums and agree on every byte.
+// Beyond a ratio of ScaleAxis::kMostCoarseRatio 6 bits are too coarse for the many inputs of an
+// output: such an axis takes 14-bit weights and 32-bit sums (across a row in scalar code for
+// every path). Beyond
+// about 127 (where libswscale's filters would pass 255 taps and it reduces in two steps) the
+// picture is first reduced to the geometric mean of the two sizes, with 4:2:0 chroma, then on.
+// A triangle reaching past both ends of an input of three samples or more weighs only the
+// inner ones, each by its own weight, as libswscale's do.
 // Chroma is filtered at the luma's ratio, each output chroma sample centred where the pixels it
 // serves lie on the picture.
 #pragma once
@@ -28,15 +35,22 @@ namespace rovik::player {
 struct ScaleAxis {
   static constexpr int kFractionBits = 6;  // every weight fits a signed byte
   static constexpr int kOne = 1 << kFractionBits;
+  // Beyond this ratio the axis is `fine`: its weights are in fineWeights (same runs, kFineBits,
+  // summing to kFineOne), `weights` is empty and the kernels never see it.
+  static constexpr double kMostCoarseRatio = 8;
+  static constexpr int kFineBits = 14;
+  static constexpr int kFineOne = 1 << kFineBits;
 
   int32_t from = 0;
   int32_t to = 0;
   double ratio = 1.0;  // input samples per output sample
   bool identity = false;
+  bool fine = false;
   int32_t taps = 0;
   int32_t stride = 0;  // taps rounded up to a multiple of 8
   std::vector<int32_t> start;
   std::vector<int8_t> weights;
+  std::vector<int16_t> fineWeights;
 
   // The same filter for whole groups of four outputs, when it has at most four taps and each
   // group's inputs lie within 16 bytes from groupStart[g] (else these are empty): per group,
@@ -69,6 +83,9 @@ class PictureScaler {
                         ConvertPath path = BestConvertPath());
 
  private:
+  // Scale, with chroma of half the height (4:2:0) when `halfChromaRows` (a first step).
+  const I420View& ScaleTo(const I420View& src, int32_t width, int32_t height, ConvertPath path,
+                          bool halfChromaRows);
   // The filters of the luma plane, or of both chroma planes.
   struct Filters {
     ScaleAxis columns;
@@ -80,8 +97,10 @@ class PictureScaler {
                   ConvertPath path);
 
   static constexpr int32_t kRowSlack = 16;
-  static constexpr int32_t kMostRatio = 8;
-  static constexpr int32_t kLastStep = 4;
+  // A reduction goes through the geometric mean size when a triangle would reach these many
+  // samples (twice the ratio, rounded up) or more: libswscale's limits for columns and rows.
+  static constexpr int64_t kStepColumnReach = 254;
+  static constexpr int64_t kStepRowReach = 256;
   static constexpr int32_t kEveryColumnBelow = 256;
 
   Filters luma_;
@@ -90,7 +109,7 @@ class PictureScaler {
   std::vector<uint8_t> rowBuffer_;           // one output row filtered down, not yet across
   std::vector<const uint8_t*> rowPointers_;  // the input rows of one output row
   I420View out_;
-  std::unique_ptr<PictureScaler> firstSteps_;  // reduces first for ratios beyond kMostRatio
+  std::unique_ptr<PictureScaler> firstStep_;  // reduces first to the geometric mean size
 };
 
 }  // namespace rovik::player

@@ -3,6 +3,6 @@
 
 namespace rovik::player::scale {
 
-Filters FiltersFor(ConvertPath) { return {&VerticalScalar, &HorizontalScalar}; }
+Filters FiltersFor(ConvertPath) { return {&VerticalScalar, &HorizontalScalar, &VerticalFineScalar}; }
 
 }  // namespace rovik::player::scale

@@ -12,6 +12,9 @@
 // - start never decreases along the axis: a kernel checks only the last output of a step
 //   against the readable end and leaves the rest of the row to the reference.
 // - The identity (Identity()) is copied, never filtered: its weights are all 0.
+// - A fine axis (ScaleAxis::fine) has its runs in fineWeights (14 bits, summing to kFineOne,
+//   the same layout) and none in weights: only VerticalFineFilter and the scalar
+//   HorizontalFine take it.
 // - groupStart, groupShuffle and groupWeights are either empty or cover to / 4 whole groups,
 //   the outputs past them left to the per-output path: group g's four outputs k take input
 //   bytes groupStart[g] + groupShuffle[16 g + 4 k + t] with weight groupWeights[16 g + 4 k + t]
@@ -31,6 +34,8 @@ namespace rovik::player::scale {
 // instruction set, could be the one the linker keeps for all.
 void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from, int width,
                   uint8_t* out);
+void VerticalFineRest(const uint8_t* const* rows, const int16_t* weights, int taps, int from,
+                      int width, uint8_t* out);
 
 // A vertical filter from a kernel's column loop, `Columns::Run<kPairs>` (columns done, from 0),
 // with the pair count a constant for the common filters (1 to 4 pairs of taps; 0: any): the
@@ -58,14 +63,26 @@ using VerticalFilter = void (*)(const uint8_t* const* rows, const int8_t* weight
 using HorizontalFilter = void (*)(const ScaleAxis& axis, const uint8_t* in, int readable, int first,
                                   uint8_t* out);
 
+// A VerticalFilter for fine axes: 14-bit weights, 32-bit sums.
+using VerticalFineFilter = void (*)(const uint8_t* const* rows, const int16_t* weights, int taps,
+                                    int width, uint8_t* out);
+
 struct Filters {
   VerticalFilter vertical;
   HorizontalFilter horizontal;
+  VerticalFineFilter verticalFine;
 };
+
+// A fine axis across a row, for every path: out[j] for j < axis.to.
+void HorizontalFine(const ScaleAxis& axis, const uint8_t* in, uint8_t* out);
 
 void VerticalScalar(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
                     uint8_t* out);
 void HorizontalScalar(const ScaleAxis& axis, const uint8_t* in, int readable, int first,
+                      uint8_t* out);
+void VerticalFineScalar(const uint8_t* const* rows, const int16_t* weights, int taps, int width,
+                        uint8_t* out);
+void VerticalFineSse2(const uint8_t* const* rows, const int16_t* weights, int taps, int width,
                       uint8_t* out);
 void VerticalSse2(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
                   uint8_t* out);
