@@ -265,8 +265,8 @@ void PictureScaler::ScalePlane(const Filters& filters, const uint8_t* src, int32
       uint8_t* filtered = columns.Identity() ? out : rowBuffer_.data();
       const size_t run = static_cast<size_t>(j) * rows.stride;
       if (rows.fine) {
-        kernels.verticalFine(rowPointers_.data(), &rows.fineWeights[run], rows.taps,
-                             columns.from, filtered);
+        kernels.verticalFine(rowPointers_.data(), &rows.fineWeights[run], rows.taps, columns.from,
+                             filtered);
       } else {
         kernels.vertical(rowPointers_.data(), &rows.weights[run], rows.taps, columns.from,
                          filtered);
@@ -331,15 +331,15 @@ const I420View& PictureScaler::ScaleTo(const I420View& source, int32_t width, in
     // large part of the picture, and the last column would stand for a pair it is only half of.
     const bool everyColumn = !halfChromaRows && width % 2 == 1 && width < kEveryColumnBelow;
     const int32_t chromaWidth = everyColumn ? width : std::min((width + 1) / 2, src.chromaWidth);
-    const int32_t chromaHeight = halfChromaRows ? std::min((height + 1) / 2, src.chromaHeight)
-                                               : height;
+    const int32_t chromaHeight =
+        halfChromaRows ? std::min((height + 1) / 2, src.chromaHeight) : height;
     // Chroma samples sit between the luma pairs they serve: an output chroma column lies on
     // the source chroma plane where its luma pair lies on the source picture, so the columns
     // take the luma's ratio (not the ratio of the two chroma widths, which differ from it for
     // odd widths and would shift colour against the picture towards the right). Rows are
     // spread to one chroma row per row (but for a first step): half the luma's ratio from a
     // plane of half height.
-    const bool sourceEveryRow = src.height > 1 && src.chromaHeight >= src.height;
+    const bool sourceEveryRow = src.chromaHeight >= src.height;
     const double chromaRowRatio =
         rowRatio * (sourceEveryRow ? 1.0 : 0.5) / (halfChromaRows ? 0.5 : 1.0);
     const bool sourceEveryColumn = src.width > 1 && src.chromaWidth >= src.width;

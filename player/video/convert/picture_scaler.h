@@ -10,12 +10,12 @@
 // filtered first (whole input rows, into a row of input width), then columns. The scalar
 // reference and the SIMD paths compute the same integer sums and agree on every byte.
 // Beyond a ratio of ScaleAxis::kMostCoarseRatio 6 bits are too coarse for the many inputs of an
-// output: such an axis takes 14-bit weights and 32-bit sums (across a row in scalar code for
-// every path). Beyond
-// about 127 (where libswscale's filters would pass 255 taps and it reduces in two steps) the
-// picture is first reduced to the geometric mean of the two sizes, with 4:2:0 chroma, then on.
-// A triangle reaching past both ends of an input of three samples or more weighs only the
-// inner ones, each by its own weight, as libswscale's do.
+// output: such an axis takes 14-bit weights and 32-bit sums (down the rows SSE2 or scalar,
+// across a row scalar on every path). Beyond about 127, where libswscale's filters would pass
+// 255 taps and it reduces in two steps, the picture is first reduced to the geometric mean of
+// the two sizes, with 4:2:0 chroma, then on to the window's. A triangle reaching past both
+// ends of an input of three samples or more weighs only the inner ones, each by its own
+// weight, as libswscale's do.
 // Chroma is filtered at the luma's ratio, each output chroma sample centred where the pixels it
 // serves lie on the picture.
 #pragma once

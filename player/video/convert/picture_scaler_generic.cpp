@@ -3,6 +3,8 @@
 
 namespace rovik::player::scale {
 
-Filters FiltersFor(ConvertPath) { return {&VerticalScalar, &HorizontalScalar, &VerticalFineScalar}; }
+Filters FiltersFor(ConvertPath) {
+  return {&VerticalScalar, &HorizontalScalar, &VerticalFineScalar};
+}
 
 }  // namespace rovik::player::scale

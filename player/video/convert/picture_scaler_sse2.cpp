@@ -11,6 +11,34 @@ namespace rovik::player::scale {
 
 namespace {
 
+// Columns x .. x + 15 of `pairs` pairs of rows, the rows of pair i interleaved and multiplied by
+// the two 16-bit weights of weightsOf(i), summed in 32 bits from `half` and shifted down.
+template <typename WeightsOf>
+inline void SixteenColumns(const uint8_t* const* rows, int pairs, int x, WeightsOf weightsOf,
+                           int32_t half, int shift, uint8_t* out) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc0 = _mm_set1_epi32(half);
+  __m128i acc1 = acc0;
+  __m128i acc2 = acc0;
+  __m128i acc3 = acc0;
+  for (int i = 0; i < pairs; ++i) {
+    const __m128i w = weightsOf(i);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * i] + x));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * i + 1] + x));
+    const __m128i alo = _mm_unpacklo_epi8(a, zero);
+    const __m128i ahi = _mm_unpackhi_epi8(a, zero);
+    const __m128i blo = _mm_unpacklo_epi8(b, zero);
+    const __m128i bhi = _mm_unpackhi_epi8(b, zero);
+    acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(alo, blo), w));
+    acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(alo, blo), w));
+    acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(ahi, bhi), w));
+    acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(ahi, bhi), w));
+  }
+  const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(acc0, shift), _mm_srai_epi32(acc1, shift));
+  const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc2, shift), _mm_srai_epi32(acc3, shift));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+}
+
 // The common filter sizes get loops of their own, fully unrolled; kPairs / kBlocks of 0 is the
 // general loop.
 struct Columns {
@@ -34,30 +62,11 @@ int Columns::Run(const uint8_t* const* rows, const int8_t* weights, int taps, in
                           (static_cast<uint32_t>(static_cast<uint8_t>(weights[2 * i + 1])) << 16);
     w[i] = _mm_set1_epi32(static_cast<int32_t>(pair));
   }
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i half = _mm_set1_epi32(ScaleAxis::kOne >> 1);
   int x = 0;
   for (; x + 16 <= width; x += 16) {
-    __m128i acc0 = half;
-    __m128i acc1 = half;
-    __m128i acc2 = half;
-    __m128i acc3 = half;
-    for (int i = 0; i < pairs; ++i) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * i] + x));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * i + 1] + x));
-      const __m128i alo = _mm_unpacklo_epi8(a, zero);
-      const __m128i ahi = _mm_unpackhi_epi8(a, zero);
-      const __m128i blo = _mm_unpacklo_epi8(b, zero);
-      const __m128i bhi = _mm_unpackhi_epi8(b, zero);
-      acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(alo, blo), w[i]));
-      acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(alo, blo), w[i]));
-      acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(ahi, bhi), w[i]));
-      acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(ahi, bhi), w[i]));
-    }
-    const int shift = ScaleAxis::kFractionBits;
-    const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(acc0, shift), _mm_srai_epi32(acc1, shift));
-    const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc2, shift), _mm_srai_epi32(acc3, shift));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+    SixteenColumns(
+        rows, pairs, x, [&](int i) { return w[i]; }, ScaleAxis::kOne >> 1, ScaleAxis::kFractionBits,
+        out);
   }
   return x;
 }
@@ -69,37 +78,18 @@ void VerticalSse2(const uint8_t* const* rows, const int8_t* weights, int taps, i
   VerticalBy<Columns>(rows, weights, taps, width, out);
 }
 
-// As Columns::Run, with 16-bit weights, any number of them.
+// As Columns::Run, with 16-bit weights (sums of 255 x kFineOne fit 32 bits), any number.
 void VerticalFineSse2(const uint8_t* const* rows, const int16_t* weights, int taps, int width,
                       uint8_t* out) {
   const int pairs = (taps + 1) / 2;
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i half = _mm_set1_epi32(ScaleAxis::kFineOne >> 1);
+  const auto weightsOf = [&](int i) {
+    return _mm_set1_epi32(static_cast<int32_t>(
+        static_cast<uint16_t>(weights[2 * i]) |
+        (static_cast<uint32_t>(static_cast<uint16_t>(weights[2 * i + 1])) << 16)));
+  };
   int x = 0;
   for (; x + 16 <= width; x += 16) {
-    __m128i acc0 = half;
-    __m128i acc1 = half;
-    __m128i acc2 = half;
-    __m128i acc3 = half;
-    for (int i = 0; i < pairs; ++i) {
-      const __m128i w = _mm_set1_epi32(static_cast<int32_t>(
-          static_cast<uint16_t>(weights[2 * i]) |
-          (static_cast<uint32_t>(static_cast<uint16_t>(weights[2 * i + 1])) << 16)));
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * i] + x));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2 * i + 1] + x));
-      const __m128i alo = _mm_unpacklo_epi8(a, zero);
-      const __m128i ahi = _mm_unpackhi_epi8(a, zero);
-      const __m128i blo = _mm_unpacklo_epi8(b, zero);
-      const __m128i bhi = _mm_unpackhi_epi8(b, zero);
-      acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(alo, blo), w));
-      acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(alo, blo), w));
-      acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(ahi, bhi), w));
-      acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(ahi, bhi), w));
-    }
-    const int shift = ScaleAxis::kFineBits;
-    const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(acc0, shift), _mm_srai_epi32(acc1, shift));
-    const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc2, shift), _mm_srai_epi32(acc3, shift));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+    SixteenColumns(rows, pairs, x, weightsOf, ScaleAxis::kFineOne >> 1, ScaleAxis::kFineBits, out);
   }
   VerticalFineRest(rows, weights, taps, x, width, out);
 }
