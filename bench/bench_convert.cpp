@@ -196,15 +196,14 @@ int main(int argc, char** argv) {
   line("704x576 -> 400x225 reduced and converted", "OursScaled/to_400x225/real_time",
        "SwscaleAt/to_400x225/real_time", "swscale bilinear", "(information)");
   // For information: how close the reduction comes to libswscale's bilinear one, per window
-  // size, on the RGB a window shows. Row ratios of some 30 to 120 (10x10, 50x40 of 1080p) stay
-  // apart: there libswscale's own row filter into RGB darkens (a plain grey 200 comes out 207
-  // to 209 for 214 at 10x10 of 576 rows), which the player does not copy.
+  // size, on the RGB a window shows (libswscale rounding exactly: see reduction_quality.h).
   for (auto [w, h] : {std::pair{704, 576}, {1920, 1080}}) {
     const ScenePicture picture = MakeScenePicture(w, h);
-    std::printf("%dx%d reduced, PSNR against swscale bilinear (dB):", w, h);
+    std::printf("%dx%d reduced, PSNR against swscale bilinear, exact rounding (dB):", w, h);
     for (auto [tw, th] : {std::pair{1, 1},
                           {3, 3},
                           {10, 10},
+                          {20, 16},
                           {50, 40},
                           {1, 97},
                           {300, 1},
