@@ -10,13 +10,24 @@ void FrameQueue::DiscardAll() {
   bytes_ = 0;
 }
 
+void FrameQueue::TakeFront(QueuedFrame& out) {
+  if (out.bytes.capacity() > 0 && out.bytes.capacity() <= kMostSpareBytes &&
+      spares_.size() < kSpares) {
+    out.bytes.clear();
+    spares_.push_back(std::move(out.bytes));
+  }
+  out = std::move(frames_.front());
+  frames_.pop_front();
+  bytes_ -= out.bytes.size();
+}
+
 bool FrameQueue::Push(const uint8_t* bytes, int32_t length, int32_t keyFlag, uint32_t frameValue,
                       int32_t width, int32_t height) {
   if (length < 0 || (length > 0 && bytes == nullptr) || (keyFlag != 0 && keyFlag != 1)) {
     return false;
   }
   const size_t size = static_cast<size_t>(length);
-  std::lock_guard<std::mutex> hold(lock_);
+  std::unique_lock<std::mutex> hold(lock_);
   if (waitingForKey_ && keyFlag == 0) {
     if (skipping_) {
       ++dropped_;  // lost to the hard limit; frames before the very first key are not counted
@@ -37,6 +48,10 @@ bool FrameQueue::Push(const uint8_t* bytes, int32_t length, int32_t keyFlag, uin
   waitingForKey_ = false;
   skipping_ = false;
   QueuedFrame frame;
+  if (!spares_.empty()) {
+    frame.bytes = std::move(spares_.back());
+    spares_.pop_back();
+  }
   try {
     frame.bytes.assign(bytes, bytes + length);
     frame.keyFlag = keyFlag;
@@ -48,6 +63,8 @@ bool FrameQueue::Push(const uint8_t* bytes, int32_t length, int32_t keyFlag, uin
     return false;
   }
   bytes_ += size;
+  hold.unlock();
+  // After the unlock: the consumer woken does not find the lock still held.
   arrived_.notify_one();
   return true;
 }
@@ -57,9 +74,7 @@ bool FrameQueue::Pop(QueuedFrame& out) {
   if (frames_.empty()) {
     return false;
   }
-  out = std::move(frames_.front());
-  frames_.pop_front();
-  bytes_ -= out.bytes.size();
+  TakeFront(out);
   return true;
 }
 
@@ -70,9 +85,7 @@ bool FrameQueue::PopWait(QueuedFrame& out, std::chrono::milliseconds timeout) {
   if (frames_.empty()) {
     return false;
   }
-  out = std::move(frames_.front());
-  frames_.pop_front();
-  bytes_ -= out.bytes.size();
+  TakeFront(out);
   return true;
 }
 
@@ -87,6 +100,7 @@ void FrameQueue::Wake() {
 void FrameQueue::Clear() {
   std::lock_guard<std::mutex> hold(lock_);
   frames_.clear();
+  spares_.clear();
   bytes_ = 0;
 }
 

@@ -39,6 +39,10 @@ class FrameQueue {
   // The hard limit: frames and bytes waiting at most.
   static constexpr size_t kMaxFrames = 64;
   static constexpr size_t kMaxBytes = size_t{32} << 20;
+  // Buffers kept for the next copies, and the largest one kept (a rare large key frame's is
+  // freed rather than held).
+  static constexpr size_t kSpares = 4;
+  static constexpr size_t kMostSpareBytes = size_t{1} << 20;
 
   FrameQueue() = default;
   FrameQueue(const FrameQueue&) = delete;
@@ -51,7 +55,9 @@ class FrameQueue {
   bool Push(const uint8_t* bytes, int32_t length, int32_t keyFlag, uint32_t frameValue,
             int32_t width, int32_t height);
 
-  // Takes the oldest frame; false when the queue is empty.
+  // Takes the oldest frame; false when the queue is empty. The bytes `out` held before go back
+  // to the queue for a later frame's copy: a consumer that keeps one QueuedFrame across its
+  // loop makes the queue allocate nothing once it runs.
   bool Pop(QueuedFrame& out);
 
   // As Pop, but waits up to `timeout` for a frame to arrive (or for Wake).
@@ -71,13 +77,15 @@ class FrameQueue {
   uint64_t Dropped() const;
 
  private:
-  void DiscardAll();  // lock_ held
+  void DiscardAll();                 // lock_ held
+  void TakeFront(QueuedFrame& out);  // lock_ held, frames_ not empty
 
-  // guards frames_, bytes_, waitingForKey_, skipping_, dropped_, wakeCount_
+  // guards frames_, spares_, bytes_, waitingForKey_, skipping_, dropped_, wakeCount_
   mutable std::mutex lock_;
   std::condition_variable arrived_;  // signalled on push and on Wake
   std::deque<QueuedFrame> frames_;
-  size_t bytes_ = 0;  // frame bytes in frames_
+  std::vector<std::vector<uint8_t>> spares_;  // empty buffers for the next copies
+  size_t bytes_ = 0;                          // frame bytes in frames_
   bool waitingForKey_ = true;
   bool skipping_ = false;  // waiting for a key frame after the hard limit was reached
   uint64_t dropped_ = 0;

@@ -130,12 +130,12 @@ void Recorder::Run() {
     return CloseWriter();
   };
 
+  QueuedFrame frame;  // kept across frames: its buffer goes back to the queue for the next copy
   for (;;) {
     {
       std::lock_guard<std::mutex> guard(stopLock_);
       if (stopping_) break;
     }
-    QueuedFrame frame;
     bool got = queue_.Pop(frame);
     // A frame without a picture size (a JPEG that did not decode) cannot go into the file; it
     // counts as no frame, so it neither starts nor ends the recording.

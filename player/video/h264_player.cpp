@@ -40,8 +40,8 @@ void CH264Player::StoredSize(int32_t* width, int32_t* height) const {
 // libavcodec leaves unchanged while it is held (see DecodedPicture).
 void CH264Player::Run() {
   DecodedPicture fresh;
+  QueuedFrame frame;  // kept across frames: its buffer goes back to the queue for the next copy
   while (Running()) {
-    QueuedFrame frame;
     if (!input_.PopWait(frame, std::chrono::milliseconds(kIdleMillis))) {
       continue;
     }

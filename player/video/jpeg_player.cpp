@@ -45,8 +45,8 @@ void CJPEGPlayer::DrawFrame(const uint8_t* bytes, size_t length) {
 }
 
 void CJPEGPlayer::Run() {
+  QueuedFrame frame;  // kept across frames: its buffer goes back to the queue for the next copy
   while (Running()) {
-    QueuedFrame frame;
     if (!input_.PopWait(frame, std::chrono::milliseconds(kIdleMillis))) {
       continue;
     }

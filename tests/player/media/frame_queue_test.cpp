@@ -96,6 +96,34 @@ TEST(FrameQueue, KeepsItsOwnCopyAndWhatTravelsWithIt) {
   EXPECT_FALSE(q.Pop(f));
 }
 
+TEST(FrameQueue, AConsumerKeepingItsFrameGetsTheCopiesInBuffersItHandedBack) {
+  // Frames of a stream shrinking by a byte, each taken into the same QueuedFrame: from the third
+  // on, every copy lands in a buffer of an earlier, larger frame (a fresh copy would be exactly
+  // its frame's size). A buffer larger than kMostSpareBytes is freed rather than kept.
+  FrameQueue q;
+  std::vector<uint8_t> bytes(4000, 7);
+  QueuedFrame f;
+  for (int i = 0; i < 8; ++i) {
+    bytes[0] = static_cast<uint8_t>(i);
+    ASSERT_TRUE(q.Push(bytes.data(), static_cast<int32_t>(bytes.size()) - i, 1, 0, 0, 0));
+    ASSERT_TRUE(q.Pop(f));
+    ASSERT_EQ(f.bytes.size(), bytes.size() - i);
+    ASSERT_EQ(f.bytes[0], i);
+    if (i >= 2) {
+      EXPECT_GT(f.bytes.capacity(), f.bytes.size()) << "frame " << i << " got a buffer of its own";
+    }
+  }
+  std::vector<uint8_t> large(FrameQueue::kMostSpareBytes + 1, 1);
+  ASSERT_TRUE(q.Push(large.data(), static_cast<int32_t>(large.size()), 1, 0, 0, 0));
+  ASSERT_TRUE(q.Pop(f));
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(q.Push(bytes.data(), 10, 1, 0, 0, 0));
+    ASSERT_TRUE(q.Pop(f));
+    EXPECT_LE(f.bytes.capacity(), FrameQueue::kMostSpareBytes);
+  }
+  EXPECT_EQ(f.bytes, std::vector<uint8_t>(bytes.begin(), bytes.begin() + 10));
+}
+
 TEST(FrameQueue, RefusesInputThatMustNotReachACopy) {
   FrameQueue q;
   uint8_t b = 7;
