@@ -313,6 +313,8 @@ void SixteenPlayerWall(benchmark::State& state) {
         static_cast<unsigned long long>(allShown), static_cast<unsigned long long>(fed), toFloor);
     players.clear();
     windows.clear();
+    bench::PrintPacedFloor(clip, 16, bench::Median(bareMs), least - bench::Median(bareMs),
+                           bench::Median(total));
   }
 }
 

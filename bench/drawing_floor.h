@@ -29,4 +29,11 @@ DrawingFloor MeasureDrawingFloor(const std::vector<player_test::ClipFrame>& clip
                                  const std::vector<Window>& windows, int width, int height,
                                  pid_t server);
 
+// For information beside a wall's floor: the bare decodes of `clip` as a live wall runs them
+// (PacedBareDecodeMs: `streams` threads at 25 pictures a second, everything else stopped), and
+// the floor and ratio with them in place of `bareMs`, the bare decode one picture after the other
+// (`overBareMs`: the rest of the floor; `totalMs`: what the wall cost).
+void PrintPacedFloor(const std::vector<player_test::ClipFrame>& clip, int streams, double bareMs,
+                     double overBareMs, double totalMs);
+
 }  // namespace bench

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +15,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -137,6 +140,43 @@ WholeCpu WholeCpuNow(pid_t server) { return {ProcessCpuSeconds(), OtherProcessCp
 
 WholeCpu operator-(const WholeCpu& a, const WholeCpu& b) {
   return {a.process - b.process, a.server - b.server};
+}
+
+double PacedBareDecodeMs(const std::vector<std::vector<uint8_t>>& units, int streams,
+                         double perSecond, double seconds) {
+  if (units.empty() || streams <= 0 || perSecond <= 0) {
+    return 0;
+  }
+  std::atomic<int64_t> pictures{0};
+  std::atomic<int64_t> cpuNs{0};
+  std::vector<std::thread> threads;
+  using Clock = std::chrono::steady_clock;
+  const auto nanos = [](double s) {
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+  };
+  const Clock::time_point start = Clock::now();
+  const Clock::time_point end = start + nanos(seconds);
+  const Clock::duration period = nanos(1.0 / perSecond);
+  for (int s = 0; s < streams; ++s) {
+    threads.emplace_back([&, s] {
+      BareDecoder decoder;
+      // Warmed up as the players' decoders are by the time a wall is measured.
+      for (size_t u = 0; u < std::min<size_t>(50, units.size()); ++u) decoder.Decode(units[u]);
+      const double cpu0 = CallingThreadCpuSeconds();
+      int decoded = 0;
+      // The streams start spread over one period, as cameras do.
+      Clock::time_point next = start + period * s / streams;
+      for (size_t u = 50; Clock::now() < end; ++u) {
+        std::this_thread::sleep_until(next);
+        next += period;
+        decoded += decoder.Decode(units[u % units.size()]);
+      }
+      pictures += decoded;
+      cpuNs += static_cast<int64_t>((CallingThreadCpuSeconds() - cpu0) * 1e9);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  return pictures > 0 ? static_cast<double>(cpuNs) / 1e6 / static_cast<double>(pictures) : 0;
 }
 
 double Median(std::vector<double> values) {

@@ -51,6 +51,13 @@ WholeCpu operator-(const WholeCpu& a, const WholeCpu& b);
 
 double Median(std::vector<double> values);
 
+// The bare decodes as a live wall runs them, for information beside the floor: `streams`
+// threads, each with a BareDecoder of its own, decoding `units` in turn at `perSecond` pictures
+// a second for `seconds` (sleeping between pictures, as a player waits for its camera), nothing
+// else. CPU ms per picture of those threads; 0 when nothing decoded.
+double PacedBareDecodeMs(const std::vector<std::vector<uint8_t>>& units, int streams,
+                         double perSecond, double seconds);
+
 // libavcodec alone with the player's decoder settings: one thread, low delay.
 class BareDecoder {
  public:
