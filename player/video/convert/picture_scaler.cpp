@@ -10,22 +10,45 @@ namespace rovik::player {
 namespace scale {
 namespace {
 
+// A weighted sum in kBits fixed point, rounded to a sample.
+template <int kBits>
 uint8_t Rounded(int32_t sum) {
-  return static_cast<uint8_t>(
-      std::clamp((sum + (ScaleAxis::kOne >> 1)) >> ScaleAxis::kFractionBits, 0, 255));
+  return static_cast<uint8_t>(std::clamp((sum + (int32_t{1} << (kBits - 1))) >> kBits, 0, 255));
+}
+
+// Columns [from, width) down the rows.
+template <int kBits, typename Weight>
+void DownRows(const uint8_t* const* rows, const Weight* weights, int taps, int from, int width,
+              uint8_t* out) {
+  for (int x = from; x < width; ++x) {
+    int32_t sum = 0;
+    for (int i = 0; i < taps; ++i) {
+      sum += rows[i][x] * weights[i];
+    }
+    out[x] = Rounded<kBits>(sum);
+  }
+}
+
+// Outputs [first, axis.to) across a row.
+template <int kBits, typename Weight>
+void AcrossRow(const ScaleAxis& axis, const std::vector<Weight>& weights, const uint8_t* in,
+               int first, uint8_t* out) {
+  for (int j = first; j < axis.to; ++j) {
+    const uint8_t* p = in + axis.start[j];
+    const Weight* w = &weights[static_cast<size_t>(j) * axis.stride];
+    int32_t sum = 0;
+    for (int i = 0; i < axis.taps; ++i) {
+      sum += p[i] * w[i];
+    }
+    out[j] = Rounded<kBits>(sum);
+  }
 }
 
 }  // namespace
 
 void VerticalRest(const uint8_t* const* rows, const int8_t* weights, int taps, int from, int width,
                   uint8_t* out) {
-  for (int x = from; x < width; ++x) {
-    int32_t sum = 0;
-    for (int i = 0; i < taps; ++i) {
-      sum += rows[i][x] * weights[i];
-    }
-    out[x] = Rounded(sum);
-  }
+  DownRows<ScaleAxis::kFractionBits>(rows, weights, taps, from, width, out);
 }
 
 void VerticalScalar(const uint8_t* const* rows, const int8_t* weights, int taps, int width,
@@ -35,27 +58,13 @@ void VerticalScalar(const uint8_t* const* rows, const int8_t* weights, int taps,
 
 void HorizontalScalar(const ScaleAxis& axis, const uint8_t* in, int /*readable*/, int first,
                       uint8_t* out) {
-  for (int j = first; j < axis.to; ++j) {
-    const uint8_t* p = in + axis.start[j];
-    const int8_t* w = &axis.weights[static_cast<size_t>(j) * axis.stride];
-    int32_t sum = 0;
-    for (int i = 0; i < axis.taps; ++i) {
-      sum += p[i] * w[i];
-    }
-    out[j] = Rounded(sum);
-  }
+  AcrossRow<ScaleAxis::kFractionBits>(axis, axis.weights, in, first, out);
 }
 
 // Fine axes: 14-bit weights, sums in 32 bits.
 void VerticalFineRest(const uint8_t* const* rows, const int16_t* weights, int taps, int from,
                       int width, uint8_t* out) {
-  for (int x = from; x < width; ++x) {
-    int32_t sum = ScaleAxis::kFineOne >> 1;
-    for (int i = 0; i < taps; ++i) {
-      sum += rows[i][x] * weights[i];
-    }
-    out[x] = static_cast<uint8_t>(std::clamp(sum >> ScaleAxis::kFineBits, 0, 255));
-  }
+  DownRows<ScaleAxis::kFineBits>(rows, weights, taps, from, width, out);
 }
 
 void VerticalFineScalar(const uint8_t* const* rows, const int16_t* weights, int taps, int width,
@@ -64,15 +73,7 @@ void VerticalFineScalar(const uint8_t* const* rows, const int16_t* weights, int 
 }
 
 void HorizontalFine(const ScaleAxis& axis, const uint8_t* in, uint8_t* out) {
-  for (int j = 0; j < axis.to; ++j) {
-    const uint8_t* p = in + axis.start[j];
-    const int16_t* w = &axis.fineWeights[static_cast<size_t>(j) * axis.stride];
-    int32_t sum = ScaleAxis::kFineOne >> 1;
-    for (int i = 0; i < axis.taps; ++i) {
-      sum += p[i] * w[i];
-    }
-    out[j] = static_cast<uint8_t>(std::clamp(sum >> ScaleAxis::kFineBits, 0, 255));
-  }
+  AcrossRow<ScaleAxis::kFineBits>(axis, axis.fineWeights, in, 0, out);
 }
 
 }  // namespace scale
